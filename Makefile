@@ -1,0 +1,42 @@
+# Quillo: `make run` starts the calculator, `make test` runs every test.
+# Both install what is missing (Debian packages), configure and build.
+
+BUILD    ?= build
+JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE    ?= cmake
+BUILD_DEPS := cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
+              libgtest-dev libgmock-dev libbenchmark-dev
+TEST_DEPS  := desktop-file-utils appstream
+BENCH_DEPS := xvfb libx11-dev libxdamage-dev
+
+.PHONY: all build run test bench deps clean
+
+all: build
+
+deps:
+	@tools/ensure-deps.sh $(BUILD_DEPS) $(TEST_DEPS)
+
+$(BUILD)/CMakeCache.txt: | deps
+	$(CMAKE) -S . -B $(BUILD)
+
+build: deps $(BUILD)/CMakeCache.txt
+	@$(CMAKE) --build $(BUILD) -j $(JOBS)
+
+run: build
+	@if [ -z "$$DISPLAY$$WAYLAND_DISPLAY" ] && [ -z "$$QT_QPA_PLATFORM" ]; then \
+		echo "make run: no display found (DISPLAY and WAYLAND_DISPLAY are unset); start Quillo from a desktop session." >&2; \
+		exit 1; \
+	fi
+	@$(BUILD)/bin/quillo
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	@tools/ensure-deps.sh $(BENCH_DEPS)
+	@$(CMAKE) --build $(BUILD) -j $(JOBS) --target bench-all
+	@$(BUILD)/bin/quillo-engine-bench
+	@bench/startup/run.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD)

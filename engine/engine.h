@@ -1,0 +1,70 @@
+#pragma once
+
+#include "variant.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quillo {
+
+// What the engine needs from its surroundings: the display text, which is its
+// working register, the captions of the two key arrays, and a place to show
+// the zero-divisor warning. The window implements it; the tests and the
+// replay tool use StandardSurface (keys.h).
+class Surface {
+public:
+    virtual ~Surface() = default;
+    virtual std::string displayText() const = 0;
+    virtual void setDisplayText(const std::string& text) = 0;
+    virtual std::string numberCaption(int index) const = 0;
+    virtual std::string operatorCaption(int index) const = 0;
+    // A modal notice with one OK button and an exclamation icon.
+    virtual void showWarning(std::string_view text, std::string_view title) = 0;
+};
+
+// The engine's fields, in their order of declaration.
+struct State {
+    Variant FirstNumber;
+    Variant SecondNumber;
+    bool DecimalTyped = false;
+    std::int16_t OperandCount = 0;
+    Variant EntryState = Variant::text("NONE");
+    Variant PendingOperator = Variant::text(" ");
+    Variant DisplayValue;
+
+    bool operator==(const State&) const = default;
+};
+
+inline constexpr std::string_view kDivideByZeroText = "Can't divide by zero";
+inline constexpr std::string_view kDivideByZeroTitle = "Calculator";
+
+// One operation per key. Each runs on a copy of the fields and the display
+// text and commits both only when it completes, so a key that raises an
+// EngineError leaves everything exactly as it was before the key.
+class Engine {
+public:
+    explicit Engine(Surface& surface) : surface_(surface) {}
+
+    void Form_Load();
+    void Number_Click(int Index);
+    void Decimal_Click();
+    void Operator_Click(int Index);
+    void Percent_Click();
+    void cmdsq_Click();
+    void cmdqr_Click();
+    void cmdsqrt_Click();
+    void Cancel_Click();
+    void CancelEntry_Click();
+
+    const State& state() const noexcept { return state_; }
+
+private:
+    struct Work;
+    template <class Op> void run(Op&& op);
+
+    Surface& surface_;
+    State state_;
+};
+
+} // namespace quillo

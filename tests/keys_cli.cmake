@@ -1,0 +1,42 @@
+# Runs quillo-keys as a user would and checks exit codes and messages.
+function(run_tool input expect_rc out_var err_var)
+    file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/cli_input.txt "${input}")
+    execute_process(COMMAND ${TOOL} ${ARGN}
+        INPUT_FILE ${CMAKE_CURRENT_BINARY_DIR}/cli_input.txt
+        RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT rc STREQUAL expect_rc)
+        message(FATAL_ERROR "quillo-keys ${ARGN}: exit ${rc}, wanted ${expect_rc}\n${out}\n${err}")
+    endif()
+    set(${out_var} "${out}" PARENT_SCOPE)
+    set(${err_var} "${err}" PARENT_SCOPE)
+endfunction()
+
+run_tool("1\n2\n+\n3\n=\n" 0 out err)
+if(NOT out STREQUAL "1\t|1.|\n2\t|12.|\n+\t|12.|\n3\t|3.|\n=\t|15|\n")
+    message(FATAL_ERROR "unexpected output:\n${out}")
+endif()
+
+run_tool("" 0 out err)
+if(NOT out STREQUAL "")
+    message(FATAL_ERROR "empty input printed: ${out}")
+endif()
+
+run_tool("8\n/\n0\n=\n3\nx^2\n5\n" 0 out err)
+if(NOT out MATCHES "=\t\\|8\\.\\|\twarning\n" OR NOT out MATCHES "5\t\\| 9\\|\terror:invalid-argument\n")
+    message(FATAL_ERROR "warning or error line missing:\n${out}")
+endif()
+
+run_tool("1\nplus\n2\n" 2 out err)
+if(NOT out STREQUAL "1\t|1.|\n" OR NOT err MATCHES "line 2" OR NOT err MATCHES "plus")
+    message(FATAL_ERROR "bad caption not reported as wanted:\n${out}\n${err}")
+endif()
+
+run_tool("1\n" 2 out err --bogus)
+if(NOT err MATCHES "--bogus")
+    message(FATAL_ERROR "unknown option not named: ${err}")
+endif()
+
+run_tool("7" 0 out err --state)
+if(NOT out MATCHES "^7\t\\|7\\.\\|\tFirstNumber=empty SecondNumber=empty DecimalTyped=bool:0 OperandCount=int:0 EntryState=text:\\|NUMS\\| PendingOperator=text:\\| \\| DisplayValue=empty\n$")
+    message(FATAL_ERROR "--state line unexpected: ${out}")
+endif()

@@ -1,0 +1,64 @@
+#include "replay.h"
+
+#include "errors.h"
+#include "keys.h"
+
+namespace quillo {
+
+struct Replay::Impl {
+    StandardSurface surface;
+    Engine engine{surface};
+    bool withState;
+};
+
+Replay::Replay(bool withState) : impl_(std::make_unique<Impl>()) {
+    impl_->withState = withState;
+    impl_->engine.Form_Load();
+}
+
+Replay::~Replay() = default;
+
+bool Replay::feed(std::string_view line, std::string& out, std::string& error) {
+    const auto first = line.find_first_not_of(" \t\r\n\v\f");
+    if (first == std::string_view::npos) {
+        return true;
+    }
+    const auto last = line.find_last_not_of(" \t\r\n\v\f");
+    const std::string_view text = line.substr(first, last - first + 1);
+    const auto key = keyFromCaption(text);
+    if (!key) {
+        error = "unknown key caption '";
+        // Keep the message one printable line, whatever bytes came in.
+        for (char c : text.substr(0, 40)) {
+            const auto u = static_cast<unsigned char>(c);
+            error += (u >= 0x20 && u < 0x7f) ? c : '?';
+        }
+        error += text.size() > 40 ? "...'" : "'";
+        return false;
+    }
+    std::string_view kind;
+    try {
+        press(impl_->engine, *key);
+    } catch (const EngineError& e) {
+        kind = name(e.kind());
+    }
+    out += caption(*key);
+    out += "\t|";
+    out += impl_->surface.display();
+    out += '|';
+    if (impl_->surface.takeWarnings() > 0) {
+        out += "\twarning";
+    }
+    if (!kind.empty()) {
+        out += "\terror:";
+        out += kind;
+    }
+    if (impl_->withState) {
+        out += '\t';
+        out += describe(impl_->engine.state());
+    }
+    out += '\n';
+    return true;
+}
+
+} // namespace quillo

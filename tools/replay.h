@@ -1,0 +1,28 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace quillo {
+
+// Replays key captions, one per line, through a fresh engine started as the
+// calculator starts, and writes one line a key (see quillo-keys --help).
+class Replay {
+public:
+    explicit Replay(bool withState);
+    ~Replay();
+    Replay(const Replay&) = delete;
+    Replay& operator=(const Replay&) = delete;
+
+    // Feeds one input line; appends the key's output line to `out`. Returns
+    // false, with the reason in `error`, for a caption that is not a key.
+    // Blank lines are skipped.
+    bool feed(std::string_view line, std::string& out, std::string& error);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace quillo
