@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Regenerates every PNG and the .ico in ui/pictures from the SVG sources there,
+# then checks that each file has the size and pixel format the windows expect.
+# Needs the Debian packages librsvg2-bin, imagemagick and fonts-dejavu-core.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+dir=$root/ui/pictures
+
+for tool in rsvg-convert convert identify fc-match; do
+    command -v "$tool" >/dev/null || { echo "render-pictures: $tool not found" >&2; exit 1; }
+done
+# Without DejaVu the renderer silently picks another font and the hand-broken
+# lines of the notices may no longer fit.
+for family in "DejaVu Sans" "DejaVu Sans:bold"; do
+    [[ $(fc-match -f '%{family[0]}' "$family") == "DejaVu Sans" ]] \
+        || { echo "render-pictures: font $family not installed (fonts-dejavu-core)" >&2; exit 1; }
+done
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+# No metadata and no timestamp chunks, so a rerun on unchanged sources changes no file.
+png_opts=(-strip -define png:exclude-chunks=date,time)
+
+# The windows draw the pictures as 24-bit colour: flatten onto white and force
+# PNG colour type 2, since ImageMagick would otherwise pick grey or palette
+# types for simple images.
+render_rgb() { # svg out width height
+    rsvg-convert -w "$3" -h "$4" "$dir/$1" -o "$tmp/render.png"
+    convert "$tmp/render.png" -background white -alpha remove -alpha off "${png_opts[@]}" \
+        -define png:color-type=2 "PNG24:$dir/$2"
+}
+
+render_palette() { # svg out width height
+    rsvg-convert -w "$3" -h "$4" "$dir/$1" -o "$tmp/render.png"
+    convert "$tmp/render.png" -background white -alpha remove -alpha off "${png_opts[@]}" \
+        -colors 16 "PNG8:$dir/$2"
+}
+
+render_rgb background.svg background.png 353 263
+render_rgb background.svg background@2x.png 706 526
+render_rgb cover.svg cover.png 274 272
+render_rgb cover.svg cover@2x.png 548 544
+render_rgb farewell.svg farewell.png 209 289
+render_rgb farewell.svg farewell@2x.png 418 578
+render_palette icon.svg icon.png 32 32
+render_palette icon.svg icon@2x.png 64 64
+render_rgb icon.svg icon-256.png 256 256
+
+# The icon is pixel art on a 32 grid: 48 is rendered crisp, but at 16 the
+# one-pixel letters would vanish, so that size is averaged down from 32.
+rsvg-convert -w 48 -h 48 "$dir/icon.svg" -o "$tmp/icon-48.png"
+convert "$dir/icon.png" -filter box -resize 16x16 "$tmp/icon-16.png"
+convert "$tmp/icon-16.png" "$dir/icon.png" "$tmp/icon-48.png" "$dir/icon-256.png" \
+    -background white -alpha remove -alpha off -strip "$dir/quillo.ico"
+
+failed=0
+fail() {
+    echo "render-pictures: $1" >&2
+    failed=1
+}
+
+check() { # file width height rgb|palette
+    local file=$dir/$1 got
+    got=$(identify -format '%w %h %[png:IHDR.color-type-orig] %A %k' "$file")
+    read -r w h type alpha colours <<<"$got"
+    [[ "$w x $h" == "$2 x $3" ]] || fail "$1 is $w x $h, expected $2 x $3"
+    [[ $alpha == False ]] || fail "$1 has an alpha channel"
+    case $4 in
+    rgb) [[ $type == 2 ]] || fail "$1 has PNG colour type $type, expected 2 (RGB)" ;;
+    palette)
+        [[ $type == 3 ]] || fail "$1 has PNG colour type $type, expected 3 (palette)"
+        ((colours <= 16)) || fail "$1 has $colours colours, expected at most 16"
+        ;;
+    esac
+}
+
+check background.png 353 263 rgb
+check background@2x.png 706 526 rgb
+check cover.png 274 272 rgb
+check cover@2x.png 548 544 rgb
+check farewell.png 209 289 rgb
+check farewell@2x.png 418 578 rgb
+check icon.png 32 32 palette
+check icon@2x.png 64 64 palette
+check icon-256.png 256 256 rgb
+
+sizes=$(identify -format '%wx%h ' "$dir/quillo.ico")
+[[ $sizes == "16x16 32x32 48x48 256x256 " ]] || fail "quillo.ico holds $sizes, expected 16, 32, 48 and 256"
+
+((failed == 0)) || exit 1
+echo "render-pictures: all pictures rendered and checked"
