@@ -21,7 +21,7 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
 # No metadata and no timestamp chunks, so a rerun on unchanged sources changes no file.
-png_opts=(-strip -define png:exclude-chunks=date,time)
+png_opts=(-strip -define 'png:exclude-chunks=date,time')
 
 # The windows draw the pictures as 24-bit colour: flatten onto white and force
 # PNG colour type 2, since ImageMagick would otherwise pick grey or palette
