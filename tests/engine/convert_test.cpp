@@ -107,7 +107,9 @@ TEST(Conversions, ReadDisplayTexts) {
         EXPECT_EQ(parseNumber(row.text), row.value) << row.text;
     }
     EXPECT_TRUE(std::signbit(parseNumber("-0.")));
-    EXPECT_EQ(parseNumber(std::string(5000, '1') + "E-4999"), parseNumber("1.11111111111111111"));
+    std::string longDigits(5000, '1');
+    longDigits += "E-4999";
+    EXPECT_EQ(parseNumber(longDigits), parseNumber("1.11111111111111111"));
 }
 
 TEST(Conversions, RejectTextsThatAreNotNumbers) {

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "errors.h"
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+namespace quillo {
+
+// The one place where a key's operation runs. An engine error stops here: it
+// is reported in a modal box over `window` and the calculator goes on (the
+// engine has already undone the key). Nothing is thrown into Qt's event loop.
+void dispatch(QWidget* window, const std::function<void()>& operation) noexcept;
+
+// The report's words for an error kind.
+QString errorText(ErrorKind kind);
+
+} // namespace quillo

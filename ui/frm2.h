@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+
+#include <memory>
+
+namespace Ui {
+class frm2;
+}
+
+// The farewell window. Its timer ends the program on its first tick.
+class frm2 : public QWidget {
+    Q_OBJECT
+public:
+    // No parent: a parent window would lend it its icon, and it has none.
+    frm2();
+    ~frm2() override;
+
+    void startTimer() { tmr1.start(); }
+
+private:
+    void tmr1_Timer();
+
+    std::unique_ptr<Ui::frm2> ui;
+    QTimer tmr1;
+};
