@@ -15,6 +15,7 @@ frm2::frm2() : ui(std::make_unique<Ui::frm2>()), tmr1(this) {
     setAttribute(Qt::WA_QuitOnClose, true);
     tmr1.setObjectName(QStringLiteral("tmr1"));
     tmr1.setInterval(kFarewellMilliseconds);
+    tmr1.setTimerType(Qt::PreciseTimer); // a coarse timer may fire 5% early
     connect(&tmr1, &QTimer::timeout, this, &frm2::tmr1_Timer);
 }
 
