@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# Start-up benchmark: times quillo from exec to the first map and to the first
+# paint of its window and weighs its PSS one second after that paint, against
+# the floor (a bare Qt window of the same make-up), on a private Xvfb server.
+#
+#   bench/startup/run.sh [BUILD_DIR]
+#
+# RUNS (default 15) sets the measured runs of each program; CANDIDATE replaces
+# quillo, e.g. CANDIDATE=build/bin/quillo-floor compares the floor with itself.
+# The two alternate run by run, after one warm-up each, so that drift in the
+# machine's load touches both alike.
+set -euo pipefail
+
+build=${1:-build}
+runs=${RUNS:-15}
+[[ $runs =~ ^[1-9][0-9]*$ ]] || { echo "startup: RUNS must be a positive number" >&2; exit 2; }
+[[ -d $build ]] || { echo "startup: no build directory $build" >&2; exit 2; }
+build=$(cd "$build" && pwd)
+probe=$build/bin/quillo-startup-probe
+floor=$build/bin/quillo-floor
+candidate=${CANDIDATE:-$build/bin/quillo}
+candidate=$(realpath -m "$candidate")
+
+if [[ ! -x $probe || ! -x $floor ]]; then
+    echo "startup: skipped, the probe and the floor are not built (they need QUILLO_GUI=ON and the target bench-all)" >&2
+    exit 0
+fi
+if [[ ! -x $candidate ]]; then
+    echo "startup: $candidate is not built; build it (cmake --build $build --target quillo) or set CANDIDATE" >&2
+    exit 1
+fi
+command -v Xvfb >/dev/null || { echo "startup: Xvfb not found (Debian package xvfb)" >&2; exit 1; }
+
+tmp=$(mktemp -d)
+xvfb_pid=
+cleanup() {
+    if [[ -n $xvfb_pid ]]; then
+        kill "$xvfb_pid" 2>/dev/null || true
+        wait "$xvfb_pid" 2>/dev/null || true
+    fi
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+trap 'echo "startup: interrupted" >&2; exit 130' INT
+trap 'exit 143' TERM
+
+# -displayfd: the server takes a free display number and writes it once it
+# accepts connections. -br: a black root, so an unpainted window is one colour
+# whatever background the program leaves it.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -br -nolisten tcp -noreset \
+    3>"$tmp/display" 2>"$tmp/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [[ -s $tmp/display ]] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || { cat "$tmp/xvfb.log" >&2; echo "startup: Xvfb failed" >&2; exit 1; }
+    sleep 0.1
+done
+[[ -s $tmp/display ]] || { echo "startup: Xvfb did not start" >&2; exit 1; }
+display=:$(tr -dc 0-9 <"$tmp/display")
+
+# One environment and one working directory for both programs, built from
+# nothing so that the caller's Qt settings cannot favour either.
+mkdir -m 700 "$tmp/runtime"
+mkdir "$tmp/cwd"
+run_env=(env -i "PATH=/usr/bin:/bin" "HOME=${HOME:-/root}" "LANG=C.UTF-8"
+         "XDG_RUNTIME_DIR=$tmp/runtime" "DISPLAY=$display" "QT_QPA_PLATFORM=xcb")
+
+measure() { # label program
+    local line
+    line=$(cd "$tmp/cwd" && "${run_env[@]}" "$probe" --label "$1" -- "$2" 2>>"$tmp/$1.log") || true
+    if [[ $line != *status=ok* ]]; then
+        echo "startup: $2 failed: ${line:-no result}" >&2
+        tail -n 20 "$tmp/$1.log" >&2
+        exit 1
+    fi
+    echo "$line" >>"$tmp/results"
+}
+
+echo "startup: $runs runs each of $(basename "$candidate") and the floor on Xvfb $display (24-bit), QT_QPA_PLATFORM=xcb" >&2
+measure warmup-candidate "$candidate"
+measure warmup-floor "$floor"
+: >"$tmp/results"
+for ((i = 1; i <= runs; i++)); do
+    measure candidate "$candidate"
+    measure floor "$floor"
+    printf '\rstartup: run %d of %d' "$i" "$runs" >&2
+done
+echo >&2
+
+awk -v name="$(basename "$candidate")" -v runs="$runs" '
+# mawk, the default awk on Debian, has no asort.
+function sort(a, n,   i, j, t) {
+    for (i = 2; i <= n; i++) {
+        t = a[i]
+        for (j = i - 1; j >= 1 && a[j] > t; j--) a[j + 1] = a[j]
+        a[j + 1] = t
+    }
+}
+function median(a, n,   m) { m = int((n + 1) / 2); return (n % 2) ? a[m] : (a[m] + a[m + 1]) / 2 }
+{
+    for (i = 2; i <= NF; i++) { split($i, kv, "="); field[kv[1]] = kv[2] }
+    who = field["label"]; n[who]++
+    v[who, "map", n[who]] = field["map_ms"]
+    v[who, "paint", n[who]] = field["paint_ms"]
+    v[who, "pss", n[who]] = field["pss_kb"] / 1024
+    v[who, "rss", n[who]] = field["rss_kb"] / 1024
+}
+END {
+    split("map paint pss rss", metric, " ")
+    title["map"] = "first map, ms"; title["paint"] = "first paint, ms"
+    title["pss"] = "PSS, MiB"; title["rss"] = "RSS, MiB"
+    goal["paint"] = 1; goal["pss"] = 1
+    printf "\nStart-up: median (min-max) of %d runs each\n\n", runs
+    printf "%-16s %22s  %22s  %12s\n", "", name, "floor", name "/floor"
+    for (k = 1; k <= 4; k++) {
+        m = metric[k]
+        for (w = 1; w <= 2; w++) {
+            who = (w == 1) ? "candidate" : "floor"
+            cnt = n[who]
+            for (i = 1; i <= cnt; i++) s[i] = v[who, m, i] + 0
+            sort(s, cnt)
+            med[who] = median(s, cnt)
+            cell[who] = sprintf("%6.2f (%6.2f-%6.2f)", med[who], s[1], s[cnt])
+            delete s
+        }
+        ratio = med["candidate"] / med["floor"]
+        note = ""
+        if (m in goal) note = (ratio <= 1.10) ? "  goal 1.10: met" : "  goal 1.10: over"
+        printf "%-16s %22s  %22s  %12.3f%s\n", title[m], cell["candidate"], cell["floor"], ratio, note
+    }
+    print "\nPSS splits each shared page among the processes mapping it, so Qt programs"
+    print "running meanwhile lower it (see the minimum); RSS does not share."
+}' "$tmp/results"
