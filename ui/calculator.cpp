@@ -28,6 +28,10 @@ void numberByIndex(QButtonGroup* group) {
 Calculator::Calculator(QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::Calculator>()), engine_(*this) {
     ui->setupUi(this);
+    // Let the description's background picture be drawn (a QWidget subclass
+    // does not get this by itself); the picture's @2x rendering is picked on
+    // a high-DPI screen.
+    setAttribute(Qt::WA_StyledBackground);
     numberByIndex(ui->Number);
     numberByIndex(ui->Operator);
 

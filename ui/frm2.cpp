@@ -10,6 +10,7 @@ constexpr int kFarewellMilliseconds = 2500;
 
 frm2::frm2() : ui(std::make_unique<Ui::frm2>()), tmr1(this) {
     ui->setupUi(this);
+    setAttribute(Qt::WA_StyledBackground); // draw the description's background picture
     // Closed before its tick, the farewell still ends the program: the main
     // window is hidden by then, so this is the last window.
     setAttribute(Qt::WA_QuitOnClose, true);
