@@ -1,15 +1,18 @@
 # Quillo: `make run` starts the calculator, `make test` runs every test.
 # Both install what is missing (Debian packages), configure and build.
+# `make asan` runs the tests under AddressSanitizer and UBSan (build-asan),
+# `make fuzz SECONDS=600` fuzzes the engine with libFuzzer (build-fuzz).
 
 BUILD    ?= build
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE    ?= cmake
+SECONDS  ?= 60
 BUILD_DEPS := cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev \
               libgtest-dev libgmock-dev libbenchmark-dev
 TEST_DEPS  := desktop-file-utils appstream
 BENCH_DEPS := xvfb libx11-dev libxdamage-dev
 
-.PHONY: all build run test bench deps clean
+.PHONY: all build run test asan fuzz bench deps clean
 
 all: build
 
@@ -32,6 +35,12 @@ run: build
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+asan: deps
+	@tools/sanitize.sh
+
+fuzz:
+	@tools/fuzz.sh $(SECONDS)
+
 bench: build
 	@tools/ensure-deps.sh $(BENCH_DEPS)
 	@$(CMAKE) --build $(BUILD) -j $(JOBS) --target bench-all
@@ -39,4 +48,4 @@ bench: build
 	@bench/startup/run.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-asan build-fuzz

@@ -14,10 +14,58 @@ constexpr std::string_view kUsage =
     "usage: quillo-keys [--state] < keys.txt\n"
     "Reads key captions, one per line (0-9 . + - X / x^y = % x^2 x^3 Sqrt C CE),\n"
     "and prints for every key: KEY TAB |DISPLAY| [TAB warning] [TAB error:KIND]\n"
-    "[TAB the seven fields with --state].\n";
+    "[TAB the seven fields with --state].\n"
+    "Exit status: 0 done, 1 the input could not be read or the output written,\n"
+    "2 a bad option or a line that is not a key (named on standard error).\n";
 
 void write(std::FILE* f, std::string_view s) {
     std::fwrite(s.data(), 1, s.size(), f);
+}
+
+// Only a few bytes make a caption, so a line keeps at most kKept bytes after
+// its leading blanks and an endless line (from /dev/zero, say) costs no memory.
+// The first non-blank byte past those is kept too: a cut line still reads as
+// no caption, while trailing blanks of any length still trim away.
+constexpr std::size_t kKept = 256;
+
+bool isBlank(int c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// One line without its '\n'; false at the end of the input with nothing read.
+bool readLine(std::FILE* in, std::string& line) {
+    line.clear();
+    bool any = false;
+    bool cut = false;
+    int c = 0;
+    while ((c = std::getc(in)) != EOF) {
+        any = true;
+        if (c == '\n') {
+            return true;
+        }
+        if (line.empty() && isBlank(c)) {
+            continue;
+        }
+        if (line.size() < kKept) {
+            line += static_cast<char>(c);
+        } else if (!cut && !isBlank(c)) {
+            line += static_cast<char>(c);
+            cut = true;
+        }
+    }
+    return any;
+}
+
+// Writes and clears `out`; false once standard output has failed, so that an
+// output lost to a full disk is not reported as success.
+bool flush(std::string& out) {
+    write(stdout, out);
+    out.clear();
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) {
+        return true;
+    }
+    write(stderr, "quillo-keys: cannot write the output\n");
+    return false;
 }
 
 std::string lineNumber(long long n) {
@@ -51,29 +99,22 @@ int main(int argc, char** argv) {
     std::string out;
     std::string error;
     long long number = 0;
-    int c = 0;
-    bool more = true;
-    while (more) {
-        line.clear();
-        while ((c = std::getc(stdin)) != EOF && c != '\n') {
-            line += static_cast<char>(c);
-        }
-        more = c != EOF;
-        if (!more && line.empty()) {
-            break;
-        }
+    while (readLine(stdin, line)) {
         ++number;
         if (!replay.feed(line, out, error)) {
-            write(stdout, out);
-            std::fflush(stdout);
+            flush(out);
             write(stderr, "quillo-keys: line " + lineNumber(number) + ": " + error + "\n");
             return 2;
         }
-        if (out.size() > (1 << 16)) {
-            write(stdout, out);
-            out.clear();
+        if (out.size() > (1 << 16) && !flush(out)) {
+            return 1;
         }
     }
-    write(stdout, out);
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    if (std::ferror(stdin)) {
+        // Keys lost to a read error must not pass for the end of the input.
+        flush(out);
+        write(stderr, "quillo-keys: cannot read the input\n");
+        return 1;
+    }
+    return flush(out) ? 0 : 1;
 }
