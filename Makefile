@@ -12,6 +12,8 @@ BUILD_DEPS := cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-de
 TEST_DEPS  := desktop-file-utils appstream
 BENCH_DEPS := xvfb libx11-dev libxdamage-dev
 
+MAKEFLAGS += --no-print-directory
+
 .PHONY: all build run test asan fuzz bench deps clean
 
 all: build
