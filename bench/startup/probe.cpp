@@ -41,9 +41,19 @@ extern char** environ;
 
 namespace {
 
+// The signal that asked us to stop, 0 if none.
 volatile std::sig_atomic_t interrupted = 0;
-void onSignal(int) {
-    interrupted = 1;
+void onSignal(int signo) {
+    interrupted = signo;
+}
+
+// Dies of the same signal once the program is ended, so that a calling shell
+// sees the interruption and stops too instead of going on to the next run.
+[[noreturn]] void dieOfSignal() {
+    const int signo = interrupted;
+    std::signal(signo, SIG_DFL);
+    std::raise(signo);
+    std::_Exit(128 + signo);
 }
 
 // Windows may vanish between an event and our request about them; such errors
@@ -324,7 +334,8 @@ int main(int argc, char** argv) {
     while (paintMs < 0) {
         if (interrupted) {
             child.stop();
-            return fail("interrupted");
+            fail("interrupted");
+            dieOfSignal();
         }
         if (child.exited()) {
             return fail(mapMs < 0 ? "exited-before-map" : "exited-before-paint");
@@ -374,7 +385,8 @@ int main(int argc, char** argv) {
     while (nowMs() < settleUntil) {
         if (interrupted) {
             child.stop();
-            return fail("interrupted");
+            fail("interrupted");
+            dieOfSignal();
         }
         if (child.exited()) {
             return fail("exited-before-settle");

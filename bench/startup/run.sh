@@ -42,7 +42,7 @@ cleanup() {
     rm -rf "$tmp"
 }
 trap cleanup EXIT
-trap 'echo "startup: interrupted" >&2; exit 130' INT
+trap 'printf "\nstartup: interrupted\n" >&2; exit 130' INT
 trap 'exit 143' TERM
 
 # -displayfd: the server takes a free display number and writes it once it
@@ -131,7 +131,7 @@ END {
         printf "%-16s %22s  %22s  %12.3f%s\n", title[m], cell["candidate"], cell["floor"], ratio, note
     }
     print "\nCPU: user and system time of the program, nearly all of it before the"
-    print "first paint; unlike the wall-clock times, other work on the machine hardly"
-    print "changes it. PSS splits each shared page among the processes mapping it, so"
+    print "first paint; other work on the machine moves it much less than the wall-clock"
+    print "times. PSS splits each shared page among the processes mapping it, so"
     print "Qt programs running meanwhile lower it (see the minimum); RSS does not."
 }' "$tmp/results"
