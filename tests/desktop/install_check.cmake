@@ -40,3 +40,15 @@ file(READ ${PREFIX}/share/metainfo/${APP_ID}.metainfo.xml meta)
 if(NOT meta MATCHES "<launchable type=\"desktop-id\">${APP_ID}.desktop</launchable>")
     message(FATAL_ERROR "metainfo does not launch the installed entry")
 endif()
+
+# Qt comes from the system, so the program carries no run path; an empty
+# entry in one would make the loader search the current directory.
+find_program(READELF readelf)
+if(READELF)
+    foreach(binary ${PREFIX}/bin/quillo ${BUILD}/bin/quillo)
+        execute_process(COMMAND ${READELF} -d ${binary} OUTPUT_VARIABLE dynamic)
+        if(dynamic MATCHES "R(UN)?PATH")
+            message(FATAL_ERROR "${binary} carries a run path:\n${dynamic}")
+        endif()
+    endforeach()
+endif()
