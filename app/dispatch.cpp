@@ -38,9 +38,10 @@ QString errorText(ErrorKind kind) {
     return QStringLiteral("Unexpected error");
 }
 
-void dispatch(QWidget* window, const std::function<void()>& operation) noexcept {
+bool dispatch(QWidget* window, const std::function<void()>& operation) noexcept {
     try {
         operation();
+        return true;
     } catch (const EngineError& e) {
         report(window, errorText(e.kind()));
     } catch (const std::bad_alloc&) {
@@ -48,6 +49,7 @@ void dispatch(QWidget* window, const std::function<void()>& operation) noexcept 
     } catch (const std::exception& e) {
         report(window, QString::fromUtf8(e.what()));
     }
+    return false;
 }
 
 } // namespace quillo

@@ -13,7 +13,8 @@ namespace quillo {
 // The one place where a key's operation runs. An engine error stops here: it
 // is reported in a modal box over `window` and the calculator goes on (the
 // engine has already undone the key). Nothing is thrown into Qt's event loop.
-void dispatch(QWidget* window, const std::function<void()>& operation) noexcept;
+// Returns false when the operation failed.
+bool dispatch(QWidget* window, const std::function<void()>& operation) noexcept;
 
 // The report's words for an error kind.
 QString errorText(ErrorKind kind);

@@ -1,4 +1,5 @@
 #include "calculator.h"
+#include "dispatch.h"
 #include "version.h"
 
 #include <QApplication>
@@ -9,7 +10,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QString::fromUtf8(quillo::kVersionText.data()));
     QGuiApplication::setDesktopFileName(QStringLiteral("quillo"));
 
-    Calculator window;
+    Calculator window(&quillo::dispatch,
+                      QString::fromUtf8(quillo::kAppTitle.data(), quillo::kAppTitle.size()));
     window.show();
     return app.exec();
 }

@@ -1,9 +1,7 @@
 #include "calculator.h"
 
-#include "dispatch.h"
 #include "frm2.h"
 #include "ui_Calculator.h"
-#include "version.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>
@@ -25,8 +23,9 @@ void numberByIndex(QButtonGroup* group) {
 
 } // namespace
 
-Calculator::Calculator(QWidget* parent)
-    : QWidget(parent), ui(std::make_unique<Ui::Calculator>()), engine_(*this) {
+Calculator::Calculator(Dispatch dispatch, QString title, QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::Calculator>()), dispatch_(dispatch),
+      title_(std::move(title)), engine_(*this) {
     ui->setupUi(this);
     // Let the description's background picture be drawn (a QWidget subclass
     // does not get this by itself); the picture's @2x rendering is picked on
@@ -62,11 +61,11 @@ Calculator::Calculator(QWidget* parent)
 Calculator::~Calculator() = default;
 
 void Calculator::run(void (quillo::Engine::*operation)()) {
-    quillo::dispatch(this, [&] { (engine_.*operation)(); });
+    dispatch_(this, [&] { (engine_.*operation)(); });
 }
 
 void Calculator::runIndexed(void (quillo::Engine::*operation)(int), int index) {
-    quillo::dispatch(this, [&] { (engine_.*operation)(index); });
+    dispatch_(this, [&] { (engine_.*operation)(index); });
 }
 
 void Calculator::pic1_Click() {
@@ -74,7 +73,7 @@ void Calculator::pic1_Click() {
 }
 
 void Calculator::cmdexit_Click() {
-    QMessageBox question(QMessageBox::Question, toQString(quillo::kAppTitle),
+    QMessageBox question(QMessageBox::Question, title_,
                          QStringLiteral("Are you sure you want to exit?"),
                          QMessageBox::Yes | QMessageBox::No, this);
     question.setDefaultButton(QMessageBox::Yes);
@@ -86,7 +85,7 @@ void Calculator::cmdexit_Click() {
     }
     // The farewell window shows before this one hides: never neither.
     frm2_->show();
-    frm2_->startTimer();
+    frm2_->startTmr1();
     hide();
 }
 

@@ -4,6 +4,9 @@
 
 #include <QWidget>
 
+#include <QString>
+
+#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -20,7 +23,12 @@ class frm2;
 class Calculator : public QWidget, private quillo::Surface {
     Q_OBJECT
 public:
-    explicit Calculator(QWidget* parent = nullptr);
+    // The frame's dispatch point: runs one key's operation and reports an
+    // engine error over `window`; false when the key raised one.
+    using Dispatch = bool (*)(QWidget* window, const std::function<void()>& operation) noexcept;
+
+    // `title` is the application title, shown on the exit question.
+    Calculator(Dispatch dispatch, QString title, QWidget* parent = nullptr);
     ~Calculator() override;
 
     const quillo::State& engineState() const noexcept { return engine_.state(); }
@@ -40,6 +48,8 @@ private:
     void showWarning(std::string_view text, std::string_view title) override;
 
     std::unique_ptr<Ui::Calculator> ui;
+    Dispatch dispatch_;
+    QString title_;
     quillo::Engine engine_;
     std::unique_ptr<frm2> frm2_;
 };

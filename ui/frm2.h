@@ -17,7 +17,8 @@ public:
     frm2();
     ~frm2() override;
 
-    void startTimer() { tmr1.start(); }
+    // Named apart from QObject::startTimer, which it would otherwise hide.
+    void startTmr1() { tmr1.start(); }
 
 private:
     void tmr1_Timer();

@@ -3,6 +3,7 @@
 // shows, the exit flow, the pictures and what a screen reader is told.
 
 #include "calculator.h"
+#include "dispatch.h"
 #include "frm2.h"
 
 #include <QAbstractButton>
@@ -90,7 +91,7 @@ private:
 
 private slots:
     void init() {
-        calc = std::make_unique<Calculator>();
+        calc = std::make_unique<Calculator>(&quillo::dispatch, QStringLiteral("Quillo-v2"));
         calc->show();
         QVERIFY(QTest::qWaitForWindowExposed(calc.get()));
     }
