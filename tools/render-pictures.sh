@@ -46,13 +46,22 @@ render_rgb farewell.svg farewell.png 209 289
 render_rgb farewell.svg farewell@2x.png 418 578
 render_palette icon.svg icon.png 32 32
 render_palette icon.svg icon@2x.png 64 64
+render_rgb icon.svg icon-48.png 48 48
+render_rgb icon.svg icon-128.png 128 128
 render_rgb icon.svg icon-256.png 256 256
 
-# The icon is pixel art on a 32 grid: 48 is rendered crisp, but at 16 the
-# one-pixel letters would vanish, so that size is averaged down from 32.
-rsvg-convert -w 48 -h 48 "$dir/icon.svg" -o "$tmp/icon-48.png"
-convert "$dir/icon.png" -filter box -resize 16x16 "$tmp/icon-16.png"
-convert "$tmp/icon-16.png" "$dir/icon.png" "$tmp/icon-48.png" "$dir/icon-256.png" \
+# The small icons are drawn side by side in one source at their own pixel
+# size; each is cut out of it, so no scaling blurs them.
+cut_rgb() { # svg out x width
+    rsvg-convert "$dir/$1" -o "$tmp/render.png"
+    convert "$tmp/render.png" -crop "$4x$4+$3+0" +repage -background white -alpha remove \
+        -alpha off "${png_opts[@]}" -define png:color-type=2 "PNG24:$dir/$2"
+}
+cut_rgb icon-small.svg icon-16.png 0 16
+cut_rgb icon-small.svg icon-22.png 20 22
+cut_rgb icon-small.svg icon-24.png 46 24
+
+convert "$dir/icon-16.png" "$dir/icon.png" "$dir/icon-48.png" "$dir/icon-256.png" \
     -background white -alpha remove -alpha off -strip "$dir/quillo.ico"
 
 failed=0
@@ -84,6 +93,11 @@ check farewell.png 209 289 rgb
 check farewell@2x.png 418 578 rgb
 check icon.png 32 32 palette
 check icon@2x.png 64 64 palette
+check icon-16.png 16 16 rgb
+check icon-22.png 22 22 rgb
+check icon-24.png 24 24 rgb
+check icon-48.png 48 48 rgb
+check icon-128.png 128 128 rgb
 check icon-256.png 256 256 rgb
 
 sizes=$(identify -format '%wx%h ' "$dir/quillo.ico")
