@@ -4,6 +4,7 @@
 #include "errors.h"
 
 #include <limits>
+#include <type_traits>
 #include <utility>
 
 namespace quillo {
@@ -30,8 +31,11 @@ struct Engine::Work {
 template <class Op> void Engine::run(Op&& op) {
     Work w{state_, surface_.displayText()};
     std::forward<Op>(op)(w);
-    state_ = std::move(w.s);
+    // The display write is the last step that can fail; the fields follow it
+    // with a move that cannot, so a key lands whole or not at all.
     surface_.setDisplayText(w.display);
+    static_assert(std::is_nothrow_move_assignable_v<State>);
+    state_ = std::move(w.s);
 }
 
 namespace {

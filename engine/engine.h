@@ -41,7 +41,9 @@ inline constexpr std::string_view kDivideByZeroTitle = "Calculator";
 
 // One operation per key. Each runs on a copy of the fields and the display
 // text and commits both only when it completes, so a key that raises an
-// EngineError leaves everything exactly as it was before the key.
+// error (an EngineError, or any failure of the surface's display write)
+// leaves everything exactly as it was before the key. setDisplayText must
+// therefore either write the whole text or throw having written nothing.
 class Engine {
 public:
     explicit Engine(Surface& surface) : surface_(surface) {}

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+
 namespace quillo::test {
 namespace {
 
@@ -261,6 +263,52 @@ TEST(Fields, OperandCountOverflowsAt32767) {
     calc.press("C");
     calc.keys("2 + 2 =");
     EXPECT_EQ(calc.surface.display(), "4");
+}
+
+// A surface whose display write fails once, as an allocation might.
+class FailingSurface final : public Surface {
+public:
+    std::string displayText() const override { return inner.displayText(); }
+    void setDisplayText(const std::string& text) override {
+        if (failNext) {
+            failNext = false;
+            throw std::bad_alloc();
+        }
+        inner.setDisplayText(text);
+    }
+    std::string numberCaption(int i) const override { return inner.numberCaption(i); }
+    std::string operatorCaption(int i) const override { return inner.operatorCaption(i); }
+    void showWarning(std::string_view, std::string_view) override {}
+
+    StandardSurface inner;
+    bool failNext = false;
+};
+
+TEST(Fields, FailedDisplayWriteUndoesTheWholeKey) {
+    // Every key family, each failing once in the middle of a sum.
+    for (const Key key : {Key::D7, Key::Decimal, Key::Plus, Key::Equals, Key::Percent, Key::Square,
+                          Key::Sqrt, Key::Clear, Key::ClearEntry}) {
+        SCOPED_TRACE(std::string(caption(key)));
+        FailingSurface surface;
+        Engine engine(surface);
+        engine.Form_Load();
+        for (const Key k : {Key::D1, Key::D2, Key::Plus, Key::D3}) {
+            press(engine, k);
+        }
+        const State before = engine.state();
+        const std::string display = surface.displayText();
+        surface.failNext = true;
+        EXPECT_THROW(press(engine, key), std::bad_alloc);
+        EXPECT_EQ(engine.state(), before);
+        EXPECT_EQ(surface.displayText(), display);
+        // Pressed again, the key lands as if the failure had never been.
+        press(engine, key);
+        Calc reference;
+        reference.keys("1 2 + 3");
+        reference.press(caption(key));
+        EXPECT_EQ(engine.state(), reference.state());
+        EXPECT_EQ(surface.displayText(), reference.surface.display());
+    }
 }
 
 } // namespace
