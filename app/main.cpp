@@ -3,15 +3,114 @@
 #include "version.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+
+#include <cstdio>
+
+namespace {
+
+// Qt's own options (QGuiApplication, QApplication, the xcb platform). They are
+// known here only so that the check below lets them through to QApplication.
+constexpr const char* kQtValueOptions[] = {"platform",
+                                           "platformpluginpath",
+                                           "platformtheme",
+                                           "plugin",
+                                           "qwindowgeometry",
+                                           "geometry",
+                                           "qwindowicon",
+                                           "icon",
+                                           "qwindowtitle",
+                                           "title",
+                                           "session",
+                                           "style",
+                                           "stylesheet",
+                                           "display",
+                                           "name",
+                                           "visual",
+                                           "qmljsdebugger"};
+constexpr const char* kQtFlagOptions[] = {"reverse", "testability", "widgetcount", "qdevel",
+                                          "qdebug",  "nograb",      "dograb"};
+
+QString fromView(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+void print(std::FILE* f, const QString& text) {
+    std::fputs(text.toLocal8Bit().constData(), f);
+}
+
+// Reads the command line before QApplication exists, so that --help, --version
+// and a mistyped option need no display. Returns the exit status, or -1 to start.
+int checkArguments(int argc, char** argv) {
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.setApplicationDescription(
+        QStringLiteral("A small desktop calculator that works left to right, like a pocket "
+                       "calculator.\nQt's own options (-platform, -style, ...) are accepted too."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Show the version and exit."));
+    parser.addOption(help);
+    parser.addOption(version);
+    for (const char* name : kQtValueOptions) {
+        QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+    for (const char* name : kQtFlagOptions) {
+        QCommandLineOption option(QString::fromLatin1(name));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+
+    QStringList arguments;
+    arguments.reserve(argc);
+    for (int i = 0; i < argc; ++i) {
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    }
+    QString error;
+    if (!parser.parse(arguments)) {
+        error = parser.errorText();
+    } else if (!parser.positionalArguments().isEmpty()) {
+        error = QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments()[0]);
+    } else if (!parser.isSet(help) && !parser.isSet(version)) {
+        return -1;
+    }
+
+    // No window follows; the core application only names the program in the help.
+    QCoreApplication core(argc, argv);
+    if (!error.isEmpty()) {
+        print(stderr, QStringLiteral("quillo: %1\n").arg(error));
+        print(stderr, parser.helpText());
+        return 2;
+    }
+    if (parser.isSet(help)) {
+        print(stdout, parser.helpText());
+    } else {
+        print(stdout, QStringLiteral("quillo %1\n").arg(fromView(quillo::kVersionText)));
+    }
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QString::fromUtf8(quillo::kProductName.data()));
-    QApplication::setApplicationVersion(QString::fromUtf8(quillo::kVersionText.data()));
-    QGuiApplication::setDesktopFileName(QStringLiteral("quillo"));
+    // Started from a launcher there are no arguments, and nothing to check.
+    if (argc > 1) {
+        if (const int status = checkArguments(argc, argv); status >= 0) {
+            return status;
+        }
+    }
 
-    Calculator window(&quillo::dispatch,
-                      QString::fromUtf8(quillo::kAppTitle.data(), quillo::kAppTitle.size()));
+    QApplication app(argc, argv);
+    // The application name is X11's window class (WM_CLASS) and the desktop file
+    // name the Wayland app id: both are the id the desktop entry is named by.
+    QApplication::setApplicationName(fromView(quillo::kAppId));
+    QApplication::setApplicationVersion(fromView(quillo::kVersionText));
+    QGuiApplication::setDesktopFileName(fromView(quillo::kAppId));
+
+    Calculator window(&quillo::dispatch, fromView(quillo::kAppTitle));
     window.show();
     return app.exec();
 }
