@@ -29,6 +29,18 @@ socket=quillo-$$
 unset DISPLAY WAYLAND_SOCKET QT_WAYLAND_SHELL_INTEGRATION QT_WAYLAND_DISABLE_WINDOWDECORATION
 export XDG_RUNTIME_DIR=$run
 
+# For the sanitizer build: the Wayland plugin's own leaks join the suppressions
+# in force. Its frames lie past libwayland-client, which has no frame pointers,
+# so only the slow unwinder reaches them.
+supp=$run/lsan.supp
+options=${LSAN_OPTIONS:-}
+if [[ $options =~ (^|:)suppressions=([^:]*) ]]; then
+    cat "${BASH_REMATCH[2]}" >"$supp"
+    options=${options/suppressions=${BASH_REMATCH[2]}/}
+fi
+cat "$here/lsan.supp" >>"$supp"
+export LSAN_OPTIONS=$options:suppressions=$supp:fast_unwind_on_malloc=0
+
 pids=()
 cleanup() {
     local status=$? pid
