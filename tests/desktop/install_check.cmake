@@ -6,30 +6,46 @@ if(NOT rc EQUAL 0)
     message(FATAL_ERROR "cmake --install failed: ${rc}")
 endif()
 
+set(icon_sizes 16 22 24 32 48 64 128 256)
 set(expected
     bin/quillo
+    bin/quillo-keys
     share/applications/${APP_ID}.desktop
     share/metainfo/${APP_ID}.metainfo.xml
-    share/icons/hicolor/32x32/apps/${APP_ID}.png
-    share/icons/hicolor/64x64/apps/${APP_ID}.png
-    share/icons/hicolor/256x256/apps/${APP_ID}.png
-    share/icons/hicolor/scalable/apps/${APP_ID}.svg)
-foreach(f IN LISTS expected)
-    if(NOT EXISTS ${PREFIX}/${f})
-        message(FATAL_ERROR "not installed: ${f}")
-    endif()
+    share/icons/hicolor/scalable/apps/${APP_ID}.svg
+    share/man/man1/quillo.1.gz
+    share/man/man1/quillo-keys.1.gz
+    share/doc/quillo/LICENSE
+    share/doc/quillo/README.md)
+foreach(size IN LISTS icon_sizes)
+    list(APPEND expected share/icons/hicolor/${size}x${size}/apps/${APP_ID}.png)
 endforeach()
-execute_process(COMMAND test -x ${PREFIX}/bin/quillo RESULT_VARIABLE not_executable)
-if(not_executable)
-    message(FATAL_ERROR "bin/quillo is not executable")
-endif()
-
 file(GLOB_RECURSE installed RELATIVE ${PREFIX} ${PREFIX}/*)
 list(SORT installed)
 list(SORT expected)
 if(NOT installed STREQUAL expected)
-    message(FATAL_ERROR "unexpected files installed: ${installed}")
+    message(FATAL_ERROR "installed:\n${installed}\nexpected:\n${expected}")
 endif()
+foreach(program quillo quillo-keys)
+    execute_process(COMMAND test -x ${PREFIX}/bin/${program} RESULT_VARIABLE not_executable)
+    if(not_executable)
+        message(FATAL_ERROR "bin/${program} is not executable")
+    endif()
+endforeach()
+
+# Each icon is as large as the folder it is in says (PNG: width and height
+# are the big-endian words at byte 16 and 20).
+foreach(size IN LISTS icon_sizes)
+    file(READ ${PREFIX}/share/icons/hicolor/${size}x${size}/apps/${APP_ID}.png header
+         OFFSET 16 LIMIT 8 HEX)
+    string(SUBSTRING ${header} 0 8 w)
+    string(SUBSTRING ${header} 8 8 h)
+    math(EXPR w "0x${w}")
+    math(EXPR h "0x${h}")
+    if(NOT w EQUAL size OR NOT h EQUAL size)
+        message(FATAL_ERROR "the ${size}x${size} icon is ${w}x${h}")
+    endif()
+endforeach()
 
 # The entry starts what was installed and names the installed icon.
 file(READ ${PREFIX}/share/applications/${APP_ID}.desktop entry)

@@ -1,0 +1,24 @@
+# quillo's command line, run with no display: each case is
+# ARGUMENTS|EXIT STATUS|STDOUT REGEX|STDERR REGEX, arguments split at spaces.
+set(cases
+    "--help|0|^Usage: [^\n]*quillo \\[options\\]\n.*--version|^$"
+    "--version|0|^quillo 2\\.00\n$|^$"
+    "-v|0|^quillo 2\\.00\n$|^$"
+    "-platform offscreen -style=fusion --version|0|^quillo 2\\.00\n$|^$"
+    "--bogus|2|^$|^quillo: [^\n]*'bogus'[^\n]*\nUsage: "
+    "-platform|2|^$|^quillo: [^\n]*platform[^\n]*\nUsage: "
+    "extra|2|^$|^quillo: [^\n]*'extra'[^\n]*\nUsage: ")
+foreach(case IN LISTS cases)
+    string(REPLACE "|" ";" case "${case}")
+    list(GET case 0 args)
+    list(GET case 1 want_rc)
+    list(GET case 2 want_out)
+    list(GET case 3 want_err)
+    separate_arguments(args UNIX_COMMAND "${args}")
+    execute_process(COMMAND ${QUILLO} ${args} TIMEOUT 20
+        RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT rc STREQUAL want_rc OR NOT out MATCHES "${want_out}" OR NOT err MATCHES "${want_err}")
+        message(SEND_ERROR "quillo ${args}: exit ${rc}, wanted ${want_rc}\n"
+                           "-- stdout:\n${out}\n-- stderr:\n${err}")
+    endif()
+endforeach()
