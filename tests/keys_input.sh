@@ -90,6 +90,11 @@ if [[ -w /dev/full ]]; then
     : >"$work/out"
     [[ $rc -eq 1 ]] && grep -Fxq "quillo-keys: cannot write the output" "$work/err"
     result "output to a full disk" "$([[ $? -eq 0 ]] || echo "exit $rc")"
+    # A bad line after output that could not be written: the lost output counts.
+    rc=0
+    printf '1\nbogus\n' | "$tool" >/dev/full 2>"$work/err" || rc=$?
+    [[ $rc -eq 1 ]] && grep -Fxq "quillo-keys: cannot write the output" "$work/err"
+    result "bad line, output to a full disk" "$([[ $? -eq 0 ]] || echo "exit $rc")"
 fi
 
 echo "$passed passed, $failed failed"

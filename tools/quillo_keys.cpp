@@ -5,6 +5,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -74,9 +75,32 @@ std::string lineNumber(long long n) {
     return std::string(buf, res.ptr);
 }
 
+int run(int argc, char** argv, std::string& out);
+
 } // namespace
 
 int main(int argc, char** argv) {
+    // Whatever is not the engine's own error (which a key's output line
+    // reports) ends the tool: out of memory, say. What was replayed before
+    // it is still written out.
+    std::string out;
+    try {
+        return run(argc, argv, out);
+    } catch (const std::exception& e) {
+        flush(out);
+        write(stderr, "quillo-keys: ");
+        write(stderr, e.what());
+        write(stderr, "\n");
+    } catch (...) {
+        flush(out);
+        write(stderr, "quillo-keys: unexpected failure\n");
+    }
+    return 1;
+}
+
+namespace {
+
+int run(int argc, char** argv, std::string& out) {
     bool withState = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -96,15 +120,15 @@ int main(int argc, char** argv) {
 
     quillo::Replay replay(withState);
     std::string line;
-    std::string out;
     std::string error;
     long long number = 0;
     while (readLine(stdin, line)) {
         ++number;
         if (!replay.feed(line, out, error)) {
-            flush(out);
+            // A lost output outweighs the bad line: it is what the caller reads.
+            const bool written = flush(out);
             write(stderr, "quillo-keys: line " + lineNumber(number) + ": " + error + "\n");
-            return 2;
+            return written ? 2 : 1;
         }
         if (out.size() > (1 << 16) && !flush(out)) {
             return 1;
@@ -118,3 +142,5 @@ int main(int argc, char** argv) {
     }
     return flush(out) ? 0 : 1;
 }
+
+} // namespace
