@@ -1,13 +1,33 @@
 #include "calculator.h"
 
+#include "accessibility.h"
+#include "clipboard.h"
+#include "display.h"
 #include "frm2.h"
+#include "keyboard.h"
 #include "ui_Calculator.h"
+#include "ui_DisplayMenu.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QApplication>
 #include <QButtonGroup>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QMessageBox>
+#include <QTimer>
+
+#include <array>
+#include <new>
+#include <utility>
+
+using quillo::Key;
 
 namespace {
+
+// How long a typed key shows its button pressed.
+constexpr int kPressMilliseconds = 100;
 
 QString toQString(std::string_view s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
@@ -21,11 +41,40 @@ void numberByIndex(QButtonGroup* group) {
     }
 }
 
+// A key's caption is its text without the "&" shortcut markers that some
+// desktop themes put into button texts ("&&" stands for a plain "&").
+std::string caption(const QAbstractButton* button) {
+    const QString text = button->text();
+    QString plain;
+    plain.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'&' && ++i == text.size()) {
+            break;
+        }
+        plain += text[i];
+    }
+    return plain.toStdString();
+}
+
+// The keys outside the two arrays.
+std::array<std::pair<QAbstractButton*, Key>, 7> singleKeys(const Ui::Calculator& ui) {
+    return {{{ui.Decimal, Key::Decimal},
+             {ui.Percent, Key::Percent},
+             {ui.cmdsq, Key::Square},
+             {ui.cmdqr, Key::Cube},
+             {ui.cmdsqrt, Key::Sqrt},
+             {ui.Cancel, Key::Clear},
+             {ui.CancelEntry, Key::ClearEntry}}};
+}
+
+constexpr int kFirstOperator = static_cast<int>(Key::Divide);
+
 } // namespace
 
 Calculator::Calculator(Dispatch dispatch, QString title, QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::Calculator>()), dispatch_(dispatch),
       title_(std::move(title)), engine_(*this) {
+    accessibility::install(); // before any control exists to be asked about
     ui->setupUi(this);
     // Let the description's background picture be drawn (a QWidget subclass
     // does not get this by itself); the picture's @2x rendering is picked on
@@ -34,38 +83,168 @@ Calculator::Calculator(Dispatch dispatch, QString title, QWidget* parent)
     numberByIndex(ui->Number);
     numberByIndex(ui->Operator);
 
-    using E = quillo::Engine;
     connect(ui->Number, &QButtonGroup::idClicked, this,
-            [this](int index) { runIndexed(&E::Number_Click, index); });
+            [this](int index) { press(static_cast<Key>(index)); });
     connect(ui->Operator, &QButtonGroup::idClicked, this,
-            [this](int index) { runIndexed(&E::Operator_Click, index); });
-    const std::pair<QAbstractButton*, void (E::*)()> keys[] = {
-        {ui->Decimal, &E::Decimal_Click},
-        {ui->Percent, &E::Percent_Click},
-        {ui->cmdsq, &E::cmdsq_Click},
-        {ui->cmdqr, &E::cmdqr_Click},
-        {ui->cmdsqrt, &E::cmdsqrt_Click},
-        {ui->Cancel, &E::Cancel_Click},
-        {ui->CancelEntry, &E::CancelEntry_Click},
-    };
-    for (const auto& [button, operation] : keys) {
-        connect(button, &QAbstractButton::clicked, this, [this, op = operation] { run(op); });
+            [this](int index) { press(static_cast<Key>(kFirstOperator + index)); });
+    for (const auto& [button, key] : singleKeys(*ui)) {
+        connect(button, &QAbstractButton::clicked, this, [this, k = key] { press(k); });
     }
-    connect(ui->cmdexit, &QAbstractButton::clicked, this, &Calculator::cmdexit_Click);
-    connect(ui->pic1, &PictureBox::clicked, this, &Calculator::pic1_Click);
+    connect(ui->cmdexit, &QAbstractButton::clicked, this,
+            [this] { exclusive([this] { cmdexit_Click(); }); });
+    connect(ui->pic1, &PictureBox::clicked, this, [this] { exclusive([this] { pic1_Click(); }); });
+    connect(ui->Readout, &QWidget::customContextMenuRequested, this, &Calculator::showDisplayMenu);
 
     // The window's load.
-    run(&E::Form_Load);
+    dispatch_(this, [this] { engine_.Form_Load(); });
 }
 
 Calculator::~Calculator() = default;
 
-void Calculator::run(void (quillo::Engine::*operation)()) {
-    dispatch_(this, [&] { (engine_.*operation)(); });
+// Runs one event procedure unless another is under way: a key that arrives
+// while a box of the first is open (from a timer or a screen reader's press
+// action; the box keeps clicks and typing off) is dropped.
+template <class Procedure> void Calculator::exclusive(Procedure&& procedure) {
+    if (busy_) {
+        return;
+    }
+    busy_ = true;
+    struct Release {
+        bool& busy;
+        ~Release() { busy = false; }
+    } release{busy_};
+    std::forward<Procedure>(procedure)();
 }
 
-void Calculator::runIndexed(void (quillo::Engine::*operation)(int), int index) {
-    dispatch_(this, [&] { (engine_.*operation)(index); });
+void Calculator::press(Key key) {
+    exclusive([this, key] {
+        const QString before = ui->Readout->text();
+        run(key);
+        displayChanged(before);
+    });
+}
+
+bool Calculator::run(Key key) {
+    return dispatch_(this, [this, key] {
+        log_.record(key);
+        quillo::press(engine_, key);
+    });
+}
+
+// A typed key clicks its button, cover or not, and shows it pressed a moment.
+void Calculator::type(Key key) {
+    QAbstractButton* b = button(key);
+    b->click();
+    b->setDown(true);
+    QTimer::singleShot(kPressMilliseconds, b, [b] { b->setDown(false); });
+}
+
+void Calculator::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Copy)) {
+        copy();
+    } else if (event->matches(QKeySequence::Paste)) {
+        paste();
+    } else if (const auto key = keyboard::keyFor(*event)) {
+        if (*key == Key::Clear && ui->pic1->isVisible()) {
+            ui->pic1->click(); // Escape closes the welcome notice first
+        } else {
+            type(*key);
+        }
+    } else {
+        QWidget::keyPressEvent(event);
+    }
+}
+
+void Calculator::copy() {
+    const std::string text = quillo::copyText(displayText());
+    QGuiApplication::clipboard()->setText(toQString(text));
+}
+
+void Calculator::paste() {
+    exclusive([this] {
+        const QString text = QGuiApplication::clipboard()->text();
+        // Measured before converting: a huge clipboard is refused unread.
+        const auto keys = text.size() > qsizetype(quillo::kPasteLimit)
+                              ? std::nullopt
+                              : quillo::pasteKeys(text.toStdString());
+        if (!keys) {
+            QApplication::beep();
+            return;
+        }
+        const QString before = ui->Readout->text();
+        for (const Key key : *keys) {
+            if (!run(key)) {
+                break; // reported once; the rest would build on an undone key
+            }
+        }
+        displayChanged(before);
+    });
+}
+
+void Calculator::copyKeys() {
+    QGuiApplication::clipboard()->setText(QString::fromLatin1(log_.text()));
+}
+
+void Calculator::showDisplayMenu(const QPoint& at) {
+    if (!menu_) {
+        menu_ = new QMenu(this);
+        menuUi_ = std::make_unique<Ui::DisplayMenu>();
+        menuUi_->setupUi(menu_);
+        connect(menuUi_->actionCopy, &QAction::triggered, this, &Calculator::copy);
+        connect(menuUi_->actionPaste, &QAction::triggered, this, &Calculator::paste);
+        connect(menuUi_->actionCopyKeys, &QAction::triggered, this, &Calculator::copyKeys);
+    }
+    menu_->popup(ui->Readout->mapToGlobal(at));
+}
+
+// Tells a screen reader about a new display text: the display's text event,
+// and the announcer, which makes it speak the text wherever the focus is.
+void Calculator::displayChanged(const QString& before) noexcept {
+    try {
+        const QString& now = ui->Readout->text();
+        if (now == before || !QAccessible::isActive()) {
+            return;
+        }
+        QAccessibleTextUpdateEvent event(ui->Readout, 0, before, now);
+        QAccessible::updateAccessibility(&event);
+        if (!announcer_) {
+            announcer_ = new Announcer(this);
+        }
+        announcer_->announce(now);
+    } catch (const std::bad_alloc&) {
+        // Out of memory only the announcement is lost; the display is right.
+    }
+}
+
+std::optional<Key> Calculator::keyOf(const QAbstractButton* b) const {
+    auto* button = const_cast<QAbstractButton*>(b);
+    if (const int id = ui->Number->id(button); id >= 0) {
+        return static_cast<Key>(id);
+    }
+    if (const int id = ui->Operator->id(button); id >= 0) {
+        return static_cast<Key>(kFirstOperator + id);
+    }
+    for (const auto& [single, key] : singleKeys(*ui)) {
+        if (single == b) {
+            return key;
+        }
+    }
+    return std::nullopt;
+}
+
+QAbstractButton* Calculator::button(Key key) const {
+    if (key <= Key::D9) {
+        return ui->Number->button(static_cast<int>(key));
+    }
+    if (key <= Key::Power) {
+        return ui->Operator->button(static_cast<int>(key) - kFirstOperator);
+    }
+    for (const auto& [single, k] : singleKeys(*ui)) {
+        if (k == key) {
+            return single;
+        }
+    }
+    Q_UNREACHABLE();
 }
 
 void Calculator::pic1_Click() {
@@ -94,15 +273,17 @@ std::string Calculator::displayText() const {
 }
 
 void Calculator::setDisplayText(const std::string& text) {
-    ui->Readout->setText(QString::fromStdString(text));
+    // Converted first: whatever may fail does so before the display changes.
+    const QString shown = QString::fromStdString(text);
+    ui->Readout->setText(shown);
 }
 
 std::string Calculator::numberCaption(int index) const {
-    return ui->Number->button(index)->text().toStdString();
+    return caption(ui->Number->button(index));
 }
 
 std::string Calculator::operatorCaption(int index) const {
-    return ui->Operator->button(index)->text().toStdString();
+    return caption(ui->Operator->button(index));
 }
 
 void Calculator::showWarning(std::string_view text, std::string_view title) {

@@ -1,25 +1,32 @@
 #pragma once
 
 #include "engine.h"
-
-#include <QWidget>
+#include "keylog.h"
+#include "keys.h"
 
 #include <QString>
+#include <QWidget>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace Ui {
 class Calculator;
-}
+class DisplayMenu;
+} // namespace Ui
+class QAbstractButton;
+class QMenu;
+class Announcer;
 class frm2;
 
-// The main window. Data flow: a click on a key reaches one engine operation
-// (the digit and operator keys through their button group, with the key's
-// Index) and runs through the frame's dispatch point; the engine reads the
-// display text and the pressed key's caption through the Surface below,
-// updates its fields and writes the display text back into Readout. An engine
-// error is reported by the dispatch point and the key is undone.
+// The main window. Data flow: a key (a click, a typed key, a paste, a screen
+// reader's press action) becomes one quillo::Key, which runs its engine
+// operation through the frame's dispatch point; the engine reads the display
+// text and the pressed key's caption through the Surface below, updates its
+// fields and writes the display text back into Readout. An engine error is
+// reported by the dispatch point and the key is undone. One key at a time:
+// while one is under way, its boxes included, any other is dropped.
 class Calculator : public QWidget, private quillo::Surface {
     Q_OBJECT
 public:
@@ -34,12 +41,28 @@ public:
     const quillo::State& engineState() const noexcept { return engine_.state(); }
     // The farewell window, or nullptr until the exit question is answered Yes.
     frm2* farewell() const noexcept { return frm2_.get(); }
+    // The calculator key a button of this window stands for.
+    std::optional<quillo::Key> keyOf(const QAbstractButton* button) const;
+
+    // The clipboard: the number shown, a pasted number typed as its keys, and
+    // the keys pressed so far in the replay tool's format.
+    void copy();
+    void paste();
+    void copyKeys();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void press(quillo::Key key);
+    void type(quillo::Key key);
+    bool run(quillo::Key key);
+    template <class Procedure> void exclusive(Procedure&& procedure);
+    void displayChanged(const QString& before) noexcept;
+    void showDisplayMenu(const QPoint& at);
+    QAbstractButton* button(quillo::Key key) const;
     void pic1_Click();
     void cmdexit_Click();
-    void run(void (quillo::Engine::*operation)());
-    void runIndexed(void (quillo::Engine::*operation)(int), int index);
 
     std::string displayText() const override;
     void setDisplayText(const std::string& text) override;
@@ -51,5 +74,11 @@ private:
     Dispatch dispatch_;
     QString title_;
     quillo::Engine engine_;
+    quillo::KeyLog log_;
+    bool busy_ = false;
+    // Made when first needed: most runs use neither.
+    QMenu* menu_ = nullptr;
+    std::unique_ptr<Ui::DisplayMenu> menuUi_;
+    Announcer* announcer_ = nullptr;
     std::unique_ptr<frm2> frm2_;
 };

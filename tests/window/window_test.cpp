@@ -4,20 +4,27 @@
 
 #include "calculator.h"
 #include "dispatch.h"
+#include "display.h"
 #include "frm2.h"
+#include "keyboard.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
 #include <QButtonGroup>
+#include <QClipboard>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QImageReader>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <QtGui/private/qguiapplication_p.h>
 #include <QtTest>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
 
 #include <functional>
 #include <memory>
@@ -445,22 +452,323 @@ private slots:
         QVERIFY(clock.elapsed() < 2000); // before the farewell's own tick
     }
 
-    void accessibility() {
-        for (QAbstractButton* b : calc->findChildren<QAbstractButton*>()) {
-            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(b);
-            QVERIFY(a != nullptr);
-            QCOMPARE(a->text(QAccessible::Name), b->text());
-            QCOMPARE(a->text(QAccessible::Description), b->toolTip());
+    void keyboardMap_data() {
+        QTest::addColumn<int>("qtKey");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QString>("caption"); // "" for a key the calculator ignores
+        struct Row {
+            const char* name;
+            int qtKey;
+            const char* text;
+            Qt::KeyboardModifiers modifiers;
+            const char* caption;
+        };
+        const Qt::KeyboardModifiers none, pad = Qt::KeypadModifier, shift = Qt::ShiftModifier;
+        const Row rows[] = {
+            {"0", Qt::Key_0, "0", none, "0"},
+            {"keypad 7", Qt::Key_7, "7", pad, "7"},
+            {"point", Qt::Key_Period, ".", none, "."},
+            {"keypad comma", Qt::Key_Comma, ",", pad, "."},
+            {"plus", Qt::Key_Plus, "+", shift, "+"},
+            {"keypad minus", Qt::Key_Minus, "-", pad, "-"},
+            {"slash", Qt::Key_Slash, "/", none, "/"},
+            {"asterisk", Qt::Key_Asterisk, "*", shift, "X"},
+            {"x", Qt::Key_X, "x", none, "X"},
+            {"X", Qt::Key_X, "X", shift, "X"},
+            {"caret", Qt::Key_AsciiCircum, "^", shift, "x^y"},
+            {"dead caret", Qt::Key_Dead_Circumflex, "", none, "x^y"},
+            {"equals", Qt::Key_Equal, "=", none, "="},
+            {"Return", Qt::Key_Return, "\r", none, "="},
+            {"Enter", Qt::Key_Enter, "\r", pad, "="},
+            {"percent", Qt::Key_Percent, "%", shift, "%"},
+            {"q", Qt::Key_Q, "q", none, "x^2"},
+            {"c", Qt::Key_C, "c", none, "x^3"},
+            {"r", Qt::Key_R, "r", none, "Sqrt"},
+            {"Escape", Qt::Key_Escape, "\x1b", none, "C"},
+            {"Delete", Qt::Key_Delete, "\x7f", none, "CE"},
+            {"Backspace", Qt::Key_Backspace, "\b", none, ""},
+            {"Ctrl+1", Qt::Key_1, "1", Qt::ControlModifier, ""},
+            {"Alt+x", Qt::Key_X, "x", Qt::AltModifier, ""},
+            {"letter", Qt::Key_A, "a", none, ""},
+        };
+        for (const Row& r : rows) {
+            QTest::newRow(r.name) << r.qtKey << QString(r.text) << int(r.modifiers)
+                                  << QString(r.caption);
         }
+    }
+
+    void keyboardMap() {
+        QFETCH(int, qtKey);
+        QFETCH(QString, text);
+        QFETCH(int, modifiers);
+        QFETCH(QString, caption);
+        const auto key = keyboard::keyFor(qtKey, text, Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(key ? QString::fromLatin1(quillo::caption(*key)) : QString(), caption);
+        if (key) {
+            // A screen reader names the key's main keyboard key.
+            QVERIFY(!keyboard::bindings(*key).isEmpty());
+        }
+    }
+
+    // Typed keys press their on-screen keys through the same path as clicks,
+    // whichever key has the focus, and with the welcome notice still shown.
+    void typing() {
+        auto* cover = calc->findChild<QLabel*>("pic1");
+        QWidget* focus = key("Number_9");
+        for (const char c : {'1', '2', '+', '3'}) {
+            QTest::keyClick(focus, c);
+        }
+        QVERIFY(key("Number_3")->isDown()); // shown pressed a moment
+        QTRY_VERIFY(!key("Number_3")->isDown());
+        QTest::keyClick(focus, Qt::Key_Return);
+        QCOMPARE(displayOf(*calc), QString("15"));
+        QVERIFY(cover->isVisible());
+        // Escape closes the notice first, and only then clears.
+        QTest::keyClick(focus, Qt::Key_Escape);
+        QVERIFY(!cover->isVisible());
+        QCOMPARE(displayOf(*calc), QString("15"));
+        QTest::keyClick(focus, Qt::Key_Escape);
+        QCOMPARE(displayOf(*calc), QString("0."));
+        calc->copyKeys();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString("1\n2\n+\n3\n=\nC\n"));
+    }
+
+    void clipboard() {
+        QClipboard* board = QGuiApplication::clipboard();
+        for (const char* k : {"Number_1", "Number_2", "Decimal"}) {
+            click(k);
+        }
+        QTest::keyClick(calc.get(), Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(board->text(), QString("12"));
+        // A number is typed as its keys; anything else changes nothing.
+        click("Operator_1");
+        board->setText(" 0.25\n");
+        QTest::keyClick(calc.get(), Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(displayOf(*calc), QString("0.25"));
+        for (const char* refused : {"-3", "1E+20", "12 34", ""}) {
+            board->setText(refused);
+            calc->paste();
+            QCOMPARE(displayOf(*calc), QString("0.25"));
+        }
+        board->setText(QString(1001, '7'));
+        calc->paste();
+        QCOMPARE(displayOf(*calc), QString("0.25"));
+        click("Operator_4");
+        QCOMPARE(displayOf(*calc), QString("12.25"));
+        calc->copyKeys();
+        QCOMPARE(board->text(), QString("1\n2\n.\n+\n0\n.\n2\n5\n=\n"));
+    }
+
+    // The menu on the display does what the keys do.
+    void displayMenu() {
         auto* readout = calc->findChild<QLabel*>("Readout");
-        QAccessibleInterface* display = QAccessible::queryAccessibleInterface(readout);
-        QCOMPARE(display->text(QAccessible::Name), QString("0."));
-        click("Number_7");
-        QCOMPARE(display->text(QAccessible::Name), QString("7."));
-        QCOMPARE(display->text(QAccessible::Description), QString("Display"));
-        QAccessibleInterface* cover =
-            QAccessible::queryAccessibleInterface(calc->findChild<QLabel*>("pic1"));
-        QCOMPARE(cover->text(QAccessible::Name), QString("Welcome notice"));
+        QCOMPARE(readout->contextMenuPolicy(), Qt::CustomContextMenu);
+        emit readout->customContextMenuRequested(QPoint(10, 10));
+        auto* menu = calc->findChild<QMenu*>("DisplayMenu");
+        QVERIFY(menu != nullptr);
+        QTRY_VERIFY(menu->isVisible());
+        auto action = [menu](const char* text) {
+            for (QAction* a : menu->actions()) {
+                if (a->text() == text) {
+                    return a;
+                }
+            }
+            qFatal("no menu entry %s", text);
+        };
+        QGuiApplication::clipboard()->setText("42");
+        action("Paste")->trigger();
+        QCOMPARE(displayOf(*calc), QString("42."));
+        QGuiApplication::clipboard()->clear();
+        action("Copy")->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString("42"));
+        action("Copy keys")->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString("4\n2\n"));
+        menu->hide();
+    }
+
+    // No key runs inside another: one arriving while the zero-divisor warning
+    // is open (a screen reader's action, a timer, a paste) is dropped.
+    void keyInsideAKeyIsDropped() {
+        for (const char* k : {"Number_8", "Operator_0", "Number_0"}) {
+            click(k);
+        }
+        auto* poll = new QTimer(this);
+        poll->setInterval(5);
+        bool pressedInside = false;
+        connect(poll, &QTimer::timeout, this, [&, poll] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr) {
+                return;
+            }
+            poll->stop();
+            poll->deleteLater();
+            key("Number_5")->click();
+            QAccessible::queryAccessibleInterface(key("Operator_1"))
+                ->actionInterface()
+                ->doAction(QAccessibleActionInterface::pressAction());
+            QGuiApplication::clipboard()->setText("7");
+            calc->paste();
+            QTest::qWait(150); // past the press action's delayed click
+            pressedInside = true;
+            box->button(QMessageBox::Ok)->click();
+        });
+        poll->start();
+        click("Operator_4");
+        QVERIFY(pressedInside);
+        QCOMPARE(displayOf(*calc), QString("8."));
+        QCOMPARE(calc->engineState().PendingOperator, quillo::Variant::text("="));
+        QCOMPARE(calc->engineState().OperandCount, std::int16_t(1));
+        calc->copyKeys();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString("8\n/\n0\n=\n"));
+    }
+
+    // Shortcut markers that a desktop theme puts into the keys' texts are not
+    // part of the captions the engine reads.
+    void themeMarkers() {
+        for (QAbstractButton* b : calc->findChildren<QAbstractButton*>()) {
+            QString text = b->text();
+            b->setText(text.insert(text.size() > 1 ? 1 : 0, '&'));
+        }
+        QCOMPARE(key("Operator_5")->text(), QString("x&^y"));
+        for (const char* k :
+             {"Number_7", "Operator_2", "Number_2", "Operator_5", "Number_2", "Operator_4"}) {
+            click(k);
+        }
+        QCOMPARE(displayOf(*calc), QString("196"));
+    }
+
+    // A text wider than the display is drawn smaller, and past the smallest
+    // size its end is drawn behind an ellipsis mark; the text stays whole.
+    void displayFits_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("whole");
+        QTest::newRow("short") << "12." << true;
+        QTest::newRow("20-character result") << " 9.9999920000028E+55" << true;
+        QTest::newRow("40 digits") << QString(39, '4') + "." << false;
+        QTest::newRow("2000 digits") << QString(1999, '8') + "." << false;
+    }
+
+    void displayFits() {
+        QFETCH(QString, text);
+        QFETCH(bool, whole);
+        auto* display = calc->findChild<DisplayLabel*>("Readout");
+        display->setText(text);
+        const DisplayLabel::Fit fit = display->fit();
+        QCOMPARE(display->text(), text);
+        QVERIFY(fit.font.pointSizeF() >= DisplayLabel::kMinimumPointSize);
+        QVERIFY(QFontMetricsF(fit.font).horizontalAdvance(fit.shown) <= display->textWidth());
+        if (whole) {
+            QCOMPARE(fit.shown, text);
+        } else {
+            QVERIFY2(fit.shown.startsWith(QChar(0x2026)), qPrintable(fit.shown));
+            QVERIFY(text.endsWith(fit.shown.mid(1)));
+            QVERIFY(fit.shown.size() > 10);
+        }
+        QVERIFY(!display->grab().isNull());
+    }
+
+    void accessibility_data() {
+        QTest::addColumn<QString>("object");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("binding");
+        const char* rows[][3] = {
+            {"Number_0", "0", "0"},
+            {"Number_9", "9", "9"},
+            {"Decimal", "point", "."},
+            {"Operator_1", "plus", "+"},
+            {"Operator_3", "minus", "-"},
+            {"Operator_2", "multiply", "*"},
+            {"Operator_0", "divide", "/"},
+            {"Operator_5", "x to the power y", "^"},
+            {"Operator_4", "equals", "="},
+            {"Percent", "percent", "%"},
+            {"cmdsq", "x squared", "Q"},
+            {"cmdqr", "x cubed", "C"},
+            {"cmdsqrt", "square root", "R"},
+            {"Cancel", "clear", "Esc"},
+            {"CancelEntry", "clear entry", "Del"},
+            {"cmdexit", "exit", ""},
+            {"pic1", "Welcome notice", "Esc"},
+        };
+        for (const auto& r : rows) {
+            QTest::newRow(r[0]) << QString(r[0]) << QString(r[1]) << QString(r[2]);
+        }
+    }
+
+    void accessibility() {
+        QFETCH(QString, object);
+        QFETCH(QString, name);
+        QFETCH(QString, binding);
+        auto* w = calc->findChild<QWidget*>(object);
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+        QCOMPARE(a->text(QAccessible::Name), name);
+        QCOMPARE(a->text(QAccessible::Description), w->toolTip());
+        QAccessibleActionInterface* actions = a->actionInterface();
+        QVERIFY(actions != nullptr);
+        const QString press = QAccessibleActionInterface::pressAction();
+        QVERIFY(actions->actionNames().contains(press));
+        QCOMPARE(actions->keyBindingsForAction(press).value(0), binding);
+    }
+
+    // The window is a frame named by its title; the display reads as text;
+    // every change of it is sent as a text event and announced.
+    void screenReader() {
+        QAccessibleInterface* frame = QAccessible::queryAccessibleInterface(calc.get());
+        QCOMPARE(frame->role(), QAccessible::Window);
+        QCOMPARE(frame->text(QAccessible::Name), QString("Quillo-v2"));
+
+        static QList<std::pair<QAccessible::Event, QString>> events;
+        events.clear();
+        QAccessible::installUpdateHandler([](QAccessibleEvent* e) {
+            QString detail = e->object()->objectName();
+            if (e->type() == QAccessible::TextUpdated) {
+                detail += ":" + static_cast<QAccessibleTextUpdateEvent*>(e)->textInserted();
+            } else if (e->type() == QAccessible::ObjectShow) {
+                detail += ":" + e->accessibleInterface()->text(QAccessible::Name);
+            }
+            events << std::pair{e->type(), detail};
+        });
+        QGuiApplicationPrivate::platformIntegration()->accessibility()->setActive(true);
+        for (const char* k :
+             {"Number_1", "Number_2", "Operator_1", "Number_3", "Operator_4", "Cancel"}) {
+            click(k);
+        }
+        click("Cancel"); // no change, nothing said
+        QGuiApplicationPrivate::platformIntegration()->accessibility()->setActive(false);
+        QAccessible::installUpdateHandler(nullptr);
+
+        QStringList shown, texts;
+        for (const auto& [type, detail] : events) {
+            if (type == QAccessible::ObjectShow) {
+                shown << detail;
+            } else if (type == QAccessible::TextUpdated) {
+                texts << detail;
+            }
+        }
+        QCOMPARE(texts, QStringList({"Readout:1.", "Readout:12.", "Readout:3.", "Readout:15",
+                                     "Readout:0."}));
+        QCOMPARE(shown, QStringList({"Announcer:1.", "Announcer:12.", "Announcer:3.",
+                                     "Announcer:15", "Announcer:0."}));
+        auto* announcer = calc->findChild<QWidget*>("Announcer");
+        QCOMPARE(announcer->focusPolicy(), Qt::NoFocus);
+        QCOMPARE(QAccessible::queryAccessibleInterface(announcer)->role(),
+                 QAccessible::Notification);
+
+        auto* readout = calc->findChild<QLabel*>("Readout");
+        readout->setText(QString(300, '9') + ".");
+        QAccessibleTextInterface* text =
+            QAccessible::queryAccessibleInterface(readout)->textInterface();
+        QVERIFY(text != nullptr);
+        QCOMPARE(text->characterCount(), 301);
+        QCOMPARE(text->text(0, 301), readout->text());
+        QCOMPARE(text->text(298, 301), QString("99."));
+
+        // The welcome notice closes by its press action.
+        auto* cover = calc->findChild<QWidget*>("pic1");
+        QAccessible::queryAccessibleInterface(cover)->actionInterface()->doAction(
+            QAccessibleActionInterface::pressAction());
+        QVERIFY(!cover->isVisible());
     }
 
     void pictures_data() {

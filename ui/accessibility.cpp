@@ -1,0 +1,149 @@
+#include "accessibility.h"
+
+#include "calculator.h"
+#include "display.h"
+#include "keyboard.h"
+#include "picturebox.h"
+
+#include <QAbstractButton>
+#include <QAccessibleWidget>
+
+namespace {
+
+class KeyAccessible : public QAccessibleWidget {
+public:
+    KeyAccessible(QAbstractButton* button, const Calculator* calculator)
+        : QAccessibleWidget(button, QAccessible::Button), calculator_(calculator) {}
+
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.pressed = button()->isDown();
+        return s;
+    }
+    QStringList actionNames() const override {
+        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& action) override {
+        if (action == pressAction()) {
+            button()->animateClick(); // as Qt's own buttons do: seen, and not blocking the caller
+        } else {
+            QAccessibleWidget::doAction(action);
+        }
+    }
+    QStringList keyBindingsForAction(const QString& action) const override {
+        // Looked up when asked: the interface may be made while the window
+        // is still being built, before its keys are numbered.
+        const auto key = calculator_->keyOf(button());
+        return action == pressAction() && key ? keyboard::bindings(*key) : QStringList();
+    }
+
+private:
+    QAbstractButton* button() const { return static_cast<QAbstractButton*>(widget()); }
+    const Calculator* calculator_; // the button's parent, which outlives it
+};
+
+class CoverAccessible : public QAccessibleWidget {
+public:
+    explicit CoverAccessible(PictureBox* cover) : QAccessibleWidget(cover, QAccessible::Graphic) {}
+
+    QStringList actionNames() const override { return {pressAction()}; }
+    void doAction(const QString& action) override {
+        if (action == pressAction()) {
+            static_cast<PictureBox*>(widget())->click();
+        }
+    }
+    QStringList keyBindingsForAction(const QString& action) const override {
+        return action == pressAction() ? QStringList{"Esc"} : QStringList();
+    }
+};
+
+// The display's whole text, however it is drawn; read-only, no selection.
+class DisplayAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
+public:
+    explicit DisplayAccessible(DisplayLabel* display)
+        : QAccessibleWidget(display, QAccessible::StaticText) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::TextInterface) {
+            return static_cast<QAccessibleTextInterface*>(this);
+        }
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QString text(QAccessible::Text t) const override {
+        return t == QAccessible::Value ? whole() : QAccessibleWidget::text(t);
+    }
+
+    QString text(int start, int end) const override {
+        const QString all = whole();
+        start = qBound(0, start, int(all.size()));
+        end = end < 0 ? int(all.size()) : qBound(start, end, int(all.size()));
+        return all.mid(start, end - start);
+    }
+    int characterCount() const override { return int(whole().size()); }
+    void selection(int, int* start, int* end) const override { *start = *end = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint&) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int offset, int* start, int* end) const override {
+        *start = *end = offset;
+        return {};
+    }
+
+private:
+    QString whole() const { return static_cast<QLabel*>(widget())->text(); }
+};
+
+QAccessibleInterface* factory(const QString& className, QObject* object) {
+    if (!object->isWidgetType()) {
+        return nullptr;
+    }
+    auto* widget = static_cast<QWidget*>(object);
+    if (className == QLatin1String("Calculator")) {
+        return new QAccessibleWidget(widget, QAccessible::Window);
+    }
+    if (className == QLatin1String("DisplayLabel")) {
+        return new DisplayAccessible(static_cast<DisplayLabel*>(widget));
+    }
+    if (className == QLatin1String("PictureBox")) {
+        return new CoverAccessible(static_cast<PictureBox*>(widget));
+    }
+    if (className == QLatin1String("Announcer")) {
+        return new QAccessibleWidget(widget, QAccessible::Notification);
+    }
+    if (className == QLatin1String("QPushButton")) {
+        if (auto* calculator = qobject_cast<Calculator*>(widget->parentWidget())) {
+            return new KeyAccessible(static_cast<QAbstractButton*>(widget), calculator);
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+namespace accessibility {
+
+void install() {
+    static const bool installed = (QAccessible::installFactory(&factory), true);
+    Q_UNUSED(installed);
+}
+
+} // namespace accessibility
+
+Announcer::Announcer(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("Announcer"));
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setGeometry(0, 0, 1, 1);
+    lower(); // beneath everything else of the window
+}
+
+void Announcer::announce(const QString& text) {
+    hide();
+    setAccessibleName(text);
+    show();
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QWidget>
+
+// What a screen reader is told beyond Qt's defaults: the keys' press actions
+// with their keyboard keys, the display's whole text through the text
+// interface, the welcome notice's press action, the main window as a frame,
+// and spoken results through the announcer below.
+namespace accessibility {
+
+// Installs the interfaces' factory; once is enough, more is harmless.
+void install();
+
+} // namespace accessibility
+
+// An invisible notification: screen readers speak an object of this role when
+// it is shown, wherever the focus is, so each new display text is announced by
+// showing it again under that text. It takes no focus and draws nothing.
+class Announcer : public QWidget {
+    Q_OBJECT
+public:
+    explicit Announcer(QWidget* parent);
+    void announce(const QString& text);
+};

@@ -1,0 +1,108 @@
+#include "keyboard.h"
+
+#include <QKeyEvent>
+
+namespace keyboard {
+
+using quillo::Key;
+
+std::optional<Key> keyFor(const QKeyEvent& event) {
+    return keyFor(event.key(), event.text(), event.modifiers());
+}
+
+std::optional<Key> keyFor(int qtKey, const QString& text, Qt::KeyboardModifiers modifiers) {
+    if (modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) {
+        return std::nullopt;
+    }
+    switch (qtKey) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return Key::Equals;
+    case Qt::Key_Escape:
+        return Key::Clear;
+    case Qt::Key_Delete:
+        return Key::ClearEntry;
+    case Qt::Key_Dead_Circumflex: // "^" where it is a dead key, as in German
+        return Key::Power;
+    default:
+        break;
+    }
+    // The text, not the key code, so that every layout's own "*" or "%" counts.
+    if (text.size() != 1) {
+        return std::nullopt;
+    }
+    const char16_t c = text.front().unicode();
+    if (c >= u'0' && c <= u'9') {
+        return static_cast<Key>(static_cast<int>(Key::D0) + (c - u'0'));
+    }
+    switch (c) {
+    case u'.':
+    case u',': // the keypad's decimal key in layouts that write a comma
+        return Key::Decimal;
+    case u'+':
+        return Key::Plus;
+    case u'-':
+        return Key::Minus;
+    case u'/':
+        return Key::Divide;
+    case u'*':
+    case u'x':
+    case u'X':
+        return Key::Times;
+    case u'^':
+        return Key::Power;
+    case u'=':
+        return Key::Equals;
+    case u'%':
+        return Key::Percent;
+    case u'q': // sQuare
+    case u'Q':
+        return Key::Square;
+    case u'c': // Cube
+    case u'C':
+        return Key::Cube;
+    case u'r': // Root
+    case u'R':
+        return Key::Sqrt;
+    default:
+        return std::nullopt;
+    }
+}
+
+QStringList bindings(Key key) {
+    if (key <= Key::D9) {
+        return {QString(QChar(u'0' + static_cast<int>(key)))};
+    }
+    switch (key) {
+    case Key::Decimal:
+        return {".", ","};
+    case Key::Divide:
+        return {"/"};
+    case Key::Plus:
+        return {"+"};
+    case Key::Times:
+        return {"*", "X"};
+    case Key::Minus:
+        return {"-"};
+    case Key::Equals:
+        return {"=", "Return", "Enter"};
+    case Key::Power:
+        return {"^"};
+    case Key::Percent:
+        return {"%"};
+    case Key::Square:
+        return {"Q"};
+    case Key::Cube:
+        return {"C"};
+    case Key::Sqrt:
+        return {"R"};
+    case Key::Clear:
+        return {"Esc"};
+    case Key::ClearEntry:
+        return {"Del"};
+    default:
+        return {};
+    }
+}
+
+} // namespace keyboard
