@@ -10,6 +10,9 @@
 
 namespace {
 
+// Long enough for a screen reader to have read the name it was shown with.
+constexpr int kLingerMilliseconds = 1500;
+
 class KeyAccessible : public QAccessibleWidget {
 public:
     KeyAccessible(QAbstractButton* button, const Calculator* calculator)
@@ -32,9 +35,13 @@ public:
     }
     QStringList keyBindingsForAction(const QString& action) const override {
         // Looked up when asked: the interface may be made while the window
-        // is still being built, before its keys are numbered.
+        // is still being built, before its keys are numbered. Only the main
+        // key: AT-SPI reads a list as mnemonic, sequence and shortcut.
         const auto key = calculator_->keyOf(button());
-        return action == pressAction() && key ? keyboard::bindings(*key) : QStringList();
+        if (action != pressAction() || !key) {
+            return {};
+        }
+        return {keyboard::bindings(*key).value(0)};
     }
 
 private:
@@ -135,15 +142,19 @@ void install() {
 
 } // namespace accessibility
 
-Announcer::Announcer(QWidget* parent) : QWidget(parent) {
+Announcer::Announcer(QWidget* parent) : QWidget(parent), linger_(this) {
     setObjectName(QStringLiteral("Announcer"));
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setGeometry(0, 0, 1, 1);
     lower(); // beneath everything else of the window
+    linger_.setSingleShot(true);
+    linger_.setInterval(kLingerMilliseconds);
+    connect(&linger_, &QTimer::timeout, this, &QWidget::hide);
 }
 
 void Announcer::announce(const QString& text) {
     hide();
     setAccessibleName(text);
     show();
+    linger_.start();
 }

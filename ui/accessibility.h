@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 
 // What a screen reader is told beyond Qt's defaults: the keys' press actions
@@ -15,10 +16,15 @@ void install();
 
 // An invisible notification: screen readers speak an object of this role when
 // it is shown, wherever the focus is, so each new display text is announced by
-// showing it again under that text. It takes no focus and draws nothing.
+// showing it again under that text; it hides again a moment later, so that
+// nobody finds a stale result when reviewing the window. It takes no focus
+// and draws nothing.
 class Announcer : public QWidget {
     Q_OBJECT
 public:
     explicit Announcer(QWidget* parent);
     void announce(const QString& text);
+
+private:
+    QTimer linger_;
 };

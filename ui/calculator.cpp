@@ -134,6 +134,9 @@ bool Calculator::run(Key key) {
 // A typed key clicks its button, cover or not, and shows it pressed a moment.
 void Calculator::type(Key key) {
     QAbstractButton* b = button(key);
+    if (b == nullptr) {
+        return;
+    }
     b->click();
     b->setDown(true);
     QTimer::singleShot(kPressMilliseconds, b, [b] { b->setDown(false); });
@@ -210,7 +213,8 @@ void Calculator::displayChanged(const QString& before) noexcept {
         if (!announcer_) {
             announcer_ = new Announcer(this);
         }
-        announcer_->announce(now);
+        // Spoken as a number: "12" while "12." is typed, "9" for " 9".
+        announcer_->announce(toQString(quillo::copyText(now.toStdString())));
     } catch (const std::bad_alloc&) {
         // Out of memory only the announcement is lost; the display is right.
     }
@@ -236,7 +240,7 @@ QAbstractButton* Calculator::button(Key key) const {
     if (key <= Key::D9) {
         return ui->Number->button(static_cast<int>(key));
     }
-    if (key <= Key::Power) {
+    if (key >= Key::Divide && key <= Key::Power) {
         return ui->Operator->button(static_cast<int>(key) - kFirstOperator);
     }
     for (const auto& [single, k] : singleKeys(*ui)) {
@@ -244,7 +248,7 @@ QAbstractButton* Calculator::button(Key key) const {
             return single;
         }
     }
-    Q_UNREACHABLE();
+    return nullptr;
 }
 
 void Calculator::pic1_Click() {

@@ -58,8 +58,7 @@ std::optional<Key> keyFor(int qtKey, const QString& text, Qt::KeyboardModifiers 
     case u'q': // sQuare
     case u'Q':
         return Key::Square;
-    case u'c': // Cube
-    case u'C':
+    case u'c': // Cube; not "C", which would read as the clearing key's caption
         return Key::Cube;
     case u'r': // Root
     case u'R':
@@ -93,7 +92,7 @@ QStringList bindings(Key key) {
     case Key::Square:
         return {"Q"};
     case Key::Cube:
-        return {"C"};
+        return {"c"};
     case Key::Sqrt:
         return {"R"};
     case Key::Clear:

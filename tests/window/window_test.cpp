@@ -484,6 +484,7 @@ private slots:
             {"percent", Qt::Key_Percent, "%", shift, "%"},
             {"q", Qt::Key_Q, "q", none, "x^2"},
             {"c", Qt::Key_C, "c", none, "x^3"},
+            {"C", Qt::Key_C, "C", shift, ""},
             {"r", Qt::Key_R, "r", none, "Sqrt"},
             {"Escape", Qt::Key_Escape, "\x1b", none, "C"},
             {"Delete", Qt::Key_Delete, "\x7f", none, "CE"},
@@ -530,8 +531,17 @@ private slots:
         QCOMPARE(displayOf(*calc), QString("15"));
         QTest::keyClick(focus, Qt::Key_Escape);
         QCOMPARE(displayOf(*calc), QString("0."));
+        // Every key of the calculator, typed once.
+        for (const char c : QByteArray("1234567890.qcr%+2-3*4/5^2=")) {
+            QTest::keyClick(focus, c);
+        }
+        QCOMPARE(displayOf(*calc), QString("2.26605181961573E+58"));
+        QTest::keyClick(focus, Qt::Key_Delete);
         calc->copyKeys();
-        QCOMPARE(QGuiApplication::clipboard()->text(), QString("1\n2\n+\n3\n=\nC\n"));
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 QString("1 2 + 3 = C 1 2 3 4 5 6 7 8 9 0 . x^2 x^3 Sqrt % + 2 - 3 X 4 / 5 x^y 2 = "
+                         "CE ")
+                     .replace(' ', '\n'));
     }
 
     void clipboard() {
@@ -684,7 +694,7 @@ private slots:
             {"Operator_4", "equals", "="},
             {"Percent", "percent", "%"},
             {"cmdsq", "x squared", "Q"},
-            {"cmdqr", "x cubed", "C"},
+            {"cmdqr", "x cubed", "c"},
             {"cmdsqrt", "square root", "R"},
             {"Cancel", "clear", "Esc"},
             {"CancelEntry", "clear entry", "Del"},
@@ -748,8 +758,8 @@ private slots:
         }
         QCOMPARE(texts, QStringList({"Readout:1.", "Readout:12.", "Readout:3.", "Readout:15",
                                      "Readout:0."}));
-        QCOMPARE(shown, QStringList({"Announcer:1.", "Announcer:12.", "Announcer:3.",
-                                     "Announcer:15", "Announcer:0."}));
+        QCOMPARE(shown, QStringList({"Announcer:1", "Announcer:12", "Announcer:3", "Announcer:15",
+                                     "Announcer:0"}));
         auto* announcer = calc->findChild<QWidget*>("Announcer");
         QCOMPARE(announcer->focusPolicy(), Qt::NoFocus);
         QCOMPARE(QAccessible::queryAccessibleInterface(announcer)->role(),
