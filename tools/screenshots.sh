@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the real program under a private Xvfb and saves docs/screenshot.png
-# (at start, with the welcome cover) and docs/screenshot-sum.png (after the
-# cover is clicked away and a sum is typed).
+# (at start, with the welcome cover), docs/screenshot-sum.png (after the
+# cover is clicked away and a sum is clicked) and docs/screenshot-long.png (a
+# long result typed on the keyboard, drawn smaller so that it shows whole).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
@@ -40,4 +41,9 @@ for xy in "24 72" "72 72" "24 152" "120 72" "168 72" "264 112" "216 72" "168 232
 done
 sleep 0.3
 import -window "$win" "$root/docs/screenshot-sum.png"
-echo "saved docs/screenshot.png and docs/screenshot-sum.png"
+
+# Escape clears; 9999999 to the eighth power by three squares (q).
+xdotool key --window "$win" Escape 9 9 9 9 9 9 9 q q q
+sleep 0.3
+import -window "$win" "$root/docs/screenshot-long.png"
+echo "saved docs/screenshot.png, docs/screenshot-sum.png and docs/screenshot-long.png"
