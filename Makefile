@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Quillo: `make run` starts the calculator, `make test` runs every test.
 # Both install what is missing (Debian packages), configure and build, in the
 # one folder build/: `make run` configures it without the tests when it is new

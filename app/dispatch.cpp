@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "dispatch.h"
 
 #include "version.h"

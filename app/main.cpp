@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "calculator.h"
 #include "dispatch.h"
 #include "version.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Keys per second through the engine, conversions included: a long mixed
 // sequence of entries, chains, one-operand keys, percent and clearing.
 

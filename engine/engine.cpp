@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "engine.h"
 
 #include "convert.h"

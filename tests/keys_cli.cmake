@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Runs quillo-keys as a user would and checks exit codes and messages.
 function(run_tool input expect_rc out_var err_var)
     file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/cli_input.txt "${input}")

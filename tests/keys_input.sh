@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # quillo-keys under bad and large input: each case gives the right output or a
 # clear error (exit 2 and one printable line on stderr naming the line),
 # never a crash. Usage: keys_input.sh QUILLO_KEYS

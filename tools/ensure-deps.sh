@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages named on the command line that are missing.
 # Quick when all are there: one dpkg-query, no network.
 set -euo pipefail

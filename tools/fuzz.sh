@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Fuzzes the engine with libFuzzer for SECONDS (default 60): builds the fuzzer
 # with clang in build-fuzz and starts it from the golden key files, copied into
 # a scratch corpus so that the repository is never written to.

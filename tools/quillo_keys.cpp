@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // quillo-keys: replays calculator key captions from standard input without a
 // window and prints the display after every key.
 

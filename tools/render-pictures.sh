@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Regenerates every PNG and the .ico in ui/pictures from the SVG sources there,
 # then checks that each file has the size and pixel format the windows expect.
 # Needs the Debian packages librsvg2-bin, imagemagick and fonts-dejavu-core.

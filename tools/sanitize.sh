@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds everything with AddressSanitizer and UndefinedBehaviorSanitizer in
 # build-asan and runs every test there (make asan). Sanitizer reports go to log
 # files that are checked at the end, so a report fails the run even from a

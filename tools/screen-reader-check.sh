@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Manual check for developers, not run by ctest or CI: what does a blind user
 # hear? Starts the real program with the Orca screen reader in a private X
 # server, session bus and accessibility bus, types Escape 1 2 + 3 Return,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs the real program under a private Xvfb and saves docs/screenshot.png
 # (at start, with the welcome cover), docs/screenshot-sum.png (after the
 # cover is clicked away and a sum is clicked) and docs/screenshot-long.png (a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "frm2.h"
 
 #include "ui_frm2.h"

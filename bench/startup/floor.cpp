@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The floor for the start-up benchmark: the least a Qt Widgets window of the
 // calculator's make-up costs. Same fixed size, one background picture from
 // the resources, a label and 24 push buttons with tooltips; nothing else, so

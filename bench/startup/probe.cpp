@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Start-up probe: runs one program on the X display in DISPLAY and prints, on
 // one line, the milliseconds from its exec to the first map of its top-level
 // window and to the first paint of that window, its PSS a while after the

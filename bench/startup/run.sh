@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Start-up benchmark: times quillo from exec to the first map and to the first
 # paint of its window, takes its CPU time and weighs its PSS one second after
 # that paint, against the floor (a bare Qt window of the same make-up), on a

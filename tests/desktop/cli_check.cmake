@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # quillo's command line, run with no display: each case is
 # ARGUMENTS|EXIT STATUS|STDOUT REGEX|STDERR REGEX, arguments split at spaces.
 set(cases

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The installed program on a private Xvfb: its window's class (WM_CLASS) is the
 # installed desktop entry's name and its StartupWMClass, so that launchers tie
 # the window to the entry. It is started with Qt's own options, one of which

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Installs into an empty prefix and checks what lands where.
 file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix ${PREFIX}

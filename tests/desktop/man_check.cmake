@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # A manual page formats without a single warning and names every option that
 # the program's --help lists.
 execute_process(COMMAND ${GROFF} -ww -z -man ${PAGE} RESULT_VARIABLE rc ERROR_VARIABLE warnings)

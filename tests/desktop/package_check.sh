@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The Debian package as a user gets it: lintian finds no error in it, it is
 # named and described as Debian expects, and its programs, unpacked, run:
 # quillo --version, and quillo-keys --state on every golden key file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the clipboard gets from the display, what a paste types, and the log
 // of keys written out for the replay tool.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "convert.h"
 #include "errors.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Golden files: key sequences beside the replay output they must give,
 // seven fields included. A change in any display or field shows up here.
 

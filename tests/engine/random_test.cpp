@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Long random key sequences with fixed seeds: whatever is pressed, the engine
 // never fails other than by its typed errors, a key that raises one changes
 // nothing, and the fields hold only what the engine can produce.

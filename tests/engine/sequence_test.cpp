@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Key sequences and what the display shows after each key. An expected
 // display of "!kind" means the key raises that error and the display stays;
 // "?text" means the zero-divisor warning was shown and the display is text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Engine fuzzer: each input byte is one key (byte % kKeyCount), pressed on a
 // calculator started as the window starts it. After every key the calculator
 // must still be sound; a breach aborts with a message so that libFuzzer keeps

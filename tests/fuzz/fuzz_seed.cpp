@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Turns a key file (captions, one per line) into fuzzer input, one byte a key,
 // so that the golden sequences seed the fuzzer as the sequences they are.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Relays one Wayland client's connection to the compositor, and asks one of
 the client's toplevels to close when told to.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Quillo as a native Wayland client under a private headless Weston: its window
 # is mapped with the fixed content size, it reports the application id, and a
 # close from the compositor's side ends it with status 0.

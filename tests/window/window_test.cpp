@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The windows as a user meets them: the built main window against its
 // control table, real clicks through the widgets, the boxes the program
 // shows, the exit flow, the pictures and what a screen reader is told.
