@@ -37,12 +37,12 @@ public:
     QStringList keyBindingsForAction(const QString& action) const override {
         // Looked up when asked: the interface may be made while the window
         // is still being built, before its keys are numbered. Only the main
-        // key: AT-SPI reads a list as mnemonic, sequence and shortcut.
+        // key: AT-SPI would read a list as mnemonic, sequence and shortcut.
         const auto key = calculator_->keyOf(button());
         if (action != pressAction() || !key) {
             return {};
         }
-        return {keyboard::bindings(*key).value(0)};
+        return {keyboard::binding(*key)};
     }
 
 private:

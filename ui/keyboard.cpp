@@ -3,6 +3,8 @@
 
 #include <QKeyEvent>
 
+#include <array>
+
 namespace keyboard {
 
 using quillo::Key;
@@ -69,40 +71,12 @@ std::optional<Key> keyFor(int qtKey, const QString& text, Qt::KeyboardModifiers 
     }
 }
 
-QStringList bindings(Key key) {
-    if (key <= Key::D9) {
-        return {QString(QChar(u'0' + static_cast<int>(key)))};
-    }
-    switch (key) {
-    case Key::Decimal:
-        return {".", ","};
-    case Key::Divide:
-        return {"/"};
-    case Key::Plus:
-        return {"+"};
-    case Key::Times:
-        return {"*", "X"};
-    case Key::Minus:
-        return {"-"};
-    case Key::Equals:
-        return {"=", "Return", "Enter"};
-    case Key::Power:
-        return {"^"};
-    case Key::Percent:
-        return {"%"};
-    case Key::Square:
-        return {"Q"};
-    case Key::Cube:
-        return {"c"};
-    case Key::Sqrt:
-        return {"R"};
-    case Key::Clear:
-        return {"Esc"};
-    case Key::ClearEntry:
-        return {"Del"};
-    default:
-        return {};
-    }
+QString binding(Key key) {
+    // In the order of quillo::Key.
+    static constexpr std::array<const char*, quillo::kKeyCount> kMain = {
+        "0", "1", "2", "3", "4", "5", "6", "7", "8", "9",   ".",  "/",
+        "+", "*", "-", "=", "^", "%", "q", "c", "r", "Esc", "Del"};
+    return QString::fromLatin1(kMain[static_cast<std::size_t>(key)]);
 }
 
 } // namespace keyboard

@@ -4,7 +4,6 @@
 #include "keys.h"
 
 #include <QString>
-#include <QStringList>
 
 #include <optional>
 
@@ -19,8 +18,7 @@ namespace keyboard {
 std::optional<quillo::Key> keyFor(const QKeyEvent& event);
 std::optional<quillo::Key> keyFor(int qtKey, const QString& text, Qt::KeyboardModifiers modifiers);
 
-// The keyboard keys that press `key`, the main one first, as a screen reader
-// names them.
-QStringList bindings(quillo::Key key);
+// The main keyboard key that presses `key`, as a screen reader names it.
+QString binding(quillo::Key key);
 
 } // namespace keyboard

@@ -507,10 +507,6 @@ private slots:
         QFETCH(QString, caption);
         const auto key = keyboard::keyFor(qtKey, text, Qt::KeyboardModifiers(modifiers));
         QCOMPARE(key ? QString::fromLatin1(quillo::caption(*key)) : QString(), caption);
-        if (key) {
-            // A screen reader names the key's main keyboard key.
-            QVERIFY(!keyboard::bindings(*key).isEmpty());
-        }
     }
 
     // Typed keys press their on-screen keys through the same path as clicks,
@@ -694,9 +690,9 @@ private slots:
             {"Operator_5", "x to the power y", "^"},
             {"Operator_4", "equals", "="},
             {"Percent", "percent", "%"},
-            {"cmdsq", "x squared", "Q"},
+            {"cmdsq", "x squared", "q"},
             {"cmdqr", "x cubed", "c"},
-            {"cmdsqrt", "square root", "R"},
+            {"cmdsqrt", "square root", "r"},
             {"Cancel", "clear", "Esc"},
             {"CancelEntry", "clear entry", "Del"},
             {"cmdexit", "exit", ""},
