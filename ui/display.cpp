@@ -24,18 +24,33 @@ int DisplayLabel::textWidth() const {
 DisplayLabel::Fit DisplayLabel::fit() const {
     const QString& whole = text();
     const int width = textWidth();
-    QFont f = font();
-    if (fits(whole, f, width)) {
-        return {whole, f};
+    // The usual case, one measurement: no character is narrower than a pixel.
+    if (whole.size() <= width && fits(whole, font(), width)) {
+        return {whole, font()};
     }
-    for (qreal size = f.pointSizeF() - kStep; size >= kMinimumPointSize; size -= kStep) {
-        f.setPointSizeF(size);
-        if (fits(whole, f, width)) {
-            return {whole, f};
+    QFont f = font();
+    QFont smallest = f;
+    smallest.setPointSizeF(kMinimumPointSize);
+    const QFontMetricsF small(smallest);
+    // A text too long for even the smallest font's narrowest characters fits
+    // at no size; seen early, it costs no measuring of all of a long entry.
+    qreal narrowest = small.horizontalAdvance(QLatin1Char('.'));
+    for (const QChar c : QStringView(u" -+E0123456789")) {
+        narrowest = qMin(narrowest, small.horizontalAdvance(c));
+    }
+    narrowest = qMax(narrowest, qreal(1));
+    if (whole.size() * narrowest <= width) {
+        for (qreal size = f.pointSizeF() - kStep; size >= kMinimumPointSize; size -= kStep) {
+            f.setPointSizeF(size);
+            if (fits(whole, f, width)) {
+                return {whole, f};
+            }
         }
     }
-    f.setPointSizeF(kMinimumPointSize);
-    return {QFontMetricsF(f).elidedText(whole, Qt::ElideLeft, width), f};
+    // Only the end can show: measure no more of it than could fill the width,
+    // which is still too wide, so the mark is always drawn.
+    const auto tail = static_cast<qsizetype>(width / narrowest) + 2;
+    return {small.elidedText(whole.right(tail), Qt::ElideLeft, width), smallest};
 }
 
 void DisplayLabel::paintEvent(QPaintEvent* event) {
