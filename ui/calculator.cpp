@@ -22,6 +22,7 @@
 #include <array>
 #include <new>
 #include <utility>
+#include <vector>
 
 using quillo::Key;
 
@@ -159,18 +160,27 @@ void Calculator::keyPressEvent(QKeyEvent* event) {
     }
 }
 
+// The clipboard's work also runs through the dispatch point, so that even a
+// failure there (out of memory) is reported rather than thrown into Qt.
 void Calculator::copy() {
-    const std::string text = quillo::copyText(displayText());
-    QGuiApplication::clipboard()->setText(toQString(text));
+    dispatch_(this, [this] {
+        QGuiApplication::clipboard()->setText(toQString(quillo::copyText(displayText())));
+    });
 }
 
 void Calculator::paste() {
     exclusive([this] {
-        const QString text = QGuiApplication::clipboard()->text();
-        // Measured before converting: a huge clipboard is refused unread.
-        const auto keys = text.size() > qsizetype(quillo::kPasteLimit)
-                              ? std::nullopt
-                              : quillo::pasteKeys(text.toStdString());
+        std::optional<std::vector<Key>> keys;
+        const bool read = dispatch_(this, [&keys] {
+            const QString text = QGuiApplication::clipboard()->text();
+            // Measured before converting: a huge clipboard is refused unread.
+            if (text.size() <= qsizetype(quillo::kPasteLimit)) {
+                keys = quillo::pasteKeys(text.toStdString());
+            }
+        });
+        if (!read) {
+            return;
+        }
         if (!keys) {
             QApplication::beep();
             return;
@@ -186,7 +196,8 @@ void Calculator::paste() {
 }
 
 void Calculator::copyKeys() {
-    QGuiApplication::clipboard()->setText(QString::fromLatin1(log_.text()));
+    dispatch_(this,
+              [this] { QGuiApplication::clipboard()->setText(QString::fromLatin1(log_.text())); });
 }
 
 void Calculator::showDisplayMenu(const QPoint& at) {
