@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "engine.h"
 
+#include "clipboard.h"
 #include "convert.h"
 #include "errors.h"
+#include "keys.h"
 
 #include <limits>
+#include <optional>
 #include <type_traits>
 #include <utility>
 
@@ -22,21 +25,63 @@ void increment(std::int16_t& counter) {
     ++counter;
 }
 
+// A number on the tape, in the form the clipboard gives it.
+std::string tapeNumber(const Variant& v) {
+    return v.isEmpty() ? "0" : copyText(plainText(v));
+}
+
+// A tape line from its pattern: %1, %2 and %3 are replaced by the numbers.
+std::string fill(std::string_view pattern, std::initializer_list<std::string_view> numbers) {
+    std::string out;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const char c = pattern[i];
+        if (c == '%' && i + 1 < pattern.size() && pattern[i + 1] >= '1' &&
+            pattern[i + 1] < '1' + static_cast<int>(numbers.size())) {
+            out += numbers.begin()[pattern[++i] - '1'];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 struct Engine::Work {
     State s;
     std::string display;
+    std::vector<std::string> tape; // lines this key adds
 };
 
 template <class Op> void Engine::run(Op&& op) {
-    Work w{state_, surface_.displayText()};
+    Work w{state_, surface_.displayText(), {}};
     std::forward<Op>(op)(w);
-    // The display write is the last step that can fail; the fields follow it
-    // with a move that cannot, so a key lands whole or not at all.
-    surface_.setDisplayText(w.display);
+    // The tape and the display can fail (the display last, and the tape's
+    // lines are taken back if it does); the fields follow with a move that
+    // cannot, so a key lands whole or not at all.
+    const std::uint64_t tapeEnd = tape_.end();
+    try {
+        for (std::string& line : w.tape) {
+            tape_.append(std::move(line));
+        }
+        surface_.setDisplayText(w.display);
+    } catch (...) {
+        tape_.truncate(tapeEnd);
+        throw;
+    }
     static_assert(std::is_nothrow_move_assignable_v<State>);
     state_ = std::move(w.s);
+}
+
+Engine::Snapshot Engine::snapshot() const {
+    return {state_, surface_.displayText(), tape_.end()};
+}
+
+void Engine::restore(const Snapshot& snapshot) {
+    State state = snapshot.state;
+    surface_.setDisplayText(snapshot.display);
+    state_ = std::move(state);
+    tape_.truncate(snapshot.tapeEnd);
 }
 
 namespace {
@@ -92,6 +137,41 @@ void Engine::Decimal_Click() {
     });
 }
 
+// Applies the pending operator to a and b; nothing when it stores no result
+// (a zero divisor, which is warned about, or the start's " ").
+std::optional<double> Engine::evaluate(const Variant& op, const Variant& a, const Variant& b,
+                                       std::vector<std::string>& tape) {
+    if (equals(op, "+")) {
+        return checked(toNumber(a) + toNumber(b));
+    }
+    if (equals(op, "-")) {
+        return checked(toNumber(a) - toNumber(b));
+    }
+    if (equals(op, "X")) {
+        return checked(toNumber(a) * toNumber(b));
+    }
+    if (equals(op, "x^y")) {
+        return power(toNumber(a), toNumber(b));
+    }
+    if (equals(op, "/")) {
+        if (equalsZero(b)) {
+            tape.push_back(fill("%1 / %2: %3", {tapeNumber(a), tapeNumber(b), kDivideByZeroText}));
+            if (!quiet_) {
+                surface_.showWarning(kDivideByZeroText, kDivideByZeroTitle);
+            }
+            return std::nullopt;
+        }
+        return checked(toNumber(a) / toNumber(b));
+    }
+    if (equals(op, "=")) {
+        return toNumber(b);
+    }
+    if (equals(op, "%")) {
+        return checked(toNumber(a) * toNumber(b));
+    }
+    return std::nullopt;
+}
+
 void Engine::Operator_Click(int Index) {
     run([&](Work& w) {
         const std::string caption = surface_.operatorCaption(Index);
@@ -121,29 +201,18 @@ void Engine::Operator_Click(int Index) {
         }
         case 2: {
             s.SecondNumber = s.DisplayValue;
-            const Variant& op = s.PendingOperator;
-            const Variant& a = s.FirstNumber;
+            const Variant a = s.FirstNumber;
             const Variant& b = s.SecondNumber;
-            if (equals(op, "+")) {
-                s.FirstNumber = Variant::number(checked(toNumber(a) + toNumber(b)));
-            } else if (equals(op, "-")) {
-                s.FirstNumber = Variant::number(checked(toNumber(a) - toNumber(b)));
-            } else if (equals(op, "X")) {
-                s.FirstNumber = Variant::number(checked(toNumber(a) * toNumber(b)));
-            } else if (equals(op, "x^y")) {
-                s.FirstNumber = Variant::number(power(toNumber(a), toNumber(b)));
-            } else if (equals(op, "/")) {
-                if (equalsZero(b)) {
-                    surface_.showWarning(kDivideByZeroText, kDivideByZeroTitle);
-                } else {
-                    s.FirstNumber = Variant::number(checked(toNumber(a) / toNumber(b)));
-                }
-            } else if (equals(op, "=")) {
-                s.FirstNumber = Variant::number(toNumber(b));
-            } else if (equals(op, "%")) {
-                s.FirstNumber = Variant::number(checked(toNumber(a) * toNumber(b)));
+            if (const auto result = evaluate(s.PendingOperator, a, b, w.tape)) {
+                s.FirstNumber = Variant::number(*result);
+                w.display = plainText(s.FirstNumber);
+                // "%" pending, or an operator key: every caption is a row.
+                const KeyDescription& row = describe(*keyFromCaption(s.PendingOperator.asText()));
+                w.tape.push_back(
+                    fill(row.evaluation, {tapeNumber(a), tapeNumber(b), copyText(w.display)}));
+            } else {
+                w.display = plainText(s.FirstNumber);
             }
-            w.display = plainText(s.FirstNumber);
             s.OperandCount = 1;
             break;
         }
@@ -159,7 +228,9 @@ void Engine::Operator_Click(int Index) {
 
 void Engine::Percent_Click() {
     run([](Work& w) {
+        const std::string taken = copyText(w.display);
         w.display = plainText(checked(toNumber(Variant::text(w.display)) * 100));
+        w.tape.push_back(fill(describe(Key::Percent).step, {taken, copyText(w.display)}));
         w.s.EntryState = text("Ops");
         w.s.PendingOperator = text("%");
         w.s.DecimalTyped = true;
@@ -169,32 +240,43 @@ void Engine::Percent_Click() {
 
 namespace {
 
-void raiseDisplay(State& s, std::string& display, double exponent) {
+// The one-operand keys: `result` computes from the display's number.
+template <class Result>
+void oneOperand(Key key, Result&& result, State& s, std::string& display,
+                std::vector<std::string>& tape) {
     s.FirstNumber = Variant::text(display);
-    s.FirstNumber = Variant::number(power(toNumber(s.FirstNumber), exponent));
-    display = signedText(s.FirstNumber.asDouble());
+    s.FirstNumber = Variant::number(result(toNumber(s.FirstNumber)));
+    std::string shown = signedText(s.FirstNumber.asDouble());
+    tape.push_back(fill(describe(key).step, {copyText(display), copyText(shown)}));
+    display = std::move(shown);
 }
 
 } // namespace
 
 void Engine::cmdsq_Click() {
-    run([](Work& w) { raiseDisplay(w.s, w.display, 2); });
-}
-
-void Engine::cmdqr_Click() {
-    run([](Work& w) { raiseDisplay(w.s, w.display, 3); });
-}
-
-void Engine::cmdsqrt_Click() {
     run([](Work& w) {
-        w.s.FirstNumber = Variant::text(w.display);
-        w.s.FirstNumber = Variant::number(squareRoot(toNumber(w.s.FirstNumber)));
-        w.display = signedText(w.s.FirstNumber.asDouble());
+        oneOperand(
+            Key::Square, [](double x) { return power(x, 2); }, w.s, w.display, w.tape);
     });
 }
 
-void Engine::Cancel_Click() {
+void Engine::cmdqr_Click() {
     run([](Work& w) {
+        oneOperand(
+            Key::Cube, [](double x) { return power(x, 3); }, w.s, w.display, w.tape);
+    });
+}
+
+void Engine::cmdsqrt_Click() {
+    run([](Work& w) { oneOperand(Key::Sqrt, squareRoot, w.s, w.display, w.tape); });
+}
+
+void Engine::Cancel_Click() {
+    run([this](Work& w) {
+        // A rule closes the calculation, once.
+        if (!tape_.empty() && tape_.back() != Tape::kRule) {
+            w.tape.emplace_back(Tape::kRule);
+        }
         w.display = kZeroPoint;
         w.s.FirstNumber = Variant::integer(0);
         w.s.SecondNumber = Variant::integer(0);

@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "tape.h"
 #include "variant.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillo {
 
@@ -41,10 +44,11 @@ inline constexpr std::string_view kDivideByZeroText = "Can't divide by zero";
 inline constexpr std::string_view kDivideByZeroTitle = "Calculator";
 
 // One operation per key. Each runs on a copy of the fields and the display
-// text and commits both only when it completes, so a key that raises an
-// error (an EngineError, or any failure of the surface's display write)
-// leaves everything exactly as it was before the key. setDisplayText must
-// therefore either write the whole text or throw having written nothing.
+// text and commits both, with the tape lines it made, only when it
+// completes, so a key that raises an error (an EngineError, or any failure of
+// the surface's display write) leaves everything exactly as it was before
+// the key. setDisplayText must therefore either write the whole text or throw
+// having written nothing.
 class Engine {
 public:
     explicit Engine(Surface& surface) : surface_(surface) {}
@@ -61,13 +65,33 @@ public:
     void CancelEntry_Click();
 
     const State& state() const noexcept { return state_; }
+    const Tape& tape() const noexcept { return tape_; }
+    void clearTape() noexcept { tape_.clear(); }
+
+    // What undo needs to put the engine back where it stood.
+    struct Snapshot {
+        State state;
+        std::string display;
+        std::uint64_t tapeEnd = 0;
+    };
+    Snapshot snapshot() const;
+    // Writes the display first: if that fails, nothing has changed.
+    void restore(const Snapshot& snapshot);
+
+    // While quiet, the zero-divisor warning is not shown (a key redone was
+    // warned about when it first ran).
+    void setQuiet(bool quiet) noexcept { quiet_ = quiet; }
 
 private:
     struct Work;
     template <class Op> void run(Op&& op);
+    std::optional<double> evaluate(const Variant& op, const Variant& a, const Variant& b,
+                                   std::vector<std::string>& tape);
 
     Surface& surface_;
     State state_;
+    Tape tape_;
+    bool quiet_ = false;
 };
 
 } // namespace quillo

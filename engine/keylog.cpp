@@ -1,23 +1,38 @@
 // SPDX-License-Identifier: MIT
 #include "keylog.h"
 
+#include <algorithm>
+
 namespace quillo {
 
 void KeyLog::record(Key key) {
-    const auto k = static_cast<std::uint8_t>(key);
-    if (keys_.size() < kCapacity) {
-        keys_.push_back(k);
-        return;
+    keys_.push_back(static_cast<std::uint8_t>(key));
+    if (keys_.size() > capacity_) {
+        keys_.pop_front();
+        cut_ = true;
     }
-    keys_[next_] = k;
-    next_ = (next_ + 1) % kCapacity;
+}
+
+void KeyLog::drop(std::size_t n) noexcept {
+    keys_.erase(keys_.end() - static_cast<std::ptrdiff_t>(std::min(n, keys_.size())), keys_.end());
 }
 
 std::string KeyLog::text() const {
+    auto from = keys_.begin();
     std::string out;
-    out.reserve(keys_.size() * 3);
-    for (std::size_t i = 0; i < keys_.size(); ++i) {
-        out += caption(static_cast<Key>(keys_[(next_ + i) % keys_.size()]));
+    if (cut_) {
+        const auto clear =
+            std::find(keys_.rbegin(), keys_.rend(), static_cast<std::uint8_t>(Key::Clear));
+        if (clear != keys_.rend()) {
+            from = std::prev(clear.base());
+        } else {
+            out += kCutLine;
+            out += '\n';
+        }
+    }
+    out.reserve(out.size() + static_cast<std::size_t>(keys_.end() - from) * 3);
+    for (auto k = from; k != keys_.end(); ++k) {
+        out += caption(static_cast<Key>(*k));
         out += '\n';
     }
     return out;

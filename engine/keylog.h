@@ -5,25 +5,37 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
-#include <vector>
+#include <string_view>
 
 namespace quillo {
 
-// The last keys pressed, oldest first, kept so that a session can be written
-// out in the replay tool's input format and replayed exactly.
+// The keys that led to what the calculator shows, oldest first, kept so that
+// a session can be written out in the replay tool's input format and
+// replayed exactly. Undone keys are dropped from it.
 class KeyLog {
 public:
     static constexpr std::size_t kCapacity = 100'000;
+    // First line of a text whose start is lost; the replay tool knows it.
+    static constexpr std::string_view kCutLine = "# the keys before this line were not kept";
+
+    explicit KeyLog(std::size_t capacity = kCapacity) : capacity_(capacity) {}
 
     void record(Key key);
+    // Forgets the newest n keys (taken back by undo).
+    void drop(std::size_t n) noexcept;
     std::size_t size() const noexcept { return keys_.size(); }
-    // One caption a line, each line ending in '\n'.
+
+    // One caption a line, each line ending in '\n'. When older keys were
+    // dropped, the text starts at the last "C" kept, which clears everything
+    // that shows; with no "C" kept, it starts with kCutLine.
     std::string text() const;
 
 private:
-    std::vector<std::uint8_t> keys_; // a ring once full; next_ is the oldest
-    std::size_t next_ = 0;
+    std::size_t capacity_;
+    std::deque<std::uint8_t> keys_;
+    bool cut_ = false;
 };
 
 } // namespace quillo

@@ -9,10 +9,6 @@
 namespace quillo {
 namespace {
 
-constexpr std::array<std::string_view, kKeyCount> kCaptions = {
-    "0", "1", "2", "3", "4",   "5", "6",   "7",   "8",    "9", ".", "/",
-    "+", "X", "-", "=", "x^y", "%", "x^2", "x^3", "Sqrt", "C", "CE"};
-
 std::string integerText(int n) {
     char buf[16];
     auto res = std::to_chars(buf, buf + sizeof buf, n);
@@ -21,69 +17,37 @@ std::string integerText(int n) {
 
 } // namespace
 
-std::string_view caption(Key key) noexcept {
-    return kCaptions[static_cast<std::size_t>(key)];
-}
-
 std::optional<Key> keyFromCaption(std::string_view text) noexcept {
-    for (std::size_t i = 0; i < kCaptions.size(); ++i) {
-        if (kCaptions[i] == text) {
-            return static_cast<Key>(i);
+    for (const KeyDescription& row : kKeys) {
+        if (row.caption == text) {
+            return row.key;
         }
     }
     return std::nullopt;
 }
 
-void press(Engine& engine, Key key) {
-    const int k = static_cast<int>(key);
-    if (key <= Key::D9) {
-        engine.Number_Click(k);
-        return;
+// The table is indexed by Key.
+static_assert([] {
+    for (std::size_t i = 0; i < std::size(kKeys); ++i) {
+        if (static_cast<std::size_t>(kKeys[i].key) != i) {
+            return false;
+        }
     }
-    switch (key) {
-    case Key::Decimal:
-        engine.Decimal_Click();
-        return;
-    case Key::Divide:
-    case Key::Plus:
-    case Key::Times:
-    case Key::Minus:
-    case Key::Equals:
-    case Key::Power:
-        engine.Operator_Click(k - static_cast<int>(Key::Divide));
-        return;
-    case Key::Percent:
-        engine.Percent_Click();
-        return;
-    case Key::Square:
-        engine.cmdsq_Click();
-        return;
-    case Key::Cube:
-        engine.cmdqr_Click();
-        return;
-    case Key::Sqrt:
-        engine.cmdsqrt_Click();
-        return;
-    case Key::Clear:
-        engine.Cancel_Click();
-        return;
-    case Key::ClearEntry:
-        engine.CancelEntry_Click();
-        return;
-    default:
-        return;
-    }
-}
+    return true;
+}());
 
 std::string StandardSurface::numberCaption(int index) const {
     if (index < 0 || index > 9) {
         throw std::out_of_range("no digit key with this index");
     }
-    return std::string(1, static_cast<char>('0' + index));
+    return std::string(caption(static_cast<Key>(index)));
 }
 
 std::string StandardSurface::operatorCaption(int index) const {
-    return std::string(kOperatorCaptions.at(static_cast<std::size_t>(index)));
+    if (index < 0 || index > 5) {
+        throw std::out_of_range("no operator key with this index");
+    }
+    return std::string(caption(static_cast<Key>(static_cast<int>(Key::Divide) + index)));
 }
 
 void StandardSurface::showWarning(std::string_view, std::string_view) {

@@ -2,6 +2,7 @@
 // quillo-keys: replays calculator key captions from standard input without a
 // window and prints the display after every key.
 
+#include "keylog.h"
 #include "replay.h"
 
 #include <charconv>
@@ -13,10 +14,11 @@
 namespace {
 
 constexpr std::string_view kUsage =
-    "usage: quillo-keys [--state] < keys.txt\n"
+    "usage: quillo-keys [--state] [--tape] < keys.txt\n"
     "Reads key captions, one per line (0-9 . + - X / x^y = % x^2 x^3 Sqrt C CE),\n"
     "and prints for every key: KEY TAB |DISPLAY| [TAB warning] [TAB error:KIND]\n"
-    "[TAB the seven fields with --state].\n"
+    "[TAB the seven fields with --state]; with --tape, then TAB tape TAB LINE for\n"
+    "each line the key added to the tape.\n"
     "Exit status: 0 done, 1 the input could not be read or the output written,\n"
     "2 a bad option or a line that is not a key (named on standard error).\n";
 
@@ -32,6 +34,13 @@ constexpr std::size_t kKept = 256;
 
 bool isBlank(int c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string_view trimmed(std::string_view line) {
+    while (!line.empty() && isBlank(static_cast<unsigned char>(line.back()))) {
+        line.remove_suffix(1);
+    }
+    return line;
 }
 
 // One line without its '\n'; false at the end of the input with nothing read.
@@ -103,10 +112,13 @@ namespace {
 
 int run(int argc, char** argv, std::string& out) {
     bool withState = false;
+    bool withTape = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--state") {
             withState = true;
+        } else if (arg == "--tape") {
+            withTape = true;
         } else if (arg == "--help" || arg == "-h") {
             write(stdout, kUsage);
             return 0;
@@ -119,12 +131,19 @@ int run(int argc, char** argv, std::string& out) {
         }
     }
 
-    quillo::Replay replay(withState);
+    quillo::Replay replay(withState, withTape);
     std::string line;
     std::string error;
     long long number = 0;
     while (readLine(stdin, line)) {
         ++number;
+        if (trimmed(line) == quillo::KeyLog::kCutLine) {
+            // The calculator copied keys whose start it no longer had.
+            write(stderr, "quillo-keys: line " + lineNumber(number) +
+                              ": the keys before it were not kept, so the displays may differ "
+                              "from the calculator's\n");
+            continue;
+        }
         if (!replay.feed(line, out, error)) {
             // A lost output outweighs the bad line: it is what the caller reads.
             const bool written = flush(out);

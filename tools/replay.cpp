@@ -4,16 +4,20 @@
 #include "errors.h"
 #include "keys.h"
 
+#include <algorithm>
+
 namespace quillo {
 
 struct Replay::Impl {
     StandardSurface surface;
     Engine engine{surface};
     bool withState;
+    bool withTape;
 };
 
-Replay::Replay(bool withState) : impl_(std::make_unique<Impl>()) {
+Replay::Replay(bool withState, bool withTape) : impl_(std::make_unique<Impl>()) {
     impl_->withState = withState;
+    impl_->withTape = withTape;
     impl_->engine.Form_Load();
 }
 
@@ -37,6 +41,8 @@ bool Replay::feed(std::string_view line, std::string& out, std::string& error) {
         error += text.size() > 40 ? "...'" : "'";
         return false;
     }
+    const Tape& tape = impl_->engine.tape();
+    const std::uint64_t tapeEnd = tape.end();
     std::string_view kind;
     try {
         press(impl_->engine, *key);
@@ -59,6 +65,13 @@ bool Replay::feed(std::string_view line, std::string& out, std::string& error) {
         out += describe(impl_->engine.state());
     }
     out += '\n';
+    if (impl_->withTape) {
+        for (std::uint64_t n = std::max(tapeEnd, tape.first()); n < tape.end(); ++n) {
+            out += "\ttape\t";
+            out += tape.line(static_cast<std::size_t>(n - tape.first()));
+            out += '\n';
+        }
+    }
     return true;
 }
 

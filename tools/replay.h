@@ -11,7 +11,9 @@ namespace quillo {
 // calculator starts, and writes one line a key (see quillo-keys --help).
 class Replay {
 public:
-    explicit Replay(bool withState);
+    // withState adds the seven fields to each key's line; withTape follows it
+    // with a line "\ttape\tTEXT" for each tape line the key added.
+    explicit Replay(bool withState, bool withTape = false);
     ~Replay();
     Replay(const Replay&) = delete;
     Replay& operator=(const Replay&) = delete;

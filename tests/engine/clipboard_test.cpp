@@ -87,18 +87,5 @@ TEST(KeyLog, ReplaysAsTheSameSession) {
     EXPECT_EQ(out.substr(out.rfind("Sqrt")), "Sqrt\t| 3.87298334620742|\n");
 }
 
-TEST(KeyLog, KeepsTheLastKeysOnly) {
-    KeyLog log;
-    for (std::size_t i = 0; i < KeyLog::kCapacity + 2; ++i) {
-        log.record(i % 2 == 0 ? Key::D1 : Key::D2);
-    }
-    const std::string text = log.text();
-    EXPECT_EQ(log.size(), KeyLog::kCapacity);
-    EXPECT_EQ(text.size(), 2 * KeyLog::kCapacity);
-    // Keys 0 and 1 ("1", "2") fell out; the oldest kept is key 2, a "1".
-    EXPECT_EQ(text.substr(0, 4), "1\n2\n");
-    EXPECT_EQ(text.substr(text.size() - 4), "1\n2\n");
-}
-
 } // namespace
 } // namespace quillo

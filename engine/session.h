@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "engine.h"
+#include "keylog.h"
+#include "keys.h"
+
+#include <cstddef>
+#include <deque>
+#include <optional>
+#include <vector>
+
+namespace quillo {
+
+// The engine with what the user can do beyond its keys: take back a step and
+// redo it, and copy the keys that led to the display. A step is one key, or
+// the keys of one paste. An undo puts back the display, the fields and the
+// tape exactly as they were before the step; a redo runs its keys again,
+// with no warning shown a second time.
+class Session {
+public:
+    // How many steps can be taken back, at most; fewer only when the
+    // snapshots would pass kBudget bytes (displays thousands of digits long),
+    // so that no sequence of keys makes the history grow without end.
+    static constexpr std::size_t kDepth = 10'000;
+    static constexpr std::size_t kBudget = 32u << 20;
+
+    explicit Session(Surface& surface) : engine_(surface) {}
+
+    Engine& engine() noexcept { return engine_; }
+    const Engine& engine() const noexcept { return engine_; }
+    const KeyLog& log() const noexcept { return log_; }
+
+    // Presses a key as a step of its own, or as part of the open step. An
+    // EngineError propagates and the key leaves no trace.
+    void press(Key key);
+    // Keys pressed between these two make one step (a paste).
+    void beginStep();
+    void endStep();
+
+    bool canUndo() const noexcept { return !done_.empty(); }
+    bool canRedo() const noexcept { return !undone_.empty(); }
+    void undo();
+    void redo();
+
+private:
+    struct Step {
+        Engine::Snapshot before;
+        std::vector<Key> keys;
+    };
+    static std::size_t weight(const Step& step) noexcept;
+    void file(Step step);
+
+    Engine engine_;
+    KeyLog log_;
+    std::optional<Step> open_;
+    std::deque<Step> done_;
+    std::size_t doneBytes_ = 0;
+    std::vector<std::vector<Key>> undone_; // newest last
+};
+
+} // namespace quillo
