@@ -6,6 +6,7 @@
 #include "display.h"
 #include "frm2.h"
 #include "keyboard.h"
+#include "tapewindow.h"
 #include "ui_Calculator.h"
 #include "ui_DisplayMenu.h"
 
@@ -14,12 +15,12 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QTimer>
 
-#include <array>
 #include <new>
 #include <utility>
 #include <vector>
@@ -36,7 +37,7 @@ QString toQString(std::string_view s) {
 }
 
 // The array members carry their Index in the window description; the group
-// ids are those indexes.
+// ids are those indexes, as the control arrays number their keys.
 void numberByIndex(QButtonGroup* group) {
     for (QAbstractButton* button : group->buttons()) {
         group->setId(button, button->property("Index").toInt());
@@ -58,24 +59,15 @@ std::string caption(const QAbstractButton* button) {
     return plain.toStdString();
 }
 
-// The keys outside the two arrays.
-std::array<std::pair<QAbstractButton*, Key>, 7> singleKeys(const Ui::Calculator& ui) {
-    return {{{ui.Decimal, Key::Decimal},
-             {ui.Percent, Key::Percent},
-             {ui.cmdsq, Key::Square},
-             {ui.cmdqr, Key::Cube},
-             {ui.cmdsqrt, Key::Sqrt},
-             {ui.Cancel, Key::Clear},
-             {ui.CancelEntry, Key::ClearEntry}}};
+bool isCombination(const QKeyEvent& event, Qt::KeyboardModifiers modifiers, Qt::Key key) {
+    return event.keyCombination() == QKeyCombination(modifiers, key);
 }
-
-constexpr int kFirstOperator = static_cast<int>(Key::Divide);
 
 } // namespace
 
 Calculator::Calculator(Dispatch dispatch, QString title, QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::Calculator>()), dispatch_(dispatch),
-      title_(std::move(title)), engine_(*this) {
+      title_(std::move(title)), session_(*this) {
     accessibility::install(); // before any control exists to be asked about
     ui->setupUi(this);
     // Let the description's background picture be drawn (a QWidget subclass
@@ -85,20 +77,21 @@ Calculator::Calculator(Dispatch dispatch, QString title, QWidget* parent)
     numberByIndex(ui->Number);
     numberByIndex(ui->Operator);
 
-    connect(ui->Number, &QButtonGroup::idClicked, this,
-            [this](int index) { press(static_cast<Key>(index)); });
-    connect(ui->Operator, &QButtonGroup::idClicked, this,
-            [this](int index) { press(static_cast<Key>(kFirstOperator + index)); });
-    for (const auto& [button, key] : singleKeys(*ui)) {
-        connect(button, &QAbstractButton::clicked, this, [this, k = key] { press(k); });
+    for (const keyboard::KeyButton& row : keyboard::keyButtons()) {
+        QAbstractButton* b = (*ui).*row.button;
+        connect(b, &QAbstractButton::clicked, this, [this, k = row.key] { press(k); });
+        // Typed keys reach the window before the focused button, which would
+        // take an Escape as "cancel my press" while a typed key shows it down.
+        b->installEventFilter(this);
     }
+    ui->cmdexit->installEventFilter(this);
     connect(ui->cmdexit, &QAbstractButton::clicked, this,
             [this] { exclusive([this] { cmdexit_Click(); }); });
     connect(ui->pic1, &PictureBox::clicked, this, [this] { exclusive([this] { pic1_Click(); }); });
     connect(ui->Readout, &QWidget::customContextMenuRequested, this, &Calculator::showDisplayMenu);
 
     // The window's load.
-    dispatch_(this, [this] { engine_.Form_Load(); });
+    dispatch_(this, [this] { session_.engine().Form_Load(); });
 }
 
 Calculator::~Calculator() = default;
@@ -127,10 +120,7 @@ void Calculator::press(Key key) {
 }
 
 bool Calculator::run(Key key) {
-    return dispatch_(this, [this, key] {
-        log_.record(key);
-        quillo::press(engine_, key);
-    });
+    return dispatch_(this, [this, key] { session_.press(key); });
 }
 
 // A typed key clicks its button, cover or not, and shows it pressed a moment.
@@ -144,20 +134,49 @@ void Calculator::type(Key key) {
     QTimer::singleShot(kPressMilliseconds, b, [b] { b->setDown(false); });
 }
 
-void Calculator::keyPressEvent(QKeyEvent* event) {
-    if (event->matches(QKeySequence::Copy)) {
+bool Calculator::handleKey(QKeyEvent* event) {
+    const QKeyEvent& e = *event;
+    if (e.matches(QKeySequence::Copy)) {
         copy();
-    } else if (event->matches(QKeySequence::Paste)) {
+    } else if (e.matches(QKeySequence::Paste)) {
         paste();
-    } else if (const auto key = keyboard::keyFor(*event)) {
+    } else if (e.matches(QKeySequence::Undo) || isCombination(e, {}, Qt::Key_Backspace)) {
+        undo();
+    } else if (e.matches(QKeySequence::Redo) || isCombination(e, Qt::ControlModifier, Qt::Key_Y) ||
+               isCombination(e, Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_Z)) {
+        redo();
+    } else if (isCombination(e, Qt::ControlModifier, Qt::Key_T)) {
+        toggleTape();
+    } else if (const auto key = keyboard::keyFor(e)) {
         if (*key == Key::Clear && ui->pic1->isVisible()) {
             ui->pic1->click(); // Escape closes the welcome notice first
         } else {
             type(*key);
         }
     } else {
+        return false;
+    }
+    return true;
+}
+
+void Calculator::keyPressEvent(QKeyEvent* event) {
+    if (!handleKey(event)) {
         QWidget::keyPressEvent(event);
     }
+}
+
+bool Calculator::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && handleKey(static_cast<QKeyEvent*>(event))) {
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Calculator::closeEvent(QCloseEvent* event) {
+    if (tape_) {
+        tape_->close(); // the tape goes with the calculator
+    }
+    QWidget::closeEvent(event);
 }
 
 // The clipboard's work also runs through the dispatch point, so that even a
@@ -186,18 +205,74 @@ void Calculator::paste() {
             return;
         }
         const QString before = ui->Readout->text();
-        for (const Key key : *keys) {
-            if (!run(key)) {
-                break; // reported once; the rest would build on an undone key
+        // One step for undo, ended however the keys go.
+        if (dispatch_(this, [this] { session_.beginStep(); })) {
+            for (const Key key : *keys) {
+                if (!run(key)) {
+                    break; // reported once; the rest would build on an undone key
+                }
             }
+            session_.endStep();
         }
         displayChanged(before);
     });
 }
 
 void Calculator::copyKeys() {
-    dispatch_(this,
-              [this] { QGuiApplication::clipboard()->setText(QString::fromLatin1(log_.text())); });
+    dispatch_(this, [this] {
+        QGuiApplication::clipboard()->setText(QString::fromLatin1(session_.log().text()));
+    });
+}
+
+template <class Change> void Calculator::change(Change&& change) {
+    exclusive([this, &change] {
+        const QString before = ui->Readout->text();
+        dispatch_(this, change);
+        displayChanged(before);
+    });
+}
+
+void Calculator::undo() {
+    change([this] { session_.undo(); });
+}
+
+void Calculator::redo() {
+    change([this] { session_.redo(); });
+}
+
+void Calculator::toggleTape() {
+    if (tape_ && tape_->isVisible()) {
+        tape_->close();
+        return;
+    }
+    if (!tape_) {
+        tape_ = new TapeWindow(
+            session_.engine().tape(), [this](QKeyEvent* event) { return handleKey(event); }, this);
+        tape_->setWindowFlag(Qt::WindowStaysOnTopHint, keepOnTop_);
+        connect(tape_, &TapeWindow::clearRequested, this, [this] {
+            session_.engine().clearTape();
+            tape_->sync();
+        });
+    }
+    tape_->sync();
+    tape_->placeBeside(*this);
+    tape_->show();
+    tape_->raise();
+    tape_->activateWindow();
+}
+
+void Calculator::setKeepOnTop(bool on) {
+    keepOnTop_ = on;
+    for (QWidget* window : {static_cast<QWidget*>(this), static_cast<QWidget*>(tape_)}) {
+        if (window) {
+            // A new flag takes a window off the screen; it comes back where it was.
+            const bool shown = window->isVisible();
+            window->setWindowFlag(Qt::WindowStaysOnTopHint, on);
+            if (shown) {
+                window->show();
+            }
+        }
+    }
 }
 
 void Calculator::showDisplayMenu(const QPoint& at) {
@@ -208,7 +283,17 @@ void Calculator::showDisplayMenu(const QPoint& at) {
         connect(menuUi_->actionCopy, &QAction::triggered, this, &Calculator::copy);
         connect(menuUi_->actionPaste, &QAction::triggered, this, &Calculator::paste);
         connect(menuUi_->actionCopyKeys, &QAction::triggered, this, &Calculator::copyKeys);
+        connect(menuUi_->actionUndo, &QAction::triggered, this, &Calculator::undo);
+        connect(menuUi_->actionRedo, &QAction::triggered, this, &Calculator::redo);
+        connect(menuUi_->actionTape, &QAction::triggered, this, &Calculator::toggleTape);
+        connect(menuUi_->actionKeepOnTop, &QAction::toggled, this, &Calculator::setKeepOnTop);
+        // Wayland has no way for a program to ask for it.
+        menuUi_->actionKeepOnTop->setVisible(
+            !QGuiApplication::platformName().startsWith(QLatin1String("wayland")));
     }
+    menuUi_->actionUndo->setEnabled(session_.canUndo());
+    menuUi_->actionRedo->setEnabled(session_.canRedo());
+    menuUi_->actionTape->setChecked(tape_ && tape_->isVisible());
     menu_->popup(ui->Readout->mapToGlobal(at));
 }
 
@@ -216,6 +301,9 @@ void Calculator::showDisplayMenu(const QPoint& at) {
 // and the announcer, which makes it speak the text wherever the focus is.
 void Calculator::displayChanged(const QString& before) noexcept {
     try {
+        if (tape_ && tape_->isVisible()) {
+            tape_->sync();
+        }
         const QString& now = ui->Readout->text();
         if (now == before || !QAccessible::isActive()) {
             return;
@@ -233,34 +321,16 @@ void Calculator::displayChanged(const QString& before) noexcept {
 }
 
 std::optional<Key> Calculator::keyOf(const QAbstractButton* b) const {
-    auto* button = const_cast<QAbstractButton*>(b);
-    if (const int id = ui->Number->id(button); id >= 0) {
-        return static_cast<Key>(id);
-    }
-    if (const int id = ui->Operator->id(button); id >= 0) {
-        return static_cast<Key>(kFirstOperator + id);
-    }
-    for (const auto& [single, key] : singleKeys(*ui)) {
-        if (single == b) {
-            return key;
+    for (const keyboard::KeyButton& row : keyboard::keyButtons()) {
+        if ((*ui).*row.button == b) {
+            return row.key;
         }
     }
     return std::nullopt;
 }
 
 QAbstractButton* Calculator::button(Key key) const {
-    if (key <= Key::D9) {
-        return ui->Number->button(static_cast<int>(key));
-    }
-    if (key >= Key::Divide && key <= Key::Power) {
-        return ui->Operator->button(static_cast<int>(key) - kFirstOperator);
-    }
-    for (const auto& [single, k] : singleKeys(*ui)) {
-        if (k == key) {
-            return single;
-        }
-    }
-    return nullptr;
+    return (*ui).*keyboard::keyButtons()[static_cast<std::size_t>(key)].button;
 }
 
 void Calculator::pic1_Click() {
@@ -281,6 +351,9 @@ void Calculator::cmdexit_Click() {
     // The farewell window shows before this one hides: never neither.
     frm2_->show();
     frm2_->startTmr1();
+    if (tape_) {
+        tape_->hide();
+    }
     hide();
 }
 
@@ -295,11 +368,11 @@ void Calculator::setDisplayText(const std::string& text) {
 }
 
 std::string Calculator::numberCaption(int index) const {
-    return caption(ui->Number->button(index));
+    return caption(button(static_cast<Key>(index)));
 }
 
 std::string Calculator::operatorCaption(int index) const {
-    return caption(ui->Operator->button(index));
+    return caption(button(static_cast<Key>(static_cast<int>(Key::Divide) + index)));
 }
 
 void Calculator::showWarning(std::string_view text, std::string_view title) {

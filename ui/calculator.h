@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "engine.h"
-#include "keylog.h"
 #include "keys.h"
+#include "session.h"
 
 #include <QString>
 #include <QWidget>
@@ -19,6 +18,7 @@ class DisplayMenu;
 class QAbstractButton;
 class QMenu;
 class Announcer;
+class TapeWindow;
 class frm2;
 
 // The main window. Data flow: a key (a click, a typed key, a paste, a screen
@@ -28,6 +28,8 @@ class frm2;
 // fields and writes the display text back into Readout. An engine error is
 // reported by the dispatch point and the key is undone. One key at a time:
 // while one is under way, its boxes included, any other is dropped.
+// Around the keys, through the display's context menu and the keyboard: the
+// tape window, undo and redo of a step, and keeping the windows on top.
 class Calculator : public QWidget, private quillo::Surface {
     Q_OBJECT
 public:
@@ -39,7 +41,7 @@ public:
     Calculator(Dispatch dispatch, QString title, QWidget* parent = nullptr);
     ~Calculator() override;
 
-    const quillo::State& engineState() const noexcept { return engine_.state(); }
+    const quillo::State& engineState() const noexcept { return session_.engine().state(); }
     // The farewell window, or nullptr until the exit question is answered Yes.
     frm2* farewell() const noexcept { return frm2_.get(); }
     // The calculator key a button of this window stands for.
@@ -51,14 +53,31 @@ public:
     void paste();
     void copyKeys();
 
+    // Takes back the last step (a key, or a paste) and brings it back.
+    void undo();
+    void redo();
+    // Opens the tape window, or closes it when it is open.
+    void toggleTape();
+    // nullptr until the tape is first opened.
+    TapeWindow* tapeWindow() const noexcept { return tape_; }
+    void setKeepOnTop(bool on);
+
+    // A typed key or shortcut, from this window or the tape's; false for a
+    // key that is none of the calculator's.
+    bool handleKey(QKeyEvent* event);
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void press(quillo::Key key);
     void type(quillo::Key key);
     bool run(quillo::Key key);
     template <class Procedure> void exclusive(Procedure&& procedure);
+    // Runs a change of the display outside the keys (undo, redo) as a key runs.
+    template <class Change> void change(Change&& change);
     void displayChanged(const QString& before) noexcept;
     void showDisplayMenu(const QPoint& at);
     QAbstractButton* button(quillo::Key key) const;
@@ -74,12 +93,13 @@ private:
     std::unique_ptr<Ui::Calculator> ui;
     Dispatch dispatch_;
     QString title_;
-    quillo::Engine engine_;
-    quillo::KeyLog log_;
+    quillo::Session session_;
     bool busy_ = false;
+    bool keepOnTop_ = false;
     // Made when first needed: most runs use neither.
     QMenu* menu_ = nullptr;
     std::unique_ptr<Ui::DisplayMenu> menuUi_;
     Announcer* announcer_ = nullptr;
+    TapeWindow* tape_ = nullptr;
     std::unique_ptr<frm2> frm2_;
 };

@@ -8,6 +8,7 @@
 #include "display.h"
 #include "frm2.h"
 #include "keyboard.h"
+#include "tapewindow.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -18,9 +19,11 @@
 #include <QImage>
 #include <QImageReader>
 #include <QLabel>
+#include <QListView>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtGui/private/qguiapplication_p.h>
 #include <QtTest>
@@ -592,6 +595,110 @@ private slots:
         action("Copy keys")->trigger();
         QCOMPARE(QGuiApplication::clipboard()->text(), QString("4\n2\n"));
         menu->hide();
+    }
+
+    // A typed key shows its button down; an Escape right after it still
+    // reaches the calculator though that button has the focus.
+    void typedEscapeAfterAFocusedKey() {
+        QWidget* focused = key("Number_0");
+        QTest::keyClick(focused, Qt::Key_Escape); // the welcome notice
+        for (const char c : {'1', '0'}) {
+            QTest::keyClick(focused, c);
+        }
+        QVERIFY(key("Number_0")->isDown());
+        QTest::keyClick(focused, Qt::Key_Escape);
+        QCOMPARE(displayOf(*calc), QString("0."));
+    }
+
+    // Undo and redo by keyboard and menu, a paste as one step, and the menu's
+    // keep-on-top.
+    void undoRedoAndKeepOnTop() {
+        QTest::keyClicks(calc.get(), "5+3q=");
+        QCOMPARE(displayOf(*calc), QString("18"));
+        const std::pair<QKeyCombination, const char*> steps[] = {
+            {Qt::Key_Backspace, " 9"},
+            {Qt::ControlModifier | Qt::Key_Y, "18"},
+            {Qt::ControlModifier | Qt::Key_Z, " 9"},
+            {Qt::ControlModifier | Qt::ShiftModifier | Qt::Key_Z, "18"},
+        };
+        for (const auto& [combination, display] : steps) {
+            QTest::keyClick(calc.get(), combination.key(), combination.keyboardModifiers());
+            QCOMPARE(displayOf(*calc), QString(display));
+        }
+        QGuiApplication::clipboard()->setText("12");
+        calc->paste();
+        QTest::keyClick(calc.get(), Qt::Key_Backspace);
+        QCOMPARE(displayOf(*calc), QString("18"));
+
+        auto* readout = calc->findChild<QLabel*>("Readout");
+        emit readout->customContextMenuRequested(QPoint(10, 10));
+        auto* menu = calc->findChild<QMenu*>("DisplayMenu");
+        QTRY_VERIFY(menu->isVisible());
+        auto action = [menu](const char* name) { return menu->findChild<QAction*>(name); };
+        QVERIFY(action("actionUndo")->isEnabled());
+        QVERIFY(action("actionRedo")->isEnabled());
+        action("actionRedo")->trigger();
+        QCOMPARE(displayOf(*calc), QString("12."));
+        calc->copyKeys();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QString("5\n+\n3\nx^2\n=\n1\n2\n"));
+        menu->hide();
+        emit readout->customContextMenuRequested(QPoint(10, 10));
+        QVERIFY(!action("actionRedo")->isEnabled());
+        QVERIFY(action("actionKeepOnTop")->isVisible());
+        for (const bool on : {true, false}) {
+            action("actionKeepOnTop")->trigger();
+            QCOMPARE(calc->windowFlags().testFlag(Qt::WindowStaysOnTopHint), on);
+            QVERIFY(calc->isVisible());
+        }
+        menu->hide();
+    }
+
+    // The tape window: made when first opened, beside the calculator, its
+    // lines following every key and undo; typed keys go to the calculator.
+    void tapeWindow() {
+        QVERIFY(calc->tapeWindow() == nullptr);
+        QTest::keyClicks(calc.get(), "5+3q=");
+        QTest::keyClick(calc.get(), Qt::Key_T, Qt::ControlModifier);
+        TapeWindow* tape = calc->tapeWindow();
+        QVERIFY(tape != nullptr && tape->isVisible());
+        QCOMPARE(tape->windowTitle(), QString("Quillo-v2 tape"));
+        QVERIFY(!tape->frameGeometry().intersects(calc->frameGeometry()));
+        auto* list = tape->findChild<QListView*>("lines");
+        auto lines = [list] {
+            QStringList out;
+            for (int row = 0; row < list->model()->rowCount(); ++row) {
+                out << list->model()->index(row, 0).data().toString();
+            }
+            return out;
+        };
+        QCOMPARE(lines(), QStringList({"3 x^2 = 9", "9 + 9 = 18"}));
+        QTest::keyClicks(list, "X2=");
+        QCOMPARE(displayOf(*calc), QString("36"));
+        QCOMPARE(lines().last(), QString("18 X 2 = 36"));
+        QTest::keyClick(list, Qt::Key_Backspace);
+        QCOMPARE(lines().size(), 2);
+
+        list->selectAll();
+        QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+        const QString text = "3 x^2 = 9\n9 + 9 = 18\n";
+        QCOMPARE(QGuiApplication::clipboard()->text(), text);
+        QTemporaryDir dir;
+        QString error;
+        QVERIFY(tape->saveTo(dir.filePath("tape.txt"), &error));
+        QFile saved(dir.filePath("tape.txt"));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(saved.readAll()), text);
+        QVERIFY(!tape->saveTo(dir.filePath("none/tape.txt"), &error));
+        QVERIFY(!error.isEmpty());
+
+        QTest::mouseClick(tape->findChild<QPushButton*>("clearTape"), Qt::LeftButton);
+        QCOMPARE(lines(), QStringList());
+        QTest::keyClick(list, Qt::Key_Escape);
+        QVERIFY(!tape->isVisible());
+        for (const bool shown : {true, false}) {
+            QTest::keyClick(calc.get(), Qt::Key_T, Qt::ControlModifier);
+            QCOMPARE(tape->isVisible(), shown);
+        }
     }
 
     // No key runs inside another: one arriving while the zero-divisor warning
