@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
-// Engine fuzzer: each input byte is one key (byte % kKeyCount), pressed on a
-// calculator started as the window starts it. After every key the calculator
-// must still be sound; a breach aborts with a message so that libFuzzer keeps
-// the input that led to it.
+// Engine fuzzer: each input byte is one key (byte % kKeyCount), or from
+// kUndo on an undo or a redo, on a calculator started as the window starts
+// it. After every key the calculator must still be sound, and an undo must
+// give back exactly what was there before the step; a breach aborts with a
+// message so that libFuzzer keeps the input that led to it.
 
 #include "errors.h"
 #include "invariants.h"
 #include "keys.h"
+#include "session.h"
 
 #include <charconv>
 #include <cmath>
@@ -15,6 +17,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -33,19 +37,41 @@ bool finite(const Variant& v) {
     return v.kind() != Variant::Kind::Double || std::isfinite(v.asDouble());
 }
 
+// Bytes from here on undo, and from kRedo on redo; below, they are keys.
+constexpr std::uint8_t kUndo = 230;
+constexpr std::uint8_t kRedo = 243;
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     quillo::StandardSurface surface;
-    quillo::Engine engine(surface);
-    engine.Form_Load();
+    quillo::Session session(surface);
+    const quillo::Engine& engine = session.engine();
+    session.engine().Form_Load();
+    // What was there before each step that can still be undone.
+    std::vector<std::pair<quillo::State, std::string>> steps;
     for (std::size_t i = 0; i < size; ++i) {
         const auto key = static_cast<quillo::Key>(data[i] % quillo::kKeyCount);
+        if (data[i] >= kUndo) {
+            if (data[i] < kRedo && session.canUndo()) {
+                session.undo();
+                if (steps.empty() || !(engine.state() == steps.back().first) ||
+                    surface.display() != steps.back().second) {
+                    breach(i, key, "an undo did not give back what was there before the step");
+                }
+                steps.pop_back();
+            } else if (data[i] >= kRedo && session.canRedo()) {
+                steps.emplace_back(engine.state(), surface.display());
+                session.redo();
+            }
+            continue;
+        }
         const quillo::State before = engine.state();
         const std::string displayBefore = surface.display();
         bool raised = false;
         try {
-            quillo::press(engine, key);
+            session.press(key);
+            steps.emplace_back(before, displayBefore);
         } catch (const quillo::EngineError&) {
             raised = true;
         }
