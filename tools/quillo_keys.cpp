@@ -3,6 +3,7 @@
 // window and prints the display after every key.
 
 #include "replay.h"
+#include "version.h"
 
 #include <charconv>
 #include <cstdio>
@@ -14,6 +15,7 @@ namespace {
 
 constexpr std::string_view kUsage =
     "usage: quillo-keys [--state] < keys.txt\n"
+    "       quillo-keys --help | --version\n"
     "Reads key captions, one per line (0-9 . + - X / x^y = % x^2 x^3 Sqrt C CE),\n"
     "and prints for every key: KEY TAB |DISPLAY| [TAB warning] [TAB error:KIND]\n"
     "[TAB the seven fields with --state].\n"
@@ -108,8 +110,13 @@ int run(int argc, char** argv, std::string& out) {
         if (arg == "--state") {
             withState = true;
         } else if (arg == "--help" || arg == "-h") {
-            write(stdout, kUsage);
-            return 0;
+            out = kUsage;
+            return flush(out) ? 0 : 1;
+        } else if (arg == "--version" || arg == "-v") {
+            out = "quillo-keys ";
+            out += quillo::kVersionText;
+            out += '\n';
+            return flush(out) ? 0 : 1;
         } else {
             write(stderr, "quillo-keys: unknown option '");
             write(stderr, arg);
