@@ -36,8 +36,10 @@ QString fromView(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-void print(std::FILE* f, const QString& text) {
+// False when the text could not be written out (a full disk, say).
+bool print(std::FILE* f, const QString& text) {
     std::fputs(text.toLocal8Bit().constData(), f);
+    return std::fflush(f) == 0 && !std::ferror(f);
 }
 
 // Reads the command line before QApplication exists, so that --help, --version
@@ -86,10 +88,12 @@ int checkArguments(int argc, char** argv) {
         print(stderr, parser.helpText());
         return 2;
     }
-    if (parser.isSet(help)) {
-        print(stdout, parser.helpText());
-    } else {
-        print(stdout, QStringLiteral("quillo %1\n").arg(fromView(quillo::kVersionText)));
+    const QString text = parser.isSet(help)
+                             ? parser.helpText()
+                             : QStringLiteral("quillo %1\n").arg(fromView(quillo::kVersionText));
+    if (!print(stdout, text)) {
+        print(stderr, QStringLiteral("quillo: cannot write the output\n"));
+        return 1;
     }
     return 0;
 }

@@ -41,3 +41,20 @@ run_tool("7" 0 out err --state)
 if(NOT out MATCHES "^7\t\\|7\\.\\|\tFirstNumber=empty SecondNumber=empty DecimalTyped=bool:0 OperandCount=int:0 EntryState=text:\\|NUMS\\| PendingOperator=text:\\| \\| DisplayValue=empty\n$")
     message(FATAL_ERROR "--state line unexpected: ${out}")
 endif()
+
+foreach(option IN ITEMS --version -v)
+    run_tool("" 0 out err ${option})
+    if(NOT out STREQUAL "quillo-keys ${VERSION}\n" OR NOT err STREQUAL "")
+        message(FATAL_ERROR "quillo-keys ${option}: ${out}${err}")
+    endif()
+endforeach()
+
+# Output lost to a full device fails with a message, whatever was written.
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/cli_input.txt "1\n")
+foreach(option IN ITEMS --help --version --state)
+    execute_process(COMMAND ${TOOL} ${option} INPUT_FILE ${CMAKE_CURRENT_BINARY_DIR}/cli_input.txt
+        OUTPUT_FILE /dev/full RESULT_VARIABLE rc ERROR_VARIABLE err)
+    if(NOT rc STREQUAL "1" OR NOT err STREQUAL "quillo-keys: cannot write the output\n")
+        message(FATAL_ERROR "quillo-keys ${option} >/dev/full: exit ${rc}\n${err}")
+    endif()
+endforeach()

@@ -4,6 +4,7 @@
 
 #include "keylog.h"
 #include "replay.h"
+#include "version.h"
 
 #include <charconv>
 #include <cstdio>
@@ -15,6 +16,7 @@ namespace {
 
 constexpr std::string_view kUsage =
     "usage: quillo-keys [--state] [--tape] < keys.txt\n"
+    "       quillo-keys --help | --version\n"
     "Reads key captions, one per line (0-9 . + - X / x^y = % x^2 x^3 Sqrt C CE),\n"
     "and prints for every key: KEY TAB |DISPLAY| [TAB warning] [TAB error:KIND]\n"
     "[TAB the seven fields with --state]; with --tape, then TAB tape TAB LINE for\n"
@@ -120,8 +122,13 @@ int run(int argc, char** argv, std::string& out) {
         } else if (arg == "--tape") {
             withTape = true;
         } else if (arg == "--help" || arg == "-h") {
-            write(stdout, kUsage);
-            return 0;
+            out = kUsage;
+            return flush(out) ? 0 : 1;
+        } else if (arg == "--version" || arg == "-v") {
+            out = "quillo-keys ";
+            out += quillo::kVersionText;
+            out += '\n';
+            return flush(out) ? 0 : 1;
         } else {
             write(stderr, "quillo-keys: unknown option '");
             write(stderr, arg);

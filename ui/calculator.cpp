@@ -6,6 +6,7 @@
 #include "display.h"
 #include "frm2.h"
 #include "keyboard.h"
+#include "pasteoffer.h"
 #include "tapewindow.h"
 #include "ui_Calculator.h"
 #include "ui_DisplayMenu.h"
@@ -191,10 +192,8 @@ void Calculator::paste() {
     exclusive([this] {
         std::optional<std::vector<Key>> keys;
         const bool read = dispatch_(this, [&keys] {
-            const QString text = QGuiApplication::clipboard()->text();
-            // Measured before converting: a huge clipboard is refused unread.
-            if (text.size() <= qsizetype(quillo::kPasteLimit)) {
-                keys = quillo::pasteKeys(text.toStdString());
+            if (const auto text = pasteoffer::text(quillo::kPasteLimit)) {
+                keys = quillo::pasteKeys(*text, pasteoffer::numberForm());
             }
         });
         if (!read) {

@@ -23,3 +23,12 @@ foreach(case IN LISTS cases)
                            "-- stdout:\n${out}\n-- stderr:\n${err}")
     endif()
 endforeach()
+
+# Help or version lost to a full device is a failure with a message.
+foreach(option IN ITEMS --help --version)
+    execute_process(COMMAND ${QUILLO} ${option} TIMEOUT 20 OUTPUT_FILE /dev/full
+        RESULT_VARIABLE rc ERROR_VARIABLE err)
+    if(NOT rc STREQUAL "1" OR NOT err STREQUAL "quillo: cannot write the output\n")
+        message(SEND_ERROR "quillo ${option} >/dev/full: exit ${rc}\n${err}")
+    endif()
+endforeach()
