@@ -4,11 +4,17 @@
 
 #include "errors.h"
 #include "keys.h"
+#include "session.h"
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
 #include <random>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -49,6 +55,60 @@ void BM_MixedKeys(benchmark::State& state) {
     state.counters["errors"] = static_cast<double>(errors);
 }
 BENCHMARK(BM_MixedKeys);
+
+// The same keys as the window presses them: each one filed for undo, its
+// values written to the tape, its caption to the key log.
+void BM_MixedKeysWithUndo(benchmark::State& state) {
+    const auto keys = mixedSequence(1 << 16);
+    quillo::StandardSurface surface;
+    quillo::Session session(surface);
+    session.engine().Form_Load();
+    std::size_t i = 0;
+    for (auto _ : state) {
+        try {
+            session.press(keys[i]);
+        } catch (const quillo::EngineError&) {
+        }
+        i = (i + 1) & (keys.size() - 1);
+    }
+    state.counters["keys/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_MixedKeysWithUndo);
+
+// Resident kilobytes of this process: the second field of /proc/self/statm.
+double residentKilobytes() {
+    char buf[128] = {};
+    std::FILE* f = std::fopen("/proc/self/statm", "r");
+    const std::size_t n = f != nullptr ? std::fread(buf, 1, sizeof buf - 1, f) : 0;
+    if (f != nullptr) {
+        std::fclose(f);
+    }
+    const char* end = buf + n;
+    const char* field = std::find(static_cast<const char*>(buf), end, ' ');
+    long pages = 0;
+    std::from_chars(std::min(field + 1, end), end, pages);
+    return static_cast<double>(pages) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1024;
+}
+
+// What the undo history, the tape and the key log hold on to: resident
+// memory after a thousand and after a million keys of "1 2 +".
+void BM_MemoryAfterAMillionKeys(benchmark::State& state) {
+    for (auto _ : state) {
+        quillo::StandardSurface surface;
+        quillo::Session session(surface);
+        session.engine().Form_Load();
+        double afterThousand = 0;
+        for (int i = 0; i < 1'000'000; ++i) {
+            session.press(i % 3 == 0 ? Key::D1 : i % 3 == 1 ? Key::D2 : Key::Plus);
+            if (i == 999) {
+                afterThousand = residentKilobytes();
+            }
+        }
+        state.counters["growth_kB"] = residentKilobytes() - afterThousand;
+    }
+}
+BENCHMARK(BM_MemoryAfterAMillionKeys)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // A sum typed and evaluated: the common case.
 void BM_TypedSum(benchmark::State& state) {

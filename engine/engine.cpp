@@ -61,16 +61,22 @@ template <class Op> void Engine::run(Op&& op) {
     // cannot, so a key lands whole or not at all.
     const std::uint64_t tapeEnd = tape_.end();
     try {
-        for (std::string& line : w.tape) {
-            tape_.append(std::move(line));
+        for (const std::string& line : w.tape) {
+            tape_.append(line);
         }
-        surface_.setDisplayText(w.display);
+        surface_.exchangeDisplayText(w.display); // w.display is now the text before
     } catch (...) {
         tape_.truncate(tapeEnd);
         throw;
     }
     static_assert(std::is_nothrow_move_assignable_v<State>);
-    state_ = std::move(w.s);
+    if (record_) {
+        record_->state = std::exchange(state_, std::move(w.s));
+        record_->display = std::move(w.display);
+        record_->tapeEnd = tapeEnd;
+    } else {
+        state_ = std::move(w.s);
+    }
 }
 
 Engine::Snapshot Engine::snapshot() const {
@@ -137,23 +143,25 @@ void Engine::Decimal_Click() {
     });
 }
 
-// Applies the pending operator to a and b; nothing when it stores no result
-// (a zero divisor, which is warned about, or the start's " ").
-std::optional<double> Engine::evaluate(const Variant& op, const Variant& a, const Variant& b,
+// Applies the pending operator `op` (the key whose caption it holds) to a and
+// b; nothing when it stores no result: a zero divisor, which is warned about,
+// or the start's " ", which is no key's caption.
+std::optional<double> Engine::evaluate(std::optional<Key> op, const Variant& a, const Variant& b,
                                        std::vector<std::string>& tape) {
-    if (equals(op, "+")) {
+    if (!op) {
+        return std::nullopt;
+    }
+    switch (*op) {
+    case Key::Plus:
         return checked(toNumber(a) + toNumber(b));
-    }
-    if (equals(op, "-")) {
+    case Key::Minus:
         return checked(toNumber(a) - toNumber(b));
-    }
-    if (equals(op, "X")) {
+    case Key::Times:
+    case Key::Percent: // pending, the percent key's "%" is a product
         return checked(toNumber(a) * toNumber(b));
-    }
-    if (equals(op, "x^y")) {
+    case Key::Power:
         return power(toNumber(a), toNumber(b));
-    }
-    if (equals(op, "/")) {
+    case Key::Divide:
         if (equalsZero(b)) {
             tape.push_back(fill("%1 / %2: %3", {tapeNumber(a), tapeNumber(b), kDivideByZeroText}));
             if (!quiet_) {
@@ -162,14 +170,11 @@ std::optional<double> Engine::evaluate(const Variant& op, const Variant& a, cons
             return std::nullopt;
         }
         return checked(toNumber(a) / toNumber(b));
-    }
-    if (equals(op, "=")) {
+    case Key::Equals:
         return toNumber(b);
+    default:
+        return std::nullopt;
     }
-    if (equals(op, "%")) {
-        return checked(toNumber(a) * toNumber(b));
-    }
-    return std::nullopt;
 }
 
 void Engine::Operator_Click(int Index) {
@@ -203,13 +208,12 @@ void Engine::Operator_Click(int Index) {
             s.SecondNumber = s.DisplayValue;
             const Variant a = s.FirstNumber;
             const Variant& b = s.SecondNumber;
-            if (const auto result = evaluate(s.PendingOperator, a, b, w.tape)) {
+            const auto op = keyFromCaption(s.PendingOperator.asText());
+            if (const auto result = evaluate(op, a, b, w.tape)) {
                 s.FirstNumber = Variant::number(*result);
                 w.display = plainText(s.FirstNumber);
-                // "%" pending, or an operator key: every caption is a row.
-                const KeyDescription& row = describe(*keyFromCaption(s.PendingOperator.asText()));
-                w.tape.push_back(
-                    fill(row.evaluation, {tapeNumber(a), tapeNumber(b), copyText(w.display)}));
+                w.tape.push_back(fill(describe(*op).evaluation,
+                                      {tapeNumber(a), tapeNumber(b), copyText(w.display)}));
             } else {
                 w.display = plainText(s.FirstNumber);
             }

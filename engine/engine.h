@@ -8,9 +8,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quillo {
+
+enum class Key;
 
 // What the engine needs from its surroundings: the display text, which is its
 // working register, the captions of the two key arrays, and a place to show
@@ -21,6 +24,13 @@ public:
     virtual ~Surface() = default;
     virtual std::string displayText() const = 0;
     virtual void setDisplayText(const std::string& text) = 0;
+    // Writes `text` and hands back the text it replaced; a surface that holds
+    // the text itself can swap it rather than copy it twice.
+    virtual void exchangeDisplayText(std::string& text) {
+        std::string old = displayText();
+        setDisplayText(text);
+        text = std::move(old);
+    }
     virtual std::string numberCaption(int index) const = 0;
     virtual std::string operatorCaption(int index) const = 0;
     // A modal notice with one OK button and an exclamation icon.
@@ -77,6 +87,9 @@ public:
     Snapshot snapshot() const;
     // Writes the display first: if that fails, nothing has changed.
     void restore(const Snapshot& snapshot);
+    // While set, each key that completes leaves in *before where the engine
+    // stood when it began: what undo needs, at the cost of a move.
+    void recordInto(Snapshot* before) noexcept { record_ = before; }
 
     // While quiet, the zero-divisor warning is not shown (a key redone was
     // warned about when it first ran).
@@ -85,13 +98,14 @@ public:
 private:
     struct Work;
     template <class Op> void run(Op&& op);
-    std::optional<double> evaluate(const Variant& op, const Variant& a, const Variant& b,
+    std::optional<double> evaluate(std::optional<Key> op, const Variant& a, const Variant& b,
                                    std::vector<std::string>& tape);
 
     Surface& surface_;
     State state_;
     Tape tape_;
     bool quiet_ = false;
+    Snapshot* record_ = nullptr;
 };
 
 } // namespace quillo

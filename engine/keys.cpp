@@ -3,6 +3,7 @@
 
 #include "convert.h"
 
+#include <array>
 #include <charconv>
 #include <stdexcept>
 
@@ -18,6 +19,26 @@ std::string integerText(int n) {
 } // namespace
 
 std::optional<Key> keyFromCaption(std::string_view text) noexcept {
+    // Most captions are one character: those are looked up directly, since
+    // the replay tool and every evaluation ask.
+    static constexpr auto kByChar = [] {
+        std::array<signed char, 128> table{};
+        table.fill(-1);
+        for (const KeyDescription& row : kKeys) {
+            if (row.caption.size() == 1) {
+                table[static_cast<unsigned char>(row.caption[0])] =
+                    static_cast<signed char>(row.key);
+            }
+        }
+        return table;
+    }();
+    if (text.size() == 1) {
+        const auto c = static_cast<unsigned char>(text[0]);
+        if (c < kByChar.size() && kByChar[c] >= 0) {
+            return static_cast<Key>(kByChar[c]);
+        }
+        return std::nullopt;
+    }
     for (const KeyDescription& row : kKeys) {
         if (row.caption == text) {
             return row.key;

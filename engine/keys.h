@@ -92,6 +92,7 @@ class StandardSurface final : public Surface {
 public:
     std::string displayText() const override { return display_; }
     void setDisplayText(const std::string& text) override { display_ = text; }
+    void exchangeDisplayText(std::string& text) override { display_.swap(text); }
     std::string numberCaption(int index) const override;
     std::string operatorCaption(int index) const override;
     void showWarning(std::string_view text, std::string_view title) override;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "session.h"
 
-#include <utility>
+#include <algorithm>
 
 namespace quillo {
 namespace {
@@ -10,13 +10,30 @@ std::size_t textBytes(const Variant& v) noexcept {
     return v.kind() == Variant::Kind::Text ? v.asText().capacity() : 0;
 }
 
-// Runs quiet for its lifetime.
-class Quiet {
+// A slot keeps the buffers of the step it last held; a very long display's
+// are given back rather than kept for the next step.
+constexpr std::size_t kKeptBuffer = 4096;
+
+void release(std::string& text) noexcept {
+    if (text.capacity() > kKeptBuffer) {
+        std::string().swap(text);
+    }
+}
+
+// Leaves the engine recording into `before`, and quiet if asked, for its
+// lifetime.
+class Recording {
 public:
-    explicit Quiet(Engine& engine) : engine_(engine) { engine_.setQuiet(true); }
-    ~Quiet() { engine_.setQuiet(false); }
-    Quiet(const Quiet&) = delete;
-    Quiet& operator=(const Quiet&) = delete;
+    Recording(Engine& engine, Engine::Snapshot* before, bool quiet) : engine_(engine) {
+        engine_.recordInto(before);
+        engine_.setQuiet(quiet);
+    }
+    ~Recording() {
+        engine_.recordInto(nullptr);
+        engine_.setQuiet(false);
+    }
+    Recording(const Recording&) = delete;
+    Recording& operator=(const Recording&) = delete;
 
 private:
     Engine& engine_;
@@ -25,17 +42,74 @@ private:
 } // namespace
 
 void Session::press(Key key) {
+    const auto k = static_cast<std::uint8_t>(key);
     if (open_) {
         open_->keys.reserve(open_->keys.size() + 1);
         quillo::press(engine_, key);
-        open_->keys.push_back(key);
+        open_->keys.push_back(k);
         log_.record(key);
         return;
     }
-    Step step{engine_.snapshot(), {key}};
-    quillo::press(engine_, key);
+    // The engine writes where it stood into the slot only once the key has
+    // gone through, so a key that fails leaves the slot as it was.
+    const auto [slot, dropsOldest] = nextSlot();
+    {
+        const Recording recording(engine_, &slot->before, false);
+        quillo::press(engine_, key);
+    }
+    slot->keys.assign(1, k);
     log_.record(key);
-    file(std::move(step));
+    file(*slot, dropsOldest);
+}
+
+std::pair<Session::Step*, bool> Session::nextSlot() {
+    if (doneCount_ < done_.size()) {
+        return {&done_[(doneHead_ + doneCount_) % done_.size()], false};
+    }
+    if (done_.size() < kDepth) {
+        // Growing: the oldest goes to the front first, so the new slot at
+        // the end follows the newest.
+        std::rotate(done_.begin(), done_.begin() + static_cast<std::ptrdiff_t>(doneHead_),
+                    done_.end());
+        doneHead_ = 0;
+        done_.emplace_back();
+        return {&done_.back(), false};
+    }
+    return {&done_[doneHead_], true};
+}
+
+void Session::file(Step& slot, bool dropsOldest) noexcept {
+    undone_.clear();
+    if (dropsOldest) {
+        doneBytes_ -= slot.weight;
+        doneHead_ = (doneHead_ + 1) % done_.size();
+        --doneCount_;
+    }
+    const State& s = slot.before.state;
+    slot.weight = sizeof(Step) + slot.before.display.capacity() + textBytes(s.FirstNumber) +
+                  textBytes(s.SecondNumber) + textBytes(s.DisplayValue) + slot.keys.capacity();
+    doneBytes_ += slot.weight;
+    ++doneCount_;
+    while (doneCount_ > 1 && doneBytes_ > kBudget) {
+        dropOldest();
+    }
+}
+
+void Session::file(Step&& step) {
+    const auto [slot, dropsOldest] = nextSlot();
+    const std::size_t oldWeight = slot->weight; // the dropped step's, if any
+    *slot = std::move(step);
+    slot->weight = oldWeight;
+    file(*slot, dropsOldest);
+}
+
+void Session::dropOldest() noexcept {
+    Step& oldest = done_[doneHead_];
+    doneBytes_ -= oldest.weight;
+    release(oldest.before.display);
+    oldest.before.state = State{};
+    doneHead_ = (doneHead_ + 1) % done_.size();
+    --doneCount_;
 }
 
 void Session::beginStep() {
@@ -49,33 +123,18 @@ void Session::endStep() {
     open_.reset();
 }
 
-std::size_t Session::weight(const Step& step) noexcept {
-    const State& s = step.before.state;
-    return sizeof(Step) + step.before.display.capacity() + textBytes(s.FirstNumber) +
-           textBytes(s.SecondNumber) + textBytes(s.DisplayValue) + step.keys.capacity();
-}
-
-void Session::file(Step step) {
-    undone_.clear();
-    doneBytes_ += weight(step);
-    done_.push_back(std::move(step));
-    while (done_.size() > 1 && (done_.size() > kDepth || doneBytes_ > kBudget)) {
-        doneBytes_ -= weight(done_.front());
-        done_.pop_front();
-    }
-}
-
 void Session::undo() {
-    if (done_.empty()) {
+    if (doneCount_ == 0) {
         return;
     }
-    Step& step = done_.back();
+    Step& step = done_[(doneHead_ + doneCount_ - 1) % done_.size()];
     undone_.reserve(undone_.size() + 1);
     engine_.restore(step.before);
     log_.drop(step.keys.size());
-    doneBytes_ -= weight(step);
-    undone_.push_back(std::move(step.keys));
-    done_.pop_back();
+    doneBytes_ -= step.weight;
+    undone_.push_back(step.keys);
+    --doneCount_;
+    release(step.before.display);
 }
 
 void Session::redo() {
@@ -84,19 +143,21 @@ void Session::redo() {
     }
     Step step{engine_.snapshot(), undone_.back()};
     {
-        const Quiet quiet(engine_);
+        // A redone key was warned about when it first ran.
+        const Recording quiet(engine_, nullptr, true);
         try {
-            for (const Key key : step.keys) {
-                quillo::press(engine_, key);
+            for (const std::uint8_t key : step.keys) {
+                quillo::press(engine_, static_cast<Key>(key));
             }
         } catch (...) {
             engine_.restore(step.before);
             throw;
         }
     }
+    Keys keys = std::move(undone_.back());
     undone_.pop_back();
-    for (const Key key : step.keys) {
-        log_.record(key);
+    for (const std::uint8_t key : keys) {
+        log_.record(static_cast<Key>(key));
     }
     auto undone = std::move(undone_);
     file(std::move(step));

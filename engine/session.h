@@ -6,8 +6,9 @@
 #include "keys.h"
 
 #include <cstddef>
-#include <deque>
 #include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace quillo {
@@ -38,25 +39,36 @@ public:
     void beginStep();
     void endStep();
 
-    bool canUndo() const noexcept { return !done_.empty(); }
+    bool canUndo() const noexcept { return doneCount_ > 0; }
     bool canRedo() const noexcept { return !undone_.empty(); }
     void undo();
     void redo();
 
 private:
+    // A step's keys, one byte a key: a single key needs no allocation.
+    using Keys = std::basic_string<std::uint8_t>;
     struct Step {
         Engine::Snapshot before;
-        std::vector<Key> keys;
+        Keys keys;
+        std::size_t weight = 0; // bytes, counted against kBudget
     };
-    static std::size_t weight(const Step& step) noexcept;
-    void file(Step step);
+    // The slot the next step goes into, and whether filing it drops the
+    // oldest step (the ring is full).
+    std::pair<Step*, bool> nextSlot();
+    void file(Step& slot, bool dropsOldest) noexcept;
+    void file(Step&& step);
+    void dropOldest() noexcept;
 
     Engine engine_;
     KeyLog log_;
     std::optional<Step> open_;
-    std::deque<Step> done_;
+    // The steps that can be taken back, oldest first: a ring whose slots are
+    // reused, so that once it has turned a key allocates nothing for undo.
+    std::vector<Step> done_;
+    std::size_t doneHead_ = 0; // slot of the oldest
+    std::size_t doneCount_ = 0;
     std::size_t doneBytes_ = 0;
-    std::vector<std::vector<Key>> undone_; // newest last
+    std::vector<Keys> undone_; // newest last
 };
 
 } // namespace quillo

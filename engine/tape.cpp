@@ -6,33 +6,43 @@
 namespace quillo {
 
 std::size_t Tape::size() const noexcept {
-    return std::min(lines_.size(), kCapacity);
+    return std::min(kept_, kCapacity);
 }
 
 const std::string& Tape::line(std::size_t i) const noexcept {
-    return lines_[lines_.size() - size() + i];
+    return slots_[(head_ + kept_ - size() + i) % slots_.size()];
 }
 
-void Tape::append(std::string line) {
-    lines_.push_back(std::move(line));
-    if (lines_.size() > kCapacity + kSpare + kBatch) {
-        lines_.erase(lines_.begin(), lines_.begin() + kBatch);
-        begin_ += kBatch;
+void Tape::append(std::string_view line) {
+    // The ring only turns once full, so below that head_ is 0 and the
+    // next slot, if there is none yet, is a new one at the end.
+    if (kept_ < slots_.size()) {
+        slots_[(head_ + kept_) % slots_.size()].assign(line);
+        ++kept_;
+    } else if (slots_.size() < kKept) {
+        slots_.emplace_back(line);
+        ++kept_;
+    } else {
+        slots_[head_].assign(line);
+        head_ = (head_ + 1) % slots_.size();
+        ++begin_;
     }
 }
 
 void Tape::truncate(std::uint64_t end) noexcept {
-    while (!lines_.empty() && this->end() > end) {
-        lines_.pop_back();
-    }
-    if (lines_.empty()) {
-        begin_ = std::min(begin_, end);
+    if (end < this->end()) {
+        const std::uint64_t drop = std::min<std::uint64_t>(kept_, this->end() - end);
+        kept_ -= static_cast<std::size_t>(drop);
+        if (kept_ == 0) {
+            begin_ = end;
+        }
     }
 }
 
 void Tape::clear() noexcept {
-    begin_ += lines_.size();
-    lines_.clear();
+    begin_ += kept_;
+    kept_ = 0;
+    head_ = 0;
 }
 
 std::string Tape::text() const {

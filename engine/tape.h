@@ -3,9 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillo {
 
@@ -23,13 +23,13 @@ public:
     bool empty() const noexcept { return size() == 0; }
     // The i-th line shown, 0 the oldest.
     const std::string& line(std::size_t i) const noexcept;
-    const std::string& back() const noexcept { return lines_.back(); }
+    const std::string& back() const noexcept { return line(size() - 1); }
     // The number of the oldest line shown and one past the newest.
     std::uint64_t first() const noexcept { return end() - size(); }
-    std::uint64_t end() const noexcept { return begin_ + lines_.size(); }
+    std::uint64_t end() const noexcept { return begin_ + kept_; }
 
     // Adds a line; may throw std::bad_alloc with the tape unchanged.
-    void append(std::string line);
+    void append(std::string_view line);
     // Removes the lines numbered `end` and above (undo); those cut off by
     // clear() stay gone.
     void truncate(std::uint64_t end) noexcept;
@@ -40,13 +40,14 @@ public:
 
 private:
     // More than is shown is kept, so that undoing keys (one line each at the
-    // most) brings back the lines they pushed out of view; the oldest go in
-    // batches.
-    static constexpr std::size_t kSpare = 10'000;
-    static constexpr std::size_t kBatch = 1'000;
+    // most) brings back the lines they pushed out of view.
+    static constexpr std::size_t kKept = kCapacity + 10'000;
 
-    std::deque<std::string> lines_;
-    std::uint64_t begin_ = 0; // number of lines_.front()
+    // A ring once full; a new line reuses the buffer of the one it replaces.
+    std::vector<std::string> slots_;
+    std::size_t head_ = 0;    // slot of the oldest line kept
+    std::size_t kept_ = 0;    // lines kept
+    std::uint64_t begin_ = 0; // number of the oldest line kept
 };
 
 } // namespace quillo

@@ -42,6 +42,12 @@ if(NOT out MATCHES "^7\t\\|7\\.\\|\tFirstNumber=empty SecondNumber=empty Decimal
     message(FATAL_ERROR "--state line unexpected: ${out}")
 endif()
 
+# Keys copied with their start cut: replayed, with a word that they may differ.
+run_tool("# the keys before this line were not kept\n4\n" 0 out err)
+if(NOT out STREQUAL "4\t|4.|\n" OR NOT err MATCHES "line 1: .*not kept")
+    message(FATAL_ERROR "cut line not understood:\n${out}\n${err}")
+endif()
+
 foreach(option IN ITEMS --version -v)
     run_tool("" 0 out err ${option})
     if(NOT out STREQUAL "quillo-keys ${VERSION}\n" OR NOT err STREQUAL "")
