@@ -6,17 +6,20 @@
 # `make asan` runs the tests under AddressSanitizer and UBSan (build-asan),
 # `make fuzz SECONDS=600` fuzzes the engine with libFuzzer (build-fuzz),
 # `make package` builds the Debian package, `make package-check` lints it and
-# runs what it holds. WERROR=ON makes warnings errors (CI sets it).
+# runs what it holds. `make count COUNT_MAX=1.20` counts the instructions of
+# start-up against the floor's under callgrind and fails above that ratio.
+# WERROR=ON makes warnings errors (CI sets it).
 
 BUILD    ?= build
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE    ?= cmake
 SECONDS  ?= 60
 WERROR   ?=
+COUNT_MAX ?=
 RUN_DEPS     := cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev qt6-wayland
 TEST_DEPS    := libgtest-dev libgmock-dev qt6-base-private-dev desktop-file-utils appstream groff-base \
                 xvfb x11-utils weston python3
-BENCH_DEPS   := libbenchmark-dev xvfb libx11-dev libxdamage-dev
+BENCH_DEPS   := libbenchmark-dev xvfb libx11-dev libxdamage-dev valgrind
 PACKAGE_DEPS := dpkg-dev file
 CHECK_DEPS   := lintian
 
@@ -37,7 +40,7 @@ define configure
 	fi
 endef
 
-.PHONY: all build run test asan fuzz bench package package-check clean
+.PHONY: all build run test asan fuzz bench count package package-check clean
 
 all: build
 
@@ -72,6 +75,14 @@ bench:
 	@$(CMAKE) --build $(BUILD) -j $(JOBS) --target bench-all
 	@$(BUILD)/bin/quillo-engine-bench
 	@bench/startup/run.sh $(BUILD)
+	@bench/startup/count.sh $(BUILD)
+
+# The programs the count runs, and nothing else of the benchmarks.
+count:
+	@tools/ensure-deps.sh $(RUN_DEPS) $(BENCH_DEPS)
+	$(call configure,QUILLO_BENCH:BOOL=ON,BUILD_TESTING:BOOL=OFF)
+	@$(CMAKE) --build $(BUILD) -j $(JOBS) --target quillo quillo-floor quillo-startup-probe
+	@bench/startup/count.sh $(if $(COUNT_MAX),--max $(COUNT_MAX)) $(BUILD)
 
 package:
 	@tools/ensure-deps.sh $(RUN_DEPS) $(PACKAGE_DEPS)
