@@ -416,6 +416,7 @@ private slots:
     }
 
     void exitAnsweredYes() {
+        calc->toggleTape();
         BoxSeen seen;
         answerNextBox(QMessageBox::Yes, &seen);
         QElapsedTimer clock;
@@ -425,6 +426,7 @@ private slots:
         QVERIFY(farewell != nullptr);
         QVERIFY(farewell->isVisible());
         QVERIFY(!calc->isVisible());
+        QVERIFY(!calc->tapeWindow()->isVisible());
         QCOMPARE(farewell->objectName(), QString("frm2"));
         QCOMPARE(farewell->windowTitle(), QString("Thank You"));
         QCOMPARE(farewell->size(), QSize(209, 287));
@@ -440,10 +442,12 @@ private slots:
     }
 
     void closeBoxEndsProgram() {
+        calc->toggleTape(); // the tape goes with the calculator
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(runUntilEnd([this] { calc->close(); }), 0);
         QVERIFY(clock.elapsed() < 2000);
+        QVERIFY(!calc->tapeWindow()->isVisible());
     }
 
     void closingFarewellEndsProgram() {
@@ -672,6 +676,13 @@ private slots:
             return out;
         };
         QCOMPARE(lines(), QStringList({"3 x^2 = 9", "9 + 9 = 18"}));
+        // A screen reader finds a list whose items are the lines.
+        QCOMPARE(QAccessible::queryAccessibleInterface(tape)->text(QAccessible::Name),
+                 QString("Quillo-v2 tape"));
+        QAccessibleInterface* listAccessible = QAccessible::queryAccessibleInterface(list);
+        QCOMPARE(listAccessible->role(), QAccessible::List);
+        QCOMPARE(listAccessible->childCount(), 2);
+        QCOMPARE(listAccessible->child(1)->text(QAccessible::Name), QString("9 + 9 = 18"));
         QTest::keyClicks(list, "X2=");
         QCOMPARE(displayOf(*calc), QString("36"));
         QCOMPARE(lines().last(), QString("18 X 2 = 36"));
