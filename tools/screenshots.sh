@@ -3,13 +3,15 @@
 # Runs the real program under a private Xvfb and saves docs/screenshot.png
 # (at start, with the welcome cover), docs/screenshot-sum.png (after the
 # cover is clicked away and a sum is clicked) and docs/screenshot-long.png (a
-# long result typed on the keyboard, drawn smaller so that it shows whole).
+# long result typed on the keyboard, drawn smaller so that it shows whole) and
+# docs/screenshot-tape.png (the tape window beside the calculator after
+# 5 + 3 x^2 =).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 "$root/tools/ensure-deps.sh" xvfb imagemagick xdotool
 
-exec 3< <(Xvfb -displayfd 1 -screen 0 640x480x24 -nolisten tcp 2>/dev/null)
+exec 3< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null)
 xvfb_pid=$!
 read -r display <&3
 export DISPLAY=":$display" QT_QPA_PLATFORM=xcb
@@ -20,15 +22,21 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$build/bin/quillo" &
-app_pid=$!
-win=""
-for _ in $(seq 100); do
-    win=$(xdotool search --onlyvisible --name '^Quillo-v2$' 2>/dev/null | head -n1 || true)
-    [[ -n "$win" ]] && break
-    sleep 0.05
-done
-[[ -n "$win" ]] || { echo "screenshots: the window did not appear" >&2; exit 1; }
+# Starts the program and sets win to its window.
+start() {
+    "$build/bin/quillo" &
+    app_pid=$!
+    win=""
+    for _ in $(seq 100); do
+        win=$(xdotool search --onlyvisible --name '^Quillo-v2$' 2>/dev/null | head -n1 || true)
+        [[ -n "$win" ]] && break
+        sleep 0.05
+    done
+    [[ -n "$win" ]] || { echo "screenshots: the window did not appear" >&2; exit 1; }
+}
+start
+# The pointer where a 640x480 screen starts it, over the window.
+xdotool mousemove 320 240
 sleep 0.5
 mkdir -p "$root/docs"
 import -window "$win" "$root/docs/screenshot.png"
@@ -47,4 +55,24 @@ import -window "$win" "$root/docs/screenshot-sum.png"
 xdotool key --window "$win" Escape 9 9 9 9 9 9 9 q q q
 sleep 0.3
 import -window "$win" "$root/docs/screenshot-long.png"
-echo "saved docs/screenshot.png, docs/screenshot-sum.png and docs/screenshot-long.png"
+
+# Afresh: 5 + 3 x^2 = and the tape (Ctrl+T), both windows cut from the screen.
+kill "$app_pid"
+wait "$app_pid" 2>/dev/null || true
+start
+sleep 0.5
+xdotool key --window "$win" Escape 5 plus 3 q Return ctrl+t
+tape=""
+for _ in $(seq 100); do
+    tape=$(xdotool search --onlyvisible --name '^Quillo-v2 tape$' 2>/dev/null | head -n1 || true)
+    [[ -n "$tape" ]] && break
+    sleep 0.05
+done
+[[ -n "$tape" ]] || { echo "screenshots: the tape window did not appear" >&2; exit 1; }
+sleep 0.5
+read -r x0 y0 < <(xdotool getwindowgeometry --shell "$win" | awk -F= '/^[XY]=/ {printf "%s ", $2} END {print ""}')
+read -r x1 y1 w1 h1 < <(xdotool getwindowgeometry --shell "$tape" |
+    awk -F= '/^(X|Y|WIDTH|HEIGHT)=/ {printf "%s ", $2} END {print ""}')
+import -window root -crop "$((x1 + w1 - x0))x$((y1 + h1 - y0))+$x0+$y0" +repage \
+    "$root/docs/screenshot-tape.png"
+echo "saved docs/screenshot.png, docs/screenshot-sum.png, docs/screenshot-long.png and docs/screenshot-tape.png"

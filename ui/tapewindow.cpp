@@ -83,15 +83,30 @@ void TapeWindow::sync() {
 
 void TapeWindow::placeBeside(const QWidget& calculator) {
     const QRect calc = calculator.frameGeometry();
-    const QRect frame = frameGeometry();
     const QRect screen = calculator.screen()->availableGeometry();
-    // Right of the calculator where there is room, else left of it.
-    int x = calc.right() + 1 + kGap;
-    if (x + frame.width() > screen.right() + 1) {
-        x = std::max(screen.left(), calc.left() - kGap - frame.width());
+    QRect frame = frameGeometry();
+    // Right of the calculator, else left, below or above: the first place
+    // where the whole window shows; on a screen too small for any, the right
+    // side, kept on the screen.
+    const QPoint places[] = {
+        {calc.right() + 1 + kGap, calc.top()},
+        {calc.left() - kGap - frame.width(), calc.top()},
+        {calc.left(), calc.bottom() + 1 + kGap},
+        {calc.left(), calc.top() - kGap - frame.height()},
+    };
+    QPoint chosen = places[0];
+    for (const QPoint& place : places) {
+        if (screen.contains(frame.translated(place - frame.topLeft()))) {
+            chosen = place;
+            break;
+        }
     }
-    move(x, std::clamp(calc.top(), screen.top(),
-                       std::max(screen.top(), screen.bottom() + 1 - frame.height())));
+    frame.moveTopLeft(chosen);
+    chosen.setX(std::clamp(chosen.x(), screen.left(),
+                           std::max(screen.left(), screen.right() + 1 - frame.width())));
+    chosen.setY(std::clamp(chosen.y(), screen.top(),
+                           std::max(screen.top(), screen.bottom() + 1 - frame.height())));
+    move(chosen);
 }
 
 void TapeWindow::copySelected() const {
