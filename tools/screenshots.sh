@@ -22,17 +22,23 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# The id of the visible window titled exactly $1, once it is there.
+window() {
+    local id=""
+    for _ in $(seq 100); do
+        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1 || true)
+        [[ -n "$id" ]] && break
+        sleep 0.05
+    done
+    [[ -n "$id" ]] || { echo "screenshots: the window $1 did not appear" >&2; exit 1; }
+    echo "$id"
+}
+
 # Starts the program and sets win to its window.
 start() {
     "$build/bin/quillo" &
     app_pid=$!
-    win=""
-    for _ in $(seq 100); do
-        win=$(xdotool search --onlyvisible --name '^Quillo-v2$' 2>/dev/null | head -n1 || true)
-        [[ -n "$win" ]] && break
-        sleep 0.05
-    done
-    [[ -n "$win" ]] || { echo "screenshots: the window did not appear" >&2; exit 1; }
+    win=$(window Quillo-v2)
 }
 start
 # The pointer where a 640x480 screen starts it, over the window.
@@ -62,13 +68,7 @@ wait "$app_pid" 2>/dev/null || true
 start
 sleep 0.5
 xdotool key --window "$win" Escape 5 plus 3 q Return ctrl+t
-tape=""
-for _ in $(seq 100); do
-    tape=$(xdotool search --onlyvisible --name '^Quillo-v2 tape$' 2>/dev/null | head -n1 || true)
-    [[ -n "$tape" ]] && break
-    sleep 0.05
-done
-[[ -n "$tape" ]] || { echo "screenshots: the tape window did not appear" >&2; exit 1; }
+tape=$(window "Quillo-v2 tape")
 sleep 0.5
 read -r x0 y0 < <(xdotool getwindowgeometry --shell "$win" | awk -F= '/^[XY]=/ {printf "%s ", $2} END {print ""}')
 read -r x1 y1 w1 h1 < <(xdotool getwindowgeometry --shell "$tape" |

@@ -32,34 +32,9 @@ for tool in valgrind Xvfb; do
 done
 valgrind=$(command -v valgrind)
 
-tmp=$(mktemp -d)
-xvfb_pid=
-cleanup() {
-    if [[ -n $xvfb_pid ]]; then
-        kill "$xvfb_pid" 2>/dev/null || true
-        wait "$xvfb_pid" 2>/dev/null || true
-    fi
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-Xvfb -displayfd 3 -screen 0 1024x768x24 -br -nolisten tcp -noreset \
-    3>"$tmp/display" 2>"$tmp/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-    [[ -s $tmp/display ]] && break
-    kill -0 "$xvfb_pid" 2>/dev/null || { cat "$tmp/xvfb.log" >&2; echo "count: Xvfb failed" >&2; exit 1; }
-    sleep 0.1
-done
-[[ -s $tmp/display ]] || { echo "count: Xvfb did not start" >&2; exit 1; }
-display=:$(tr -dc 0-9 <"$tmp/display")
-
-mkdir -m 700 "$tmp/runtime"
-mkdir "$tmp/cwd"
-run_env=(env -i "PATH=/usr/bin:/bin" "HOME=${HOME:-/root}" "LANG=C.UTF-8"
-         "XDG_RUNTIME_DIR=$tmp/runtime" "DISPLAY=$display" "QT_QPA_PLATFORM=xcb")
+# shellcheck source=bench/startup/private-x.sh
+source "$(dirname "${BASH_SOURCE[0]}")/private-x.sh"
+private_x count
 
 # The probe ends the program (and callgrind writes its profile) three seconds
 # after the first paint; callgrind slows it some fifty times, hence the timeout.
