@@ -300,8 +300,8 @@ void Calculator::showDisplayMenu(const QPoint& at) {
 // and the announcer, which makes it speak the text wherever the focus is.
 void Calculator::displayChanged(const QString& before) noexcept {
     try {
-        if (tape_ && tape_->isVisible()) {
-            tape_->sync();
+        if (tape_) {
+            tape_->sync(); // also while hidden, so that it never holds stale rows
         }
         const QString& now = ui->Readout->text();
         if (now == before || !QAccessible::isActive()) {

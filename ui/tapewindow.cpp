@@ -32,7 +32,8 @@ int TapeModel::rowCount(const QModelIndex& parent) const {
 }
 
 QVariant TapeModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount()) {
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount() ||
+        static_cast<std::size_t>(index.row()) >= tape_.size()) {
         return {};
     }
     return fromUtf8(tape_.line(static_cast<std::size_t>(index.row())));
