@@ -91,10 +91,9 @@ render_rgb() { # svg out width height
         -define png:color-type=2 "PNG24:$dir/$2"
 }
 
-# The welcome cover is decoded before the first paint, where the floor has
-# nothing like it: as binary PPM it needs no inflating and no row transforms,
-# and decodes in about a third of the PNG's instructions (pictures.qrc keeps
-# rcc from compressing the 1x file again).
+# The welcome cover is decoded before the first paint: as binary PPM it needs
+# no PNG inflating and no row transforms; with rcc's compression undone it
+# costs about two thirds of the PNG's instructions.
 render_ppm() { # svg out width height
     rsvg-convert -w "$3" -h "$4" "$dir/$1" -o "$tmp/render.png"
     convert "$tmp/render.png" -background white -alpha remove -alpha off -strip "PPM:$dir/$2"
