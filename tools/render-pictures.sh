@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Regenerates every PNG and the .ico in ui/pictures from the SVG sources there,
-# then checks that each file has the size and pixel format the windows expect.
+# Regenerates every PNG, the cover's PPMs and the .ico in ui/pictures from the
+# SVG sources there, then checks that each file has the size and pixel format
+# the windows expect.
 # Needs the Debian packages librsvg2-bin, imagemagick, fonts-dejavu-core and
 # python3.
 set -euo pipefail
@@ -90,6 +91,14 @@ render_rgb() { # svg out width height
         -define png:color-type=2 "PNG24:$dir/$2"
 }
 
+# The welcome cover is decoded before the first paint: as binary PPM it needs
+# no PNG inflating and no row transforms; with rcc's compression undone it
+# costs about two thirds of the PNG's instructions.
+render_ppm() { # svg out width height
+    rsvg-convert -w "$3" -h "$4" "$dir/$1" -o "$tmp/render.png"
+    convert "$tmp/render.png" -background white -alpha remove -alpha off -strip "PPM:$dir/$2"
+}
+
 render_palette() { # svg out width height
     rsvg-convert -w "$3" -h "$4" "$dir/$1" -o "$tmp/render.png"
     convert "$tmp/render.png" -background white -alpha remove -alpha off "${png_opts[@]}" \
@@ -98,8 +107,8 @@ render_palette() { # svg out width height
 
 render_rgb background.svg background.png 353 263
 render_rgb background.svg background@2x.png 706 526
-render_rgb cover.svg cover.png 274 272
-render_rgb cover.svg cover@2x.png 548 544
+render_ppm cover.svg cover.ppm 274 272
+render_ppm cover.svg cover@2x.ppm 548 544
 render_rgb farewell.svg farewell.png 209 289
 render_rgb farewell.svg farewell@2x.png 418 578
 render_palette icon.svg icon.png 32 32
@@ -130,10 +139,11 @@ fail() {
     failed=1
 }
 
-check() { # file width height rgb|palette
-    local file=$dir/$1 got
-    got=$(identify -format '%w %h %[png:IHDR.color-type-orig] %A %k' "$file")
-    read -r w h type alpha colours <<<"$got"
+check() { # file width height rgb|palette|ppm
+    local file=$dir/$1 format='%w %h %A %k %m' got
+    [[ $4 == ppm ]] || format+=' %[png:IHDR.color-type-orig]'
+    got=$(identify -format "$format" "$file")
+    read -r w h alpha colours magick type <<<"$got"
     [[ "$w x $h" == "$2 x $3" ]] || fail "$1 is $w x $h, expected $2 x $3"
     [[ $alpha == False ]] || fail "$1 has an alpha channel"
     case $4 in
@@ -142,13 +152,14 @@ check() { # file width height rgb|palette
         [[ $type == 3 ]] || fail "$1 has PNG colour type $type, expected 3 (palette)"
         ((colours <= 16)) || fail "$1 has $colours colours, expected at most 16"
         ;;
+    ppm) [[ $magick == PPM ]] || fail "$1 is $magick, expected PPM" ;;
     esac
 }
 
 check background.png 353 263 rgb
 check background@2x.png 706 526 rgb
-check cover.png 274 272 rgb
-check cover@2x.png 548 544 rgb
+check cover.ppm 274 272 ppm
+check cover@2x.ppm 548 544 ppm
 check farewell.png 209 289 rgb
 check farewell@2x.png 418 578 rgb
 check icon.png 32 32 palette
