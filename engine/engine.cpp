@@ -71,7 +71,8 @@ template <class Op> void Engine::run(Op&& op) {
     }
     static_assert(std::is_nothrow_move_assignable_v<State>);
     if (record_) {
-        record_->state = std::exchange(state_, std::move(w.s));
+        record_->state = std::move(state_);
+        state_ = std::move(w.s);
         record_->display = std::move(w.display);
         record_->tapeEnd = tapeEnd;
     } else {
