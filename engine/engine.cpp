@@ -54,6 +54,8 @@ struct Engine::Work {
 };
 
 template <class Op> void Engine::run(Op&& op) {
+    // Taken for this key alone, whether it completes or not.
+    Snapshot* const record = std::exchange(record_, nullptr);
     Work w{state_, surface_.displayText(), {}};
     std::forward<Op>(op)(w);
     // The tape and the display can fail (the display last, and the tape's
@@ -70,11 +72,11 @@ template <class Op> void Engine::run(Op&& op) {
         throw;
     }
     static_assert(std::is_nothrow_move_assignable_v<State>);
-    if (record_) {
-        record_->state = std::move(state_);
+    if (record) {
+        record->state = std::move(state_);
         state_ = std::move(w.s);
-        record_->display = std::move(w.display);
-        record_->tapeEnd = tapeEnd;
+        record->display = std::move(w.display);
+        record->tapeEnd = tapeEnd;
     } else {
         state_ = std::move(w.s);
     }

@@ -87,9 +87,9 @@ public:
     Snapshot snapshot() const;
     // Writes the display first: if that fails, nothing has changed.
     void restore(const Snapshot& snapshot);
-    // While set, each key that completes leaves in *before where the engine
-    // stood when it began: what undo needs, at the cost of a move.
-    void recordInto(Snapshot* before) noexcept { record_ = before; }
+    // The next key, if it completes, leaves in *before where the engine stood
+    // when it began: what undo needs, at the cost of a move.
+    void recordNext(Snapshot* before) noexcept { record_ = before; }
 
     // While quiet, the zero-divisor warning is not shown (a key redone was
     // warned about when it first ran).

@@ -20,20 +20,13 @@ void release(std::string& text) noexcept {
     }
 }
 
-// Leaves the engine recording into `before`, and quiet if asked, for its
-// lifetime.
-class Recording {
+// Keeps the engine quiet for its lifetime.
+class Quiet {
 public:
-    Recording(Engine& engine, Engine::Snapshot* before, bool quiet) : engine_(engine) {
-        engine_.recordInto(before);
-        engine_.setQuiet(quiet);
-    }
-    ~Recording() {
-        engine_.recordInto(nullptr);
-        engine_.setQuiet(false);
-    }
-    Recording(const Recording&) = delete;
-    Recording& operator=(const Recording&) = delete;
+    explicit Quiet(Engine& engine) : engine_(engine) { engine_.setQuiet(true); }
+    ~Quiet() { engine_.setQuiet(false); }
+    Quiet(const Quiet&) = delete;
+    Quiet& operator=(const Quiet&) = delete;
 
 private:
     Engine& engine_;
@@ -53,10 +46,8 @@ void Session::press(Key key) {
     // The engine writes where it stood into the slot only once the key has
     // gone through, so a key that fails leaves the slot as it was.
     const auto [slot, dropsOldest] = nextSlot();
-    {
-        const Recording recording(engine_, &slot->before, false);
-        quillo::press(engine_, key);
-    }
+    engine_.recordNext(&slot->before);
+    quillo::press(engine_, key);
     slot->keys.assign(1, k);
     log_.record(key);
     file(*slot, dropsOldest);
@@ -144,7 +135,7 @@ void Session::redo() {
     Step step{engine_.snapshot(), undone_.back()};
     {
         // A redone key was warned about when it first ran.
-        const Recording quiet(engine_, nullptr, true);
+        const Quiet quiet(engine_);
         try {
             for (const std::uint8_t key : step.keys) {
                 quillo::press(engine_, static_cast<Key>(key));

@@ -22,9 +22,12 @@ class Session {
 public:
     // How many steps can be taken back, at most; fewer only when the
     // snapshots would pass kBudget bytes (displays thousands of digits long),
-    // so that no sequence of keys makes the history grow without end.
-    static constexpr std::size_t kDepth = 10'000;
+    // so that no sequence of keys makes the history grow without end. More
+    // steps would cost every key: the ring stops fitting in the cache.
+    static constexpr std::size_t kDepth = 1'000;
     static constexpr std::size_t kBudget = 32u << 20;
+    // A step adds at most one tape line, which the tape keeps for undo.
+    static_assert(Tape::kSpare >= kDepth);
 
     explicit Session(Surface& surface) : engine_(surface) {}
 

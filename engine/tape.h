@@ -38,10 +38,12 @@ public:
     // The lines shown, each followed by '\n'.
     std::string text() const;
 
+    // Lines kept beyond those shown, so that undoing keys (one line each at
+    // the most) brings back the lines they pushed out of view.
+    static constexpr std::size_t kSpare = 1'000;
+
 private:
-    // More than is shown is kept, so that undoing keys (one line each at the
-    // most) brings back the lines they pushed out of view.
-    static constexpr std::size_t kKept = kCapacity + 10'000;
+    static constexpr std::size_t kKept = kCapacity + kSpare;
 
     // A ring once full; a new line reuses the buffer of the one it replaces.
     std::vector<std::string> slots_;
