@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # SPDX-License-Identifier: MIT
 # Sourced by run.sh and count.sh: a private Xvfb and one environment for both
 # programs. `private_x NAME` sets tmp (a scratch folder removed on exit),
@@ -29,6 +30,7 @@ private_x() {
     # nothing so that the caller's Qt settings cannot favour either.
     mkdir -m 700 "$tmp/runtime"
     mkdir "$tmp/cwd"
+    # shellcheck disable=SC2034 # used by the scripts that source this one
     run_env=(env -i "PATH=/usr/bin:/bin" "HOME=${HOME:-/root}" "LANG=C.UTF-8"
              "XDG_RUNTIME_DIR=$tmp/runtime" "DISPLAY=$display" "QT_QPA_PLATFORM=xcb")
 }
