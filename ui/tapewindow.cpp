@@ -6,10 +6,13 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QKeyEvent>
+#include <QListView>
 #include <QMessageBox>
 #include <QSaveFile>
 #include <QScreen>
+#include <QStyle>
 
 #include <algorithm>
 
@@ -24,51 +27,80 @@ constexpr int kGap = 8;
 
 } // namespace
 
+// Empty at first: the first sync adds every line, so that all are measured.
 TapeModel::TapeModel(const quillo::Tape& tape, QObject* parent)
-    : QAbstractListModel(parent), tape_(tape), first_(tape.first()), end_(tape.end()) {}
+    : QAbstractListModel(parent), tape_(tape), first_(tape.first()), end_(tape.first()) {}
 
 int TapeModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(end_ - first_);
 }
 
 QVariant TapeModel::data(const QModelIndex& index, int role) const {
+    // By line number, so that a row reads right even while the model is
+    // catching up with the tape.
+    const std::uint64_t line = first_ + static_cast<std::uint64_t>(index.row());
     if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount() ||
-        static_cast<std::size_t>(index.row()) >= tape_.size()) {
+        line < tape_.first() || line >= tape_.end()) {
         return {};
     }
-    return fromUtf8(tape_.line(static_cast<std::size_t>(index.row())));
+    return fromUtf8(tape_.line(static_cast<std::size_t>(line - tape_.first())));
 }
 
-void TapeModel::sync() {
+std::vector<std::pair<int, int>> TapeModel::sync() {
     const std::uint64_t first = tape_.first();
     const std::uint64_t end = tape_.end();
     if (first == first_ && end == end_) {
-        return;
+        return {};
     }
-    if (first < first_ || first > end_ || end < end_) {
+    if (first >= end_ || end <= first_) { // nothing kept in common
         beginResetModel();
         first_ = first;
         end_ = end;
         endResetModel();
-        return;
+        return {{0, rowCount()}};
     }
-    if (first > first_) {
-        beginRemoveRows({}, 0, static_cast<int>(first - first_) - 1);
+    auto row = [this](std::uint64_t line) { return static_cast<int>(line - first_); };
+    if (end < end_) { // taken back by undo
+        beginRemoveRows({}, row(end), row(end_) - 1);
+        end_ = end;
+        endRemoveRows();
+    }
+    if (first > first_) { // pushed out of the tape
+        beginRemoveRows({}, 0, row(first) - 1);
         first_ = first;
         endRemoveRows();
     }
+    std::vector<std::pair<int, int>> added;
+    if (first < first_) { // brought back by undo
+        const int count = static_cast<int>(first_ - first);
+        beginInsertRows({}, 0, count - 1);
+        first_ = first;
+        endInsertRows();
+        added.emplace_back(0, count);
+    }
     if (end > end_) {
-        beginInsertRows({}, static_cast<int>(end_ - first_), static_cast<int>(end - first_) - 1);
+        const int from = row(end_);
+        beginInsertRows({}, from, row(end) - 1);
         end_ = end;
         endInsertRows();
+        added.emplace_back(from, rowCount());
     }
+    return added;
+}
+
+QSize TapeDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    size.setWidth(std::max(size.width(), widest));
+    return size;
 }
 
 TapeWindow::TapeWindow(const quillo::Tape& tape, KeyHandler forward, QWidget* parent)
     : QWidget(parent, Qt::Window), ui(std::make_unique<Ui::TapeWindow>()), tape_(tape),
-      model_(new TapeModel(tape, this)), forward_(std::move(forward)) {
+      model_(new TapeModel(tape, this)), delegate_(new TapeDelegate(this)),
+      forward_(std::move(forward)) {
     ui->setupUi(this);
     ui->lines->setModel(model_);
+    ui->lines->setItemDelegate(delegate_);
     ui->lines->installEventFilter(this);
     connect(ui->copyAll, &QPushButton::clicked, this, &TapeWindow::copyAll);
     connect(ui->saveAs, &QPushButton::clicked, this, &TapeWindow::saveAs);
@@ -78,8 +110,25 @@ TapeWindow::TapeWindow(const quillo::Tape& tape, KeyHandler forward, QWidget* pa
 TapeWindow::~TapeWindow() = default;
 
 void TapeWindow::sync() {
-    model_->sync();
-    ui->lines->scrollToBottom();
+    QListView* list = ui->lines;
+    const auto added = model_->sync();
+    // The new lines widen the rows if one is wider than all before it. The
+    // margins are those the item delegate draws around a text.
+    const QFontMetrics metrics(list->font());
+    const int margins =
+        2 * (list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1);
+    int widest = delegate_->widest;
+    for (const auto& [from, to] : added) {
+        for (int row = from; row < to; ++row) {
+            const QString line = model_->index(row).data().toString();
+            widest = std::max(widest, metrics.horizontalAdvance(line) + margins);
+        }
+    }
+    if (widest > delegate_->widest) {
+        delegate_->widest = widest;
+        list->doItemsLayout();
+    }
+    list->scrollToBottom();
 }
 
 void TapeWindow::placeBeside(const QWidget& calculator) {

@@ -4,10 +4,13 @@
 #include "tape.h"
 
 #include <QAbstractListModel>
+#include <QStyledItemDelegate>
 #include <QWidget>
 
 #include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace Ui {
 class TapeWindow;
@@ -21,14 +24,25 @@ public:
     TapeModel(const quillo::Tape& tape, QObject* parent);
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
-    // Lines added at the end and dropped at the start are told row by row,
-    // so the selection and the view stay; anything else resets the model.
-    void sync();
+    // Lines added or dropped at either end are told row by row, so that the
+    // selection and the view stay; a tape with no line left in common with
+    // the model resets it. Returns the ranges [from, to) of the new rows.
+    std::vector<std::pair<int, int>> sync();
 
 private:
     const quillo::Tape& tape_;
     std::uint64_t first_;
     std::uint64_t end_;
+};
+
+// Every row as wide as the widest line: with rows of one size the list lays
+// out ten thousand lines at no cost, and none is cut.
+class TapeDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    int widest = 0;
 };
 
 // The tape beside the calculator: its lines, newest at the bottom, with Copy,
@@ -66,5 +80,6 @@ private:
     std::unique_ptr<Ui::TapeWindow> ui;
     const quillo::Tape& tape_;
     TapeModel* model_;
+    TapeDelegate* delegate_;
     KeyHandler forward_;
 };
