@@ -712,6 +712,33 @@ private slots:
         }
     }
 
+    // Past the tape's ten thousand lines, undo brings back the ones pushed
+    // out at the top, and the list shows the tape line for line.
+    void tapeListFollowsTheTapePastItsEnd() {
+        calc->toggleTape();
+        auto* model = calc->tapeWindow()->findChild<QListView*>("lines")->model();
+        auto rows = [model] {
+            QString text;
+            for (int row = 0; row < model->rowCount(); ++row) {
+                text += model->index(row, 0).data().toString() + '\n';
+            }
+            return text;
+        };
+        for (int i = 0; i < 10'050 * 2; ++i) {
+            key(i % 2 == 0 ? "Number_1" : "Operator_1")->click();
+        }
+        QCOMPARE(model->index(0, 0).data().toString(), QString("50 + 1 = 51"));
+        const QString full = rows();
+        for (int i = 0; i < 60; ++i) {
+            calc->undo();
+        }
+        QCOMPARE(model->index(0, 0).data().toString(), QString("20 + 1 = 21"));
+        for (int i = 0; i < 60; ++i) {
+            calc->redo();
+        }
+        QCOMPARE(rows(), full);
+    }
+
     // No key runs inside another: one arriving while the zero-divisor warning
     // is open (a screen reader's action, a timer, a paste) is dropped.
     void keyInsideAKeyIsDropped() {
