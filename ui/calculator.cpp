@@ -264,11 +264,16 @@ void Calculator::setKeepOnTop(bool on) {
     keepOnTop_ = on;
     for (QWidget* window : {static_cast<QWidget*>(this), static_cast<QWidget*>(tape_)}) {
         if (window) {
-            // A new flag takes a window off the screen; it comes back where it was.
+            // A new flag takes a window off the screen; it comes back where it
+            // was, with the keyboard if it had it.
             const bool shown = window->isVisible();
+            const bool active = window->isActiveWindow();
             window->setWindowFlag(Qt::WindowStaysOnTopHint, on);
             if (shown) {
                 window->show();
+            }
+            if (active) {
+                window->activateWindow();
             }
         }
     }
