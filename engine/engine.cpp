@@ -50,7 +50,7 @@ std::string fill(std::string_view pattern, std::initializer_list<std::string_vie
 struct Engine::Work {
     State s;
     std::string display;
-    std::vector<std::string> tape; // lines this key adds
+    std::string tape; // the line this key adds to the tape, if any: one at most
 };
 
 template <class Op> void Engine::run(Op&& op) {
@@ -62,10 +62,10 @@ template <class Op> void Engine::run(Op&& op) {
     // lines are taken back if it does); the fields follow with a move that
     // cannot, so a key lands whole or not at all.
     const std::uint64_t tapeEnd = tape_.end();
+    if (!w.tape.empty()) {
+        tape_.append(w.tape);
+    }
     try {
-        for (const std::string& line : w.tape) {
-            tape_.append(line);
-        }
         surface_.exchangeDisplayText(w.display); // w.display is now the text before
     } catch (...) {
         tape_.truncate(tapeEnd);
@@ -74,12 +74,10 @@ template <class Op> void Engine::run(Op&& op) {
     static_assert(std::is_nothrow_move_assignable_v<State>);
     if (record) {
         record->state = std::move(state_);
-        state_ = std::move(w.s);
         record->display = std::move(w.display);
         record->tapeEnd = tapeEnd;
-    } else {
-        state_ = std::move(w.s);
     }
+    state_ = std::move(w.s);
 }
 
 Engine::Snapshot Engine::snapshot() const {
@@ -150,7 +148,7 @@ void Engine::Decimal_Click() {
 // b; nothing when it stores no result: a zero divisor, which is warned about,
 // or the start's " ", which is no key's caption.
 std::optional<double> Engine::evaluate(std::optional<Key> op, const Variant& a, const Variant& b,
-                                       std::vector<std::string>& tape) {
+                                       std::string& tape) {
     if (!op) {
         return std::nullopt;
     }
@@ -166,7 +164,7 @@ std::optional<double> Engine::evaluate(std::optional<Key> op, const Variant& a, 
         return power(toNumber(a), toNumber(b));
     case Key::Divide:
         if (equalsZero(b)) {
-            tape.push_back(fill("%1 / %2: %3", {tapeNumber(a), tapeNumber(b), kDivideByZeroText}));
+            tape = fill("%1 / %2: %3", {tapeNumber(a), tapeNumber(b), kDivideByZeroText});
             if (!quiet_) {
                 surface_.showWarning(kDivideByZeroText, kDivideByZeroTitle);
             }
@@ -215,8 +213,8 @@ void Engine::Operator_Click(int Index) {
             if (const auto result = evaluate(op, a, b, w.tape)) {
                 s.FirstNumber = Variant::number(*result);
                 w.display = plainText(s.FirstNumber);
-                w.tape.push_back(fill(describe(*op).evaluation,
-                                      {tapeNumber(a), tapeNumber(b), copyText(w.display)}));
+                w.tape = fill(describe(*op).evaluation,
+                              {tapeNumber(a), tapeNumber(b), copyText(w.display)});
             } else {
                 w.display = plainText(s.FirstNumber);
             }
@@ -237,7 +235,7 @@ void Engine::Percent_Click() {
     run([](Work& w) {
         const std::string taken = copyText(w.display);
         w.display = plainText(checked(toNumber(Variant::text(w.display)) * 100));
-        w.tape.push_back(fill(describe(Key::Percent).step, {taken, copyText(w.display)}));
+        w.tape = fill(describe(Key::Percent).step, {taken, copyText(w.display)});
         w.s.EntryState = text("Ops");
         w.s.PendingOperator = text("%");
         w.s.DecimalTyped = true;
@@ -249,12 +247,11 @@ namespace {
 
 // The one-operand keys: `result` computes from the display's number.
 template <class Result>
-void oneOperand(Key key, Result&& result, State& s, std::string& display,
-                std::vector<std::string>& tape) {
+void oneOperand(Key key, Result&& result, State& s, std::string& display, std::string& tape) {
     s.FirstNumber = Variant::text(display);
     s.FirstNumber = Variant::number(result(toNumber(s.FirstNumber)));
     std::string shown = signedText(s.FirstNumber.asDouble());
-    tape.push_back(fill(describe(key).step, {copyText(display), copyText(shown)}));
+    tape = fill(describe(key).step, {copyText(display), copyText(shown)});
     display = std::move(shown);
 }
 
@@ -282,7 +279,7 @@ void Engine::Cancel_Click() {
     run([this](Work& w) {
         // A rule closes the calculation, once.
         if (!tape_.empty() && tape_.back() != Tape::kRule) {
-            w.tape.emplace_back(Tape::kRule);
+            w.tape = Tape::kRule;
         }
         w.display = kZeroPoint;
         w.s.FirstNumber = Variant::integer(0);

@@ -99,7 +99,7 @@ private:
     struct Work;
     template <class Op> void run(Op&& op);
     std::optional<double> evaluate(std::optional<Key> op, const Variant& a, const Variant& b,
-                                   std::vector<std::string>& tape);
+                                   std::string& tape);
 
     Surface& surface_;
     State state_;
