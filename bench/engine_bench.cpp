@@ -62,7 +62,7 @@ void BM_MixedKeysWithUndo(benchmark::State& state) {
     const auto keys = mixedSequence(1 << 16);
     quillo::StandardSurface surface;
     quillo::Session session(surface);
-    session.engine().Form_Load();
+    session.load();
     std::size_t i = 0;
     for (auto _ : state) {
         try {
@@ -97,7 +97,7 @@ void BM_MemoryAfterAMillionKeys(benchmark::State& state) {
     for (auto _ : state) {
         quillo::StandardSurface surface;
         quillo::Session session(surface);
-        session.engine().Form_Load();
+        session.load();
         double afterThousand = 0;
         for (int i = 0; i < 1'000'000; ++i) {
             session.press(i % 3 == 0 ? Key::D1 : i % 3 == 1 ? Key::D2 : Key::Plus);

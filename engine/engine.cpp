@@ -58,18 +58,19 @@ template <class Op> void Engine::run(Op&& op) {
     Snapshot* const record = std::exchange(record_, nullptr);
     Work w{state_, surface_.displayText(), {}};
     std::forward<Op>(op)(w);
-    // The tape and the display can fail (the display last, and the tape's
-    // lines are taken back if it does); the fields follow with a move that
-    // cannot, so a key lands whole or not at all.
-    const std::uint64_t tapeEnd = tape_.end();
-    if (!w.tape.empty()) {
-        tape_.append(w.tape);
+    // Room for the tape's line, then the display: after these nothing can
+    // fail, so a key lands whole or not at all.
+    const bool line = !w.tape.empty();
+    if (line) {
+        tape_.reserve();
     }
-    try {
-        surface_.exchangeDisplayText(w.display); // w.display is now the text before
-    } catch (...) {
-        tape_.truncate(tapeEnd);
-        throw;
+    surface_.exchangeDisplayText(w.display); // w.display is now the text before
+    const std::uint64_t tapeEnd = tape_.end();
+    if (line) {
+        tape_.push(w.tape, redoing_);
+    }
+    if (!redoing_) {
+        tape_.renumberFrom(tapeEnd);
     }
     static_assert(std::is_nothrow_move_assignable_v<State>);
     if (record) {
@@ -84,10 +85,9 @@ Engine::Snapshot Engine::snapshot() const {
     return {state_, surface_.displayText(), tape_.end()};
 }
 
-void Engine::restore(const Snapshot& snapshot) {
-    State state = snapshot.state;
-    surface_.setDisplayText(snapshot.display);
-    state_ = std::move(state);
+void Engine::restore(Snapshot&& snapshot) {
+    surface_.exchangeDisplayText(snapshot.display);
+    state_ = std::move(snapshot.state);
     tape_.truncate(snapshot.tapeEnd);
 }
 
@@ -165,7 +165,7 @@ std::optional<double> Engine::evaluate(std::optional<Key> op, const Variant& a, 
     case Key::Divide:
         if (equalsZero(b)) {
             tape = fill("%1 / %2: %3", {tapeNumber(a), tapeNumber(b), kDivideByZeroText});
-            if (!quiet_) {
+            if (!redoing_) {
                 surface_.showWarning(kDivideByZeroText, kDivideByZeroTitle);
             }
             return std::nullopt;

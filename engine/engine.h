@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -54,11 +55,12 @@ inline constexpr std::string_view kDivideByZeroText = "Can't divide by zero";
 inline constexpr std::string_view kDivideByZeroTitle = "Calculator";
 
 // One operation per key. Each runs on a copy of the fields and the display
-// text and commits both, with the tape lines it made, only when it
-// completes, so a key that raises an error (an EngineError, or any failure of
-// the surface's display write) leaves everything exactly as it was before
-// the key. setDisplayText must therefore either write the whole text or throw
-// having written nothing.
+// text and commits both, with the tape line it made, only when it completes,
+// so a key that raises an error (an EngineError, an allocation that fails, or
+// any failure of the surface's display write) leaves everything exactly as
+// it was before the key. The display's write must therefore either write the
+// whole text or throw having written nothing; it is the last thing that can
+// fail.
 class Engine {
 public:
     explicit Engine(Surface& surface) : surface_(surface) {}
@@ -77,6 +79,8 @@ public:
     const State& state() const noexcept { return state_; }
     const Tape& tape() const noexcept { return tape_; }
     void clearTape() noexcept { tape_.clear(); }
+    // May throw std::bad_alloc with the tape unchanged.
+    void eraseLines(std::span<const std::uint64_t> numbers) { tape_.erase(numbers); }
 
     // What undo needs to put the engine back where it stood.
     struct Snapshot {
@@ -85,15 +89,17 @@ public:
         std::uint64_t tapeEnd = 0;
     };
     Snapshot snapshot() const;
-    // Writes the display first: if that fails, nothing has changed.
-    void restore(const Snapshot& snapshot);
+    // Writes the display first: if that fails, nothing has changed. Takes
+    // the snapshot's buffers, so that it allocates nothing of its own.
+    void restore(Snapshot&& snapshot);
     // The next key, if it completes, leaves in *before where the engine stood
     // when it began: what undo needs, at the cost of a move.
     void recordNext(Snapshot* before) noexcept { record_ = before; }
 
-    // While quiet, the zero-divisor warning is not shown (a key redone was
-    // warned about when it first ran).
-    void setQuiet(bool quiet) noexcept { quiet_ = quiet; }
+    // While redoing, the zero-divisor warning is not shown (a key redone was
+    // warned about when it first ran), and a line the user cleared or
+    // deleted is written as gone.
+    void setRedoing(bool redoing) noexcept { redoing_ = redoing; }
 
 private:
     struct Work;
@@ -104,7 +110,7 @@ private:
     Surface& surface_;
     State state_;
     Tape tape_;
-    bool quiet_ = false;
+    bool redoing_ = false;
     Snapshot* record_ = nullptr;
 };
 

@@ -5,34 +5,52 @@
 
 namespace quillo {
 
-void KeyLog::record(Key key) {
-    keys_.push_back(static_cast<std::uint8_t>(key));
-    if (keys_.size() > capacity_) {
-        keys_.pop_front();
+void KeyLog::reserve(std::size_t n) {
+    // Below capacity_ the ring has not turned: head_ is 0 and keys go at the end.
+    const std::size_t want = std::min(capacity_, size_ + n);
+    if (size_ == keys_.size() && want > keys_.capacity()) {
+        keys_.reserve(std::min(capacity_, std::max(want, keys_.capacity() * 2)));
+    }
+}
+
+void KeyLog::record(Key key) noexcept {
+    const auto k = static_cast<std::uint8_t>(key);
+    if (size_ < keys_.size()) {
+        keys_[(head_ + size_) % keys_.size()] = k;
+        ++size_;
+    } else if (keys_.size() < capacity_) {
+        keys_.push_back(k); // reserved: no allocation
+        ++size_;
+    } else {
+        keys_[head_] = k;
+        head_ = (head_ + 1) % keys_.size();
         cut_ = true;
     }
 }
 
 void KeyLog::drop(std::size_t n) noexcept {
-    keys_.erase(keys_.end() - static_cast<std::ptrdiff_t>(std::min(n, keys_.size())), keys_.end());
+    size_ -= std::min(n, size_);
 }
 
 std::string KeyLog::text() const {
-    auto from = keys_.begin();
+    std::size_t from = 0;
     std::string out;
     if (cut_) {
-        const auto clear =
-            std::find(keys_.rbegin(), keys_.rend(), static_cast<std::uint8_t>(Key::Clear));
-        if (clear != keys_.rend()) {
-            from = std::prev(clear.base());
+        const auto clear = static_cast<std::uint8_t>(Key::Clear);
+        std::size_t i = size_;
+        while (i > 0 && at(i - 1) != clear) {
+            --i;
+        }
+        if (i > 0) {
+            from = i - 1;
         } else {
             out += kCutLine;
             out += '\n';
         }
     }
-    out.reserve(out.size() + static_cast<std::size_t>(keys_.end() - from) * 3);
-    for (auto k = from; k != keys_.end(); ++k) {
-        out += caption(static_cast<Key>(*k));
+    out.reserve(out.size() + (size_ - from) * 3);
+    for (std::size_t i = from; i < size_; ++i) {
+        out += caption(static_cast<Key>(at(i)));
         out += '\n';
     }
     return out;

@@ -5,9 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillo {
 
@@ -22,10 +22,14 @@ public:
 
     explicit KeyLog(std::size_t capacity = kCapacity) : capacity_(capacity) {}
 
-    void record(Key key);
+    // Makes room for n more keys, so that recording them allocates nothing;
+    // may throw std::bad_alloc with the log unchanged.
+    void reserve(std::size_t n);
+    // After reserve(), cannot fail.
+    void record(Key key) noexcept;
     // Forgets the newest n keys (taken back by undo).
     void drop(std::size_t n) noexcept;
-    std::size_t size() const noexcept { return keys_.size(); }
+    std::size_t size() const noexcept { return size_; }
 
     // One caption a line, each line ending in '\n'. When older keys were
     // dropped, the text starts at the last "C" kept, which clears everything
@@ -33,8 +37,13 @@ public:
     std::string text() const;
 
 private:
+    std::uint8_t at(std::size_t i) const noexcept { return keys_[(head_ + i) % keys_.size()]; }
+
     std::size_t capacity_;
-    std::deque<std::uint8_t> keys_;
+    // A ring once full, the oldest key at head_.
+    std::vector<std::uint8_t> keys_;
+    std::size_t head_ = 0;
+    std::size_t size_ = 0;
     bool cut_ = false;
 };
 

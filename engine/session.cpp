@@ -20,42 +20,98 @@ void release(std::string& text) noexcept {
     }
 }
 
-// Keeps the engine quiet for its lifetime.
-class Quiet {
+// Redoing for its lifetime.
+class Redoing {
 public:
-    explicit Quiet(Engine& engine) : engine_(engine) { engine_.setQuiet(true); }
-    ~Quiet() { engine_.setQuiet(false); }
-    Quiet(const Quiet&) = delete;
-    Quiet& operator=(const Quiet&) = delete;
+    explicit Redoing(Engine& engine) : engine_(engine) { engine_.setRedoing(true); }
+    ~Redoing() { engine_.setRedoing(false); }
+    Redoing(const Redoing&) = delete;
+    Redoing& operator=(const Redoing&) = delete;
 
 private:
     Engine& engine_;
 };
 
-} // namespace
-
-void Session::press(Key key) {
-    const auto k = static_cast<std::uint8_t>(key);
-    if (open_) {
-        open_->keys.reserve(open_->keys.size() + 1);
-        quillo::press(engine_, key);
-        open_->keys.push_back(k);
-        log_.record(key);
-        return;
-    }
-    // The engine writes where it stood into the slot only once the key has
-    // gone through, so a key that fails leaves the slot as it was.
-    const auto [slot, dropsOldest] = nextSlot();
-    engine_.recordNext(&slot->before);
-    quillo::press(engine_, key);
-    slot->keys.assign(1, k);
-    log_.record(key);
-    file(*slot, dropsOldest);
+// A step that wrote the display, and took tape lines back or added them
+// from `from` on.
+Change written(std::uint64_t from) noexcept {
+    Change change;
+    change.display = true;
+    change.from = from;
+    return change;
 }
 
-std::pair<Session::Step*, bool> Session::nextSlot() {
+} // namespace
+
+void Session::removeListener(SessionListener* listener) noexcept {
+    listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
+}
+
+void Session::notify(const Change& change) noexcept {
+    for (SessionListener* listener : listeners_) {
+        listener->sessionChanged(*this, change);
+    }
+}
+
+void Session::load() {
+    const std::uint64_t end = engine_.tape().end();
+    engine_.Form_Load();
+    notify(written(end));
+}
+
+void Session::press(Key key) {
+    Step& slot = nextSlot();
+    log_.reserve(1);
+    const std::uint64_t end = engine_.tape().end();
+    // The engine writes where it stood into the slot only once the key has
+    // gone through, so a key that fails leaves the slot as it was.
+    engine_.recordNext(&slot.before);
+    quillo::press(engine_, key);
+    slot.keys.assign(1, static_cast<std::uint8_t>(key)); // within the slot's own room
+    log_.record(key);
+    undone_.clear(); // a new key drops what could have been redone
+    file(slot);
+    notify(written(end));
+}
+
+void Session::paste(std::span<const Key> keys) {
+    if (keys.empty()) {
+        return;
+    }
+    Keys bytes;
+    bytes.reserve(keys.size());
+    for (const Key key : keys) {
+        bytes.push_back(static_cast<std::uint8_t>(key));
+    }
+    Engine::Snapshot before = engine_.snapshot();
+    Step& slot = nextSlot();
+    log_.reserve(keys.size());
+    const std::uint64_t end = engine_.tape().end();
+    runAll(before, bytes);
+    for (const Key key : keys) {
+        log_.record(key);
+    }
+    undone_.clear();
+    slot.before = std::move(before);
+    slot.keys = std::move(bytes);
+    file(slot);
+    notify(written(end));
+}
+
+void Session::runAll(Engine::Snapshot& before, const Keys& keys) {
+    try {
+        for (const std::uint8_t key : keys) {
+            quillo::press(engine_, static_cast<Key>(key));
+        }
+    } catch (...) {
+        engine_.restore(std::move(before));
+        throw;
+    }
+}
+
+Session::Step& Session::nextSlot() {
     if (doneCount_ < done_.size()) {
-        return {&done_[(doneHead_ + doneCount_) % done_.size()], false};
+        return done_[(doneHead_ + doneCount_) % done_.size()];
     }
     if (done_.size() < kDepth) {
         // Growing: the oldest goes to the front first, so the new slot at
@@ -64,14 +120,14 @@ std::pair<Session::Step*, bool> Session::nextSlot() {
                     done_.end());
         doneHead_ = 0;
         done_.emplace_back();
-        return {&done_.back(), false};
+        return done_.back();
     }
-    return {&done_[doneHead_], true};
+    return done_[doneHead_]; // the ring is full: the oldest step makes way
 }
 
-void Session::file(Step& slot, bool dropsOldest) noexcept {
-    undone_.clear();
-    if (dropsOldest) {
+void Session::file(Step& slot) noexcept {
+    if (doneCount_ == done_.size()) {
+        // The slot was the oldest step's.
         doneBytes_ -= slot.weight;
         doneHead_ = (doneHead_ + 1) % done_.size();
         --doneCount_;
@@ -86,73 +142,70 @@ void Session::file(Step& slot, bool dropsOldest) noexcept {
     }
 }
 
-void Session::file(Step&& step) {
-    const auto [slot, dropsOldest] = nextSlot();
-    const std::size_t oldWeight = slot->weight; // the dropped step's, if any
-    *slot = std::move(step);
-    slot->weight = oldWeight;
-    file(*slot, dropsOldest);
-}
-
 void Session::dropOldest() noexcept {
     Step& oldest = done_[doneHead_];
     doneBytes_ -= oldest.weight;
+    oldest.weight = 0;
     release(oldest.before.display);
     oldest.before.state = State{};
     doneHead_ = (doneHead_ + 1) % done_.size();
     --doneCount_;
 }
 
-void Session::beginStep() {
-    open_.emplace(Step{engine_.snapshot(), {}});
-}
-
-void Session::endStep() {
-    if (open_ && !open_->keys.empty()) {
-        file(std::move(*open_));
-    }
-    open_.reset();
-}
-
 void Session::undo() {
     if (doneCount_ == 0) {
         return;
     }
-    Step& step = done_[(doneHead_ + doneCount_ - 1) % done_.size()];
     undone_.reserve(undone_.size() + 1);
-    engine_.restore(step.before);
+    Step& step = done_[(doneHead_ + doneCount_ - 1) % done_.size()];
+    const std::uint64_t cut = step.before.tapeEnd;
+    engine_.restore(std::move(step.before));
     log_.drop(step.keys.size());
     doneBytes_ -= step.weight;
-    undone_.push_back(step.keys);
+    step.weight = 0;
+    undone_.push_back(std::move(step.keys));
     --doneCount_;
     release(step.before.display);
+    notify(written(cut));
 }
 
 void Session::redo() {
     if (undone_.empty()) {
         return;
     }
-    Step step{engine_.snapshot(), undone_.back()};
+    Keys keys = undone_.back();
+    Engine::Snapshot before = engine_.snapshot();
+    Step& slot = nextSlot();
+    log_.reserve(keys.size());
+    const std::uint64_t end = engine_.tape().end();
     {
-        // A redone key was warned about when it first ran.
-        const Quiet quiet(engine_);
-        try {
-            for (const std::uint8_t key : step.keys) {
-                quillo::press(engine_, static_cast<Key>(key));
-            }
-        } catch (...) {
-            engine_.restore(step.before);
-            throw;
-        }
+        const Redoing redoing(engine_);
+        runAll(before, keys);
     }
-    Keys keys = std::move(undone_.back());
     undone_.pop_back();
     for (const std::uint8_t key : keys) {
         log_.record(static_cast<Key>(key));
     }
-    auto undone = std::move(undone_);
-    file(std::move(step));
-    undone_ = std::move(undone); // filing a redone step keeps what is left to redo
+    slot.before = std::move(before);
+    slot.keys = std::move(keys);
+    file(slot);
+    notify(written(end));
+}
+
+void Session::clearTape() {
+    engine_.clearTape();
+    Change change;
+    change.from = engine_.tape().end();
+    change.cleared = true;
+    notify(change);
+}
+
+void Session::eraseLines(std::span<const std::uint64_t> numbers) {
+    engine_.eraseLines(numbers);
+    Change change;
+    change.from = engine_.tape().end();
+    change.erased = numbers;
+    notify(change);
 }
 
 } // namespace quillo

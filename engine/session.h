@@ -6,18 +6,48 @@
 #include "keys.h"
 
 #include <cstddef>
-#include <optional>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace quillo {
 
-// The engine with what the user can do beyond its keys: take back a step and
-// redo it, and copy the keys that led to the display. A step is one key, or
-// the keys of one paste. An undo puts back the display, the fields and the
-// tape exactly as they were before the step; a redo runs its keys again,
-// with no warning shown a second time.
+class Session;
+
+// What one step changed. A step either takes tape lines back (undo) or adds
+// them: the lines numbered from `from` up to the tape's old end are gone,
+// those from `from` up to tape.end() are new (some of them written as gone
+// by a redo). Lines went out of view at the top, or came back there with an
+// undo, when tape.first() moved. `cleared`: every line was cleared, the kept
+// ones of earlier runs included; `erased`: the lines deleted.
+struct Change {
+    bool display = false; // the display was written
+    std::uint64_t from = 0;
+    bool cleared = false;
+    std::span<const std::uint64_t> erased;
+};
+
+// Told of every step once it has landed, in the order of registration.
+class SessionListener {
+public:
+    virtual void sessionChanged(const Session& session, const Change& change) noexcept = 0;
+
+protected:
+    ~SessionListener() = default;
+};
+
+// The one way to change the calculator: its keys, a paste, undo and redo of
+// a step (one key, or the keys of one paste), clearing and deleting tape
+// lines, and the copy of the keys that led to the display. An undo puts back
+// the display, the fields and the tape exactly as they were before the step;
+// a redo runs its keys again, with no warning shown a second time.
+//
+// A step is atomic: whatever it allocates is allocated before the engine
+// commits, and the commit cannot fail, so a step that raises an error (an
+// EngineError, std::bad_alloc, a failed display write) leaves the display,
+// the fields, the tape, the undo history and the key log as they were.
 class Session {
 public:
     // How many steps can be taken back, at most; fewer only when the
@@ -26,26 +56,33 @@ public:
     // steps would cost every key: the ring stops fitting in the cache.
     static constexpr std::size_t kDepth = 1'000;
     static constexpr std::size_t kBudget = 32u << 20;
-    // A step adds at most one tape line, which the tape keeps for undo.
+    // A step adds at most one tape line a key; a paste's keys add none.
     static_assert(Tape::kSpare >= kDepth);
 
     explicit Session(Surface& surface) : engine_(surface) {}
 
-    Engine& engine() noexcept { return engine_; }
     const Engine& engine() const noexcept { return engine_; }
     const KeyLog& log() const noexcept { return log_; }
 
-    // Presses a key as a step of its own, or as part of the open step. An
-    // EngineError propagates and the key leaves no trace.
+    void addListener(SessionListener* listener) { listeners_.push_back(listener); }
+    void removeListener(SessionListener* listener) noexcept;
+
+    // The window's load: the start values, not a step of its own.
+    void load();
+    // One key as a step.
     void press(Key key);
-    // Keys pressed between these two make one step (a paste).
-    void beginStep();
-    void endStep();
+    // The keys of a paste as one step: all of them, or none when one fails.
+    void paste(std::span<const Key> keys);
 
     bool canUndo() const noexcept { return doneCount_ > 0; }
     bool canRedo() const noexcept { return !undone_.empty(); }
     void undo();
     void redo();
+
+    // Neither is a step: they cannot be undone, and a redo does not bring
+    // back what they removed.
+    void clearTape();
+    void eraseLines(std::span<const std::uint64_t> numbers);
 
 private:
     // A step's keys, one byte a key: a single key needs no allocation.
@@ -55,16 +92,17 @@ private:
         Keys keys;
         std::size_t weight = 0; // bytes, counted against kBudget
     };
-    // The slot the next step goes into, and whether filing it drops the
-    // oldest step (the ring is full).
-    std::pair<Step*, bool> nextSlot();
-    void file(Step& slot, bool dropsOldest) noexcept;
-    void file(Step&& step);
+    // The slot the next step goes into; may grow the ring.
+    Step& nextSlot();
+    // Files the step now in `slot`, which nextSlot() gave; cannot fail.
+    void file(Step& slot) noexcept;
     void dropOldest() noexcept;
+    // Runs keys as one step; the engine is put back as it was if one fails.
+    void runAll(Engine::Snapshot& before, const Keys& keys);
+    void notify(const Change& change) noexcept;
 
     Engine engine_;
     KeyLog log_;
-    std::optional<Step> open_;
     // The steps that can be taken back, oldest first: a ring whose slots are
     // reused, so that once it has turned a key allocates nothing for undo.
     std::vector<Step> done_;
@@ -72,6 +110,7 @@ private:
     std::size_t doneCount_ = 0;
     std::size_t doneBytes_ = 0;
     std::vector<Keys> undone_; // newest last
+    std::vector<SessionListener*> listeners_;
 };
 
 } // namespace quillo

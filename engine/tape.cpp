@@ -9,24 +9,56 @@ std::size_t Tape::size() const noexcept {
     return std::min(kept_, kCapacity);
 }
 
-const std::string& Tape::line(std::size_t i) const noexcept {
-    return slots_[(head_ + kept_ - size() + i) % slots_.size()];
+Tape::Slot& Tape::slot(std::uint64_t number) noexcept {
+    return slots_[(head_ + static_cast<std::size_t>(number - begin_)) % slots_.size()];
 }
 
-void Tape::append(std::string_view line) {
-    // The ring only turns once full, so below that head_ is 0 and the
-    // next slot, if there is none yet, is a new one at the end.
+const Tape::Slot& Tape::slot(std::uint64_t number) const noexcept {
+    return slots_[(head_ + static_cast<std::size_t>(number - begin_)) % slots_.size()];
+}
+
+bool Tape::cleared(std::uint64_t number) const noexcept {
+    return number < floor_ || std::binary_search(erased_.begin(), erased_.end(), number);
+}
+
+bool Tape::shown(std::uint64_t number) const noexcept {
+    return number >= first() && number < end() && !slot(number).gone;
+}
+
+const std::string& Tape::at(std::uint64_t number) const noexcept {
+    return slot(number).text;
+}
+
+void Tape::reserve() {
+    // Below kKept slots the ring has not turned yet: head_ is 0 and the next
+    // line goes into a new slot at the end.
+    if (kept_ == slots_.size() && slots_.size() < kKept && slots_.capacity() == slots_.size()) {
+        slots_.reserve(std::min(kKept, std::max<std::size_t>(16, slots_.size() * 2)));
+    }
+}
+
+void Tape::push(std::string& line, bool redone) noexcept {
+    const bool gone = redone && cleared(end());
     if (kept_ < slots_.size()) {
-        slots_[(head_ + kept_) % slots_.size()].assign(line);
+        Slot& s = slots_[(head_ + kept_) % slots_.size()];
+        s.text.swap(line);
+        s.gone = gone;
         ++kept_;
     } else if (slots_.size() < kKept) {
-        slots_.emplace_back(line);
+        slots_.push_back(Slot{std::move(line), gone}); // reserved: no allocation
         ++kept_;
     } else {
-        slots_[head_].assign(line);
+        Slot& s = slots_[head_];
+        s.text.swap(line);
+        s.gone = gone;
         head_ = (head_ + 1) % slots_.size();
         ++begin_;
     }
+}
+
+void Tape::renumberFrom(std::uint64_t end) noexcept {
+    floor_ = std::min(floor_, end);
+    erased_.erase(std::lower_bound(erased_.begin(), erased_.end(), end), erased_.end());
 }
 
 void Tape::truncate(std::uint64_t end) noexcept {
@@ -43,13 +75,33 @@ void Tape::clear() noexcept {
     begin_ += kept_;
     kept_ = 0;
     head_ = 0;
+    floor_ = begin_;
+    // Deleted lines that an undo took back stay deleted for their redo.
+    erased_.erase(erased_.begin(), std::lower_bound(erased_.begin(), erased_.end(), floor_));
+}
+
+void Tape::erase(std::span<const std::uint64_t> numbers) {
+    std::vector<std::uint64_t> merged(erased_);
+    merged.insert(merged.end(), numbers.begin(), numbers.end());
+    std::sort(merged.begin(), merged.end());
+    merged.erase(std::unique(merged.begin(), merged.end()), merged.end());
+    erased_.swap(merged);
+    for (const std::uint64_t n : numbers) {
+        if (n >= begin_ && n < end()) {
+            Slot& s = slot(n);
+            s.gone = true;
+            std::string().swap(s.text);
+        }
+    }
 }
 
 std::string Tape::text() const {
     std::string out;
-    for (std::size_t i = 0; i < size(); ++i) {
-        out += line(i);
-        out += '\n';
+    for (std::uint64_t n = first(); n < end(); ++n) {
+        if (!slot(n).gone) {
+            out += at(n);
+            out += '\n';
+        }
     }
     return out;
 }

@@ -3,53 +3,77 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace quillo {
 
-// The lines of the calculation tape, oldest first: the last kCapacity are
-// shown. Each line has a number that counts every line ever written, so that
+// The lines of the calculation tape, oldest first: the last kCapacity are in
+// view. Each line has a number that counts every line ever written, so that
 // a view can follow what changed, and undo can cut the tape back to where it
-// stood before a key.
+// stood before a key. A line the user cleared or deleted stays gone: a redo,
+// which writes the same numbers again, writes it as gone.
 class Tape {
 public:
     static constexpr std::size_t kCapacity = 10'000;
     // "C" closes a calculation with this line.
     static constexpr std::string_view kRule = "--------";
+    // Lines kept beyond those in view, so that undoing keys (one line each
+    // at the most) brings back the lines they pushed out of view.
+    static constexpr std::size_t kSpare = 1'000;
 
-    std::size_t size() const noexcept;
-    bool empty() const noexcept { return size() == 0; }
-    // The i-th line shown, 0 the oldest.
-    const std::string& line(std::size_t i) const noexcept;
-    const std::string& back() const noexcept { return line(size() - 1); }
-    // The number of the oldest line shown and one past the newest.
+    // The number of the oldest line in view and one past the newest.
     std::uint64_t first() const noexcept { return end() - size(); }
     std::uint64_t end() const noexcept { return begin_ + kept_; }
+    std::size_t size() const noexcept;
+    bool empty() const noexcept { return size() == 0; }
 
-    // Adds a line; may throw std::bad_alloc with the tape unchanged.
-    void append(std::string_view line);
-    // Removes the lines numbered `end` and above (undo); those cut off by
-    // clear() stay gone.
+    // Whether line `number` is in view and neither cleared nor deleted.
+    bool shown(std::uint64_t number) const noexcept;
+    // The text of a line in view.
+    const std::string& at(std::uint64_t number) const noexcept;
+    // The newest line in view, shown or not; empty() must be false.
+    const std::string& back() const noexcept { return at(end() - 1); }
+
+    // Makes room so that the next push() allocates nothing; may throw
+    // std::bad_alloc with the tape unchanged.
+    void reserve();
+    // Adds a line, taking its buffer; after reserve() it cannot fail. A
+    // redone line whose number was cleared or deleted is added as gone.
+    void push(std::string& line, bool redone) noexcept;
+    // A new key (not a redo) wrote from `end` on: the numbers from there are
+    // new lines, whatever lines they once stood for.
+    void renumberFrom(std::uint64_t end) noexcept;
+    // Removes the lines numbered `end` and above (undo).
     void truncate(std::uint64_t end) noexcept;
+    // Every line so far, and the ones a redo would write again, are gone.
     void clear() noexcept;
+    // Deletes lines by number; may throw std::bad_alloc with the tape unchanged.
+    void erase(std::span<const std::uint64_t> numbers);
 
     // The lines shown, each followed by '\n'.
     std::string text() const;
 
-    // Lines kept beyond those shown, so that undoing keys (one line each at
-    // the most) brings back the lines they pushed out of view.
-    static constexpr std::size_t kSpare = 1'000;
-
 private:
     static constexpr std::size_t kKept = kCapacity + kSpare;
+    struct Slot {
+        std::string text;
+        bool gone = false;
+    };
+    Slot& slot(std::uint64_t number) noexcept;
+    const Slot& slot(std::uint64_t number) const noexcept;
+    bool cleared(std::uint64_t number) const noexcept;
 
     // A ring once full; a new line reuses the buffer of the one it replaces.
-    std::vector<std::string> slots_;
+    std::vector<Slot> slots_;
     std::size_t head_ = 0;    // slot of the oldest line kept
     std::size_t kept_ = 0;    // lines kept
     std::uint64_t begin_ = 0; // number of the oldest line kept
+    // Lines below floor_ were cleared; erased_ lists deleted ones, sorted.
+    std::uint64_t floor_ = 0;
+    std::vector<std::uint64_t> erased_;
 };
 
 } // namespace quillo

@@ -14,6 +14,17 @@ public:
     enum class Kind { Empty, Integer, Double, Text, Boolean };
 
     Variant() = default;
+    // libstdc++ 12 crashes when a std::variant's copy throws while copying a
+    // string (it destroys the half-made copy by an invalid index), so a text
+    // is copied into a variant made around it: a copy that runs out of
+    // memory throws std::bad_alloc and leaves nothing behind.
+    Variant(const Variant& other) : value_(copy(other.value_)) {}
+    Variant& operator=(const Variant& other) {
+        value_ = copy(other.value_);
+        return *this;
+    }
+    Variant(Variant&&) noexcept = default;
+    Variant& operator=(Variant&&) noexcept = default;
     static Variant integer(std::int16_t v) { return Variant(Storage(std::in_place_index<1>, v)); }
     static Variant number(double v) { return Variant(Storage(std::in_place_index<2>, v)); }
     static Variant text(std::string v) {
@@ -39,6 +50,12 @@ private:
     };
     using Storage = std::variant<std::monostate, std::int16_t, double, std::string, Bool>;
     explicit Variant(Storage v) : value_(std::move(v)) {}
+    static Storage copy(const Storage& v) {
+        if (const std::string* text = std::get_if<3>(&v)) {
+            return Storage(std::in_place_index<3>, *text);
+        }
+        return v; // no alternative but the text allocates
+    }
 
     Storage value_;
 };

@@ -68,7 +68,7 @@ bool Replay::feed(std::string_view line, std::string& out, std::string& error) {
     if (impl_->withTape) {
         for (std::uint64_t n = std::max(tapeEnd, tape.first()); n < tape.end(); ++n) {
             out += "\ttape\t";
-            out += tape.line(static_cast<std::size_t>(n - tape.first()));
+            out += tape.at(n);
             out += '\n';
         }
     }

@@ -7,6 +7,7 @@
 #include "frm2.h"
 #include "keyboard.h"
 #include "pasteoffer.h"
+#include "tapemodel.h"
 #include "tapewindow.h"
 #include "ui_Calculator.h"
 #include "ui_DisplayMenu.h"
@@ -91,8 +92,10 @@ Calculator::Calculator(Dispatch dispatch, QString title, QWidget* parent)
     connect(ui->pic1, &PictureBox::clicked, this, [this] { exclusive([this] { pic1_Click(); }); });
     connect(ui->Readout, &QWidget::customContextMenuRequested, this, &Calculator::showDisplayMenu);
 
-    // The window's load.
-    dispatch_(this, [this] { session_.engine().Form_Load(); });
+    // The window's load; a screen reader hears of the display's changes after it.
+    dispatch_(this, [this] { session_.load(); });
+    announced_ = ui->Readout->text();
+    session_.addListener(this);
 }
 
 Calculator::~Calculator() = default;
@@ -113,15 +116,11 @@ template <class Procedure> void Calculator::exclusive(Procedure&& procedure) {
 }
 
 void Calculator::press(Key key) {
-    exclusive([this, key] {
-        const QString before = ui->Readout->text();
-        run(key);
-        displayChanged(before);
-    });
+    step([this, key] { session_.press(key); });
 }
 
-bool Calculator::run(Key key) {
-    return dispatch_(this, [this, key] { session_.press(key); });
+template <class Step> void Calculator::step(Step&& step) {
+    exclusive([this, &step] { dispatch_(this, step); });
 }
 
 // A typed key clicks its button, cover or not, and shows it pressed a moment.
@@ -189,32 +188,21 @@ void Calculator::copy() {
 }
 
 void Calculator::paste() {
-    exclusive([this] {
-        std::optional<std::vector<Key>> keys;
-        const bool read = dispatch_(this, [&keys] {
-            if (const auto text = pasteoffer::text(quillo::kPasteLimit)) {
-                keys = quillo::pasteKeys(*text, pasteoffer::numberForm());
-            }
-        });
-        if (!read) {
-            return;
-        }
-        if (!keys) {
-            QApplication::beep();
-            return;
-        }
-        const QString before = ui->Readout->text();
-        // One step for undo, ended however the keys go.
-        if (dispatch_(this, [this] { session_.beginStep(); })) {
-            for (const Key key : *keys) {
-                if (!run(key)) {
-                    break; // reported once; the rest would build on an undone key
-                }
-            }
-            session_.endStep();
-        }
-        displayChanged(before);
-    });
+    step([this] { pasteOffer(pasteoffer::text(quillo::kPasteLimit)); });
+}
+
+void Calculator::pasteText(const QString& text) {
+    step([this, &text] { pasteOffer(text.toStdString()); });
+}
+
+// A number typed as its keys, one step; anything else changes nothing.
+void Calculator::pasteOffer(const std::optional<std::string>& text) {
+    const auto keys = text ? quillo::pasteKeys(*text, pasteoffer::numberForm()) : std::nullopt;
+    if (keys) {
+        session_.paste(*keys);
+    } else {
+        QApplication::beep();
+    }
 }
 
 void Calculator::copyKeys() {
@@ -223,20 +211,12 @@ void Calculator::copyKeys() {
     });
 }
 
-template <class Change> void Calculator::change(Change&& change) {
-    exclusive([this, &change] {
-        const QString before = ui->Readout->text();
-        dispatch_(this, change);
-        displayChanged(before);
-    });
-}
-
 void Calculator::undo() {
-    change([this] { session_.undo(); });
+    step([this] { session_.undo(); });
 }
 
 void Calculator::redo() {
-    change([this] { session_.redo(); });
+    step([this] { session_.redo(); });
 }
 
 void Calculator::toggleTape() {
@@ -246,14 +226,13 @@ void Calculator::toggleTape() {
     }
     if (!tape_) {
         tape_ = new TapeWindow(
-            session_.engine().tape(), [this](QKeyEvent* event) { return handleKey(event); }, this);
+            new TapeModel(session_), [this](QKeyEvent* event) { return handleKey(event); }, this);
         tape_->setWindowFlag(Qt::WindowStaysOnTopHint, keepOnTop_);
-        connect(tape_, &TapeWindow::clearRequested, this, [this] {
-            session_.engine().clearTape();
-            tape_->sync();
-        });
+        connect(tape_, &TapeWindow::clearRequested, this,
+                [this] { step([this] { session_.clearTape(); }); });
+        connect(tape_, &TapeWindow::deleteRequested, this, &Calculator::deleteLines);
+        connect(tape_, &TapeWindow::resultChosen, this, &Calculator::pasteText);
     }
-    tape_->sync();
     tape_->placeBeside(*this);
     tape_->show();
     tape_->raise();
@@ -301,19 +280,40 @@ void Calculator::showDisplayMenu(const QPoint& at) {
     menu_->popup(ui->Readout->mapToGlobal(at));
 }
 
+// Deleted lines of this run leave the session's tape; those of earlier runs
+// the list.
+void Calculator::deleteLines(const QList<int>& rows) {
+    step([this, &rows] {
+        TapeModel* model = tape_->model();
+        std::vector<std::uint64_t> numbers;
+        std::vector<int> earlier;
+        for (const int row : rows) {
+            const TapeModel::Line line = model->line(row);
+            if (line.run < 0) {
+                numbers.push_back(line.number);
+            } else {
+                earlier.push_back(row);
+            }
+        }
+        model->removeEarlier(std::move(earlier));
+        session_.eraseLines(numbers);
+    });
+}
+
 // Tells a screen reader about a new display text: the display's text event,
 // and the announcer, which makes it speak the text wherever the focus is.
-void Calculator::displayChanged(const QString& before) noexcept {
+void Calculator::sessionChanged(const quillo::Session&, const quillo::Change& change) noexcept {
     try {
-        if (tape_) {
-            tape_->sync(); // also while hidden, so that it never holds stale rows
-        }
-        const QString& now = ui->Readout->text();
-        if (now == before || !QAccessible::isActive()) {
+        if (!change.display || !QAccessible::isActive()) {
             return;
         }
-        QAccessibleTextUpdateEvent event(ui->Readout, 0, before, now);
+        const QString& now = ui->Readout->text();
+        if (now == announced_) {
+            return;
+        }
+        QAccessibleTextUpdateEvent event(ui->Readout, 0, announced_, now);
         QAccessible::updateAccessibility(&event);
+        announced_ = now;
         if (!announcer_) {
             announcer_ = new Announcer(this);
         }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace Ui {
 class Calculator;
@@ -30,7 +31,7 @@ class frm2;
 // while one is under way, its boxes included, any other is dropped.
 // Around the keys, through the display's context menu and the keyboard: the
 // tape window, undo and redo of a step, and keeping the windows on top.
-class Calculator : public QWidget, private quillo::Surface {
+class Calculator : public QWidget, private quillo::Surface, private quillo::SessionListener {
     Q_OBJECT
 public:
     // The frame's dispatch point: runs one key's operation and reports an
@@ -52,6 +53,8 @@ public:
     void copy();
     void paste();
     void copyKeys();
+    // Types a number as a paste does: one step, under the paste's rules.
+    void pasteText(const QString& text);
 
     // Takes back the last step (a key, or a paste) and brings it back.
     void undo();
@@ -74,11 +77,13 @@ protected:
 private:
     void press(quillo::Key key);
     void type(quillo::Key key);
-    bool run(quillo::Key key);
     template <class Procedure> void exclusive(Procedure&& procedure);
-    // Runs a change of the display outside the keys (undo, redo) as a key runs.
-    template <class Change> void change(Change&& change);
-    void displayChanged(const QString& before) noexcept;
+    // Runs a session's step as a key runs: one at a time, through the dispatch point.
+    template <class Step> void step(Step&& step);
+    void pasteOffer(const std::optional<std::string>& text);
+    void deleteLines(const QList<int>& rows);
+    void sessionChanged(const quillo::Session& session,
+                        const quillo::Change& change) noexcept override;
     void showDisplayMenu(const QPoint& at);
     QAbstractButton* button(quillo::Key key) const;
     void pic1_Click();
@@ -94,6 +99,7 @@ private:
     Dispatch dispatch_;
     QString title_;
     quillo::Session session_;
+    QString announced_; // the display as a screen reader was last told it
     bool busy_ = false;
     bool keepOnTop_ = false;
     // Made when first needed: most runs use neither.

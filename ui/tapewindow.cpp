@@ -1,135 +1,66 @@
 // SPDX-License-Identifier: MIT
 #include "tapewindow.h"
 
+#include "ui_TapeMenu.h"
 #include "ui_TapeWindow.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
-#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QListView>
+#include <QMenu>
 #include <QMessageBox>
 #include <QSaveFile>
 #include <QScreen>
-#include <QStyle>
+#include <QScrollBar>
 
 #include <algorithm>
 
 namespace {
 
-QString fromUtf8(std::string_view s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
 // Space between the calculator and its tape.
 constexpr int kGap = 8;
 
+bool isCombination(const QKeyEvent& event, Qt::KeyboardModifiers modifiers, Qt::Key key) {
+    return event.keyCombination() == QKeyCombination(modifiers, key);
+}
+
 } // namespace
 
-// Empty at first: the first sync adds every line, so that all are measured.
-TapeModel::TapeModel(const quillo::Tape& tape, QObject* parent)
-    : QAbstractListModel(parent), tape_(tape), first_(tape.first()), end_(tape.first()) {}
-
-int TapeModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(end_ - first_);
-}
-
-QVariant TapeModel::data(const QModelIndex& index, int role) const {
-    // By line number, so that a row reads right even while the model is
-    // catching up with the tape.
-    const std::uint64_t line = first_ + static_cast<std::uint64_t>(index.row());
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount() ||
-        line < tape_.first() || line >= tape_.end()) {
-        return {};
-    }
-    return fromUtf8(tape_.line(static_cast<std::size_t>(line - tape_.first())));
-}
-
-std::vector<std::pair<int, int>> TapeModel::sync() {
-    const std::uint64_t first = tape_.first();
-    const std::uint64_t end = tape_.end();
-    if (first == first_ && end == end_) {
-        return {};
-    }
-    if (first >= end_ || end <= first_) { // nothing kept in common
-        beginResetModel();
-        first_ = first;
-        end_ = end;
-        endResetModel();
-        return {{0, rowCount()}};
-    }
-    auto row = [this](std::uint64_t line) { return static_cast<int>(line - first_); };
-    if (end < end_) { // taken back by undo
-        beginRemoveRows({}, row(end), row(end_) - 1);
-        end_ = end;
-        endRemoveRows();
-    }
-    if (first > first_) { // pushed out of the tape
-        beginRemoveRows({}, 0, row(first) - 1);
-        first_ = first;
-        endRemoveRows();
-    }
-    std::vector<std::pair<int, int>> added;
-    if (first < first_) { // brought back by undo
-        const int count = static_cast<int>(first_ - first);
-        beginInsertRows({}, 0, count - 1);
-        first_ = first;
-        endInsertRows();
-        added.emplace_back(0, count);
-    }
-    if (end > end_) {
-        const int from = row(end_);
-        beginInsertRows({}, from, row(end) - 1);
-        end_ = end;
-        endInsertRows();
-        added.emplace_back(from, rowCount());
-    }
-    return added;
-}
-
 QSize TapeDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    // The list stretches a row to its width; a narrower hint keeps the
+    // widest line from widening them all.
     QSize size = QStyledItemDelegate::sizeHint(option, index);
-    size.setWidth(std::max(size.width(), widest));
+    size.setWidth(1);
     return size;
 }
 
-TapeWindow::TapeWindow(const quillo::Tape& tape, KeyHandler forward, QWidget* parent)
-    : QWidget(parent, Qt::Window), ui(std::make_unique<Ui::TapeWindow>()), tape_(tape),
-      model_(new TapeModel(tape, this)), delegate_(new TapeDelegate(this)),
+TapeWindow::TapeWindow(TapeModel* model, KeyHandler forward, QWidget* parent)
+    : QWidget(parent, Qt::Window), ui(std::make_unique<Ui::TapeWindow>()), model_(model),
       forward_(std::move(forward)) {
     ui->setupUi(this);
+    model_->setParent(this);
     ui->lines->setModel(model_);
-    ui->lines->setItemDelegate(delegate_);
+    ui->lines->setItemDelegate(new TapeDelegate(this));
     ui->lines->installEventFilter(this);
     connect(ui->copyAll, &QPushButton::clicked, this, &TapeWindow::copyAll);
     connect(ui->saveAs, &QPushButton::clicked, this, &TapeWindow::saveAs);
     connect(ui->clearTape, &QPushButton::clicked, this, &TapeWindow::clearRequested);
+    connect(ui->lines, &QListView::doubleClicked, this, &TapeWindow::choose);
+    connect(ui->lines, &QWidget::customContextMenuRequested, this, &TapeWindow::showMenu);
+    // The newest line stays in view while the user has not scrolled up.
+    QScrollBar* bar = ui->lines->verticalScrollBar();
+    connect(model_, &QAbstractItemModel::rowsAboutToBeInserted, this,
+            [this, bar] { atBottom_ = bar->value() == bar->maximum(); });
+    connect(model_, &QAbstractItemModel::rowsInserted, this, [this] {
+        if (atBottom_) {
+            ui->lines->scrollToBottom();
+        }
+    });
 }
 
 TapeWindow::~TapeWindow() = default;
-
-void TapeWindow::sync() {
-    QListView* list = ui->lines;
-    const auto added = model_->sync();
-    // The new lines widen the rows if one is wider than all before it. The
-    // margins are those the item delegate draws around a text.
-    const QFontMetrics metrics(list->font());
-    const int margins =
-        2 * (list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1);
-    int widest = delegate_->widest;
-    for (const auto& [from, to] : added) {
-        for (int row = from; row < to; ++row) {
-            const QString line = model_->index(row).data().toString();
-            widest = std::max(widest, metrics.horizontalAdvance(line) + margins);
-        }
-    }
-    if (widest > delegate_->widest) {
-        delegate_->widest = widest;
-        list->doItemsLayout();
-    }
-    list->scrollToBottom();
-}
 
 void TapeWindow::placeBeside(const QWidget& calculator) {
     const QRect calc = calculator.frameGeometry();
@@ -159,31 +90,74 @@ void TapeWindow::placeBeside(const QWidget& calculator) {
     move(chosen);
 }
 
-void TapeWindow::copySelected() const {
-    QModelIndexList rows = ui->lines->selectionModel()->selectedRows();
-    if (rows.isEmpty()) {
-        return;
+QList<int> TapeWindow::selectedRows() const {
+    QList<int> rows;
+    for (const QModelIndex& index : ui->lines->selectionModel()->selectedRows()) {
+        rows.append(index.row());
     }
     std::sort(rows.begin(), rows.end());
-    QString text;
-    for (const QModelIndex& row : rows) {
-        text += row.data().toString();
-        text += u'\n';
+    return rows;
+}
+
+void TapeWindow::copySelected() const {
+    QList<int> rows = selectedRows();
+    if (rows.isEmpty() && ui->lines->currentIndex().isValid()) {
+        rows.append(ui->lines->currentIndex().row());
     }
-    QGuiApplication::clipboard()->setText(text);
+    if (!rows.isEmpty()) {
+        QGuiApplication::clipboard()->setText(model_->text(rows));
+    }
 }
 
 void TapeWindow::copyAll() const {
-    QGuiApplication::clipboard()->setText(fromUtf8(tape_.text()));
+    QGuiApplication::clipboard()->setText(model_->text());
+}
+
+void TapeWindow::deleteSelected() {
+    const QList<int> rows = selectedRows();
+    if (!rows.isEmpty()) {
+        emit deleteRequested(rows);
+    }
+}
+
+// A line's result is the number it ends on.
+void TapeWindow::choose(const QModelIndex& index) {
+    if (index.isValid()) {
+        const QString line = index.data().toString();
+        emit resultChosen(line.mid(line.lastIndexOf(u' ') + 1));
+    }
+}
+
+void TapeWindow::showProblem(const QString& text) {
+    ui->problem->setText(text);
+    ui->problem->setVisible(!text.isEmpty());
+}
+
+void TapeWindow::showMenu(const QPoint& at) {
+    if (!menu_) {
+        menu_ = new QMenu(this);
+        menuUi_ = std::make_unique<Ui::TapeMenu>();
+        menuUi_->setupUi(menu_);
+        connect(menuUi_->actionCopy, &QAction::triggered, this, &TapeWindow::copySelected);
+        connect(menuUi_->actionCopyAll, &QAction::triggered, this, &TapeWindow::copyAll);
+        connect(menuUi_->actionSaveAs, &QAction::triggered, this, &TapeWindow::saveAs);
+        connect(menuUi_->actionDelete, &QAction::triggered, this, &TapeWindow::deleteSelected);
+        connect(menuUi_->actionClearTape, &QAction::triggered, this, &TapeWindow::clearRequested);
+        connect(menuUi_->actionKeepTape, &QAction::triggered, this, &TapeWindow::keepingChanged);
+    }
+    const bool any = model_->rowCount() > 0;
+    menuUi_->actionCopy->setEnabled(ui->lines->currentIndex().isValid());
+    menuUi_->actionDelete->setEnabled(!selectedRows().isEmpty());
+    menuUi_->actionCopyAll->setEnabled(any);
+    menuUi_->actionClearTape->setEnabled(any);
+    menuUi_->actionKeepTape->setChecked(keeping_);
+    menu_->popup(ui->lines->viewport()->mapToGlobal(at));
 }
 
 bool TapeWindow::saveTo(const QString& path, QString* error) const {
     QSaveFile file(path);
-    const std::string text = tape_.text();
-    if (file.open(QIODevice::WriteOnly) &&
-        file.write(text.data(), static_cast<qint64>(text.size())) ==
-            static_cast<qint64>(text.size()) &&
-        file.commit()) {
+    const QByteArray text = model_->text().toUtf8();
+    if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit()) {
         return true;
     }
     *error = file.errorString();
@@ -205,16 +179,23 @@ void TapeWindow::saveAs() {
 }
 
 bool TapeWindow::handleKey(QKeyEvent* event) {
-    if (event->matches(QKeySequence::Copy)) {
+    const QKeyEvent& e = *event;
+    if (e.matches(QKeySequence::Copy)) {
         copySelected();
-        return true;
-    }
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    } else if (e.matches(QKeySequence::Save) || isCombination(e, Qt::ControlModifier, Qt::Key_S)) {
+        saveAs();
+    } else if (isCombination(e, {}, Qt::Key_Delete)) {
+        deleteSelected();
+    } else if (isCombination(e, {}, Qt::Key_Return) ||
+               isCombination(e, Qt::KeypadModifier, Qt::Key_Enter)) {
+        choose(ui->lines->currentIndex());
+    } else if (isCombination(e, {}, Qt::Key_Escape)) {
         close();
-        return true;
+    } else {
+        // What the calculator does not take (the arrows, Ctrl+A) is the list's.
+        return forward_(event);
     }
-    // What the calculator does not take (the arrows, Ctrl+A) is the list's.
-    return forward_(event);
+    return true;
 }
 
 bool TapeWindow::eventFilter(QObject* watched, QEvent* event) {

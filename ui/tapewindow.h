@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "tape.h"
+#include "tapemodel.h"
 
-#include <QAbstractListModel>
 #include <QStyledItemDelegate>
 #include <QWidget>
 
@@ -14,60 +13,52 @@
 
 namespace Ui {
 class TapeWindow;
+class TapeMenu;
 } // namespace Ui
+class QMenu;
 
-// The engine's tape as a list model. The tape changes under it with every
-// key; sync() tells the views what changed.
-class TapeModel : public QAbstractListModel {
-    Q_OBJECT
-public:
-    TapeModel(const quillo::Tape& tape, QObject* parent);
-    int rowCount(const QModelIndex& parent = {}) const override;
-    QVariant data(const QModelIndex& index, int role) const override;
-    // Lines added or dropped at either end are told row by row, so that the
-    // selection and the view stay; a tape with no line left in common with
-    // the model resets it. Returns the ranges [from, to) of the new rows.
-    std::vector<std::pair<int, int>> sync();
-
-private:
-    const quillo::Tape& tape_;
-    std::uint64_t first_;
-    std::uint64_t end_;
-};
-
-// Every row as wide as the widest line: with rows of one size the list lays
-// out ten thousand lines at no cost, and none is cut.
+// Rows of one size, as wide as the view: a long line is cut at its start,
+// so that its result stays in view, and the list lays out ten thousand
+// lines at no cost.
 class TapeDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
-    int widest = 0;
 };
 
-// The tape beside the calculator: its lines, newest at the bottom, with Copy,
-// Copy all, Save as and Clear tape. Keys it does not use itself (Escape,
-// Ctrl+C, the arrows and the list's own keys) go to `forward`, so that the
-// calculator can be typed on while the tape has the focus.
+// The tape beside the calculator: its lines, newest at the bottom, with a
+// menu of Copy, Copy all, Save as, Delete, Clear tape and Keep tape between
+// runs. Keys it does not use itself (Escape, Enter, Delete, Ctrl+C, Ctrl+S,
+// the arrows and the list's own keys) go to `forward`, so that the calculator
+// can be typed on while the tape has the focus.
 class TapeWindow : public QWidget {
     Q_OBJECT
 public:
     using KeyHandler = std::function<bool(QKeyEvent*)>;
-    TapeWindow(const quillo::Tape& tape, KeyHandler forward, QWidget* parent);
+    TapeWindow(TapeModel* model, KeyHandler forward, QWidget* parent);
     ~TapeWindow() override;
 
-    // Shows the tape's lines as they are now and the newest in view.
-    void sync();
+    TapeModel* model() const noexcept { return model_; }
     // Puts the window next to `calculator` without covering it.
     void placeBeside(const QWidget& calculator);
 
+    // The selected lines, or the current one when none is selected.
     void copySelected() const;
     void copyAll() const;
     // Writes through a temporary file that replaces `path` only once whole.
     bool saveTo(const QString& path, QString* error) const;
+    // Says above the lines what became of the kept tape ("" hides it).
+    void showProblem(const QString& text);
+    // Whether the lines are kept between runs, as the menu shows it.
+    void setKeeping(bool on) noexcept { keeping_ = on; }
 
 signals:
     void clearRequested();
+    // The rows to delete, and the number a line ends on, for the calculator.
+    void deleteRequested(QList<int> rows);
+    void resultChosen(QString number);
+    void keepingChanged(bool on);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -76,10 +67,17 @@ protected:
 private:
     bool handleKey(QKeyEvent* event);
     void saveAs();
+    void deleteSelected();
+    void choose(const QModelIndex& index);
+    void showMenu(const QPoint& at);
+    QList<int> selectedRows() const;
 
     std::unique_ptr<Ui::TapeWindow> ui;
-    const quillo::Tape& tape_;
     TapeModel* model_;
-    TapeDelegate* delegate_;
     KeyHandler forward_;
+    bool keeping_ = true;
+    bool atBottom_ = true;
+    // Made when first needed.
+    QMenu* menu_ = nullptr;
+    std::unique_ptr<Ui::TapeMenu> menuUi_;
 };

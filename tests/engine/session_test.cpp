@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Undo, redo and the key log over long random sessions: an undo gives back
 // exactly what was there before the step, a redo exactly what was there
-// after it, and the copied keys replay to the display shown.
+// after it, and the copied keys replay to the display shown. A step lands
+// whole or not at all, even when an allocation fails; lines the user
+// cleared or deleted stay gone.
 
 #include "errors.h"
 #include "replay.h"
@@ -9,7 +11,33 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <new>
 #include <random>
+
+// Every allocation of this test program goes through here, so that one can
+// be made to fail: the n-th from when failAt is set.
+namespace {
+long failAt = -1;
+long allocations = 0;
+} // namespace
+
+void* operator new(std::size_t size) {
+    if (failAt >= 0 && allocations++ == failAt) {
+        throw std::bad_alloc();
+    }
+    if (void* p = std::malloc(size == 0 ? 1 : size)) {
+        return p;
+    }
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
 
 namespace quillo {
 namespace {
@@ -26,12 +54,61 @@ struct Seen {
 struct Calc {
     StandardSurface surface;
     Session session{surface};
-    Calc() { session.engine().Form_Load(); }
+    Calc() { session.load(); }
 
     Seen seen() const {
         const Tape& tape = session.engine().tape();
         return {session.engine().state(), surface.display(), tape.end(),
                 tape.empty() ? "" : tape.back(), session.log().size()};
+    }
+
+    // Captions and commands separated by single spaces: "undo", "redo",
+    // "clear" (the tape), "erase:N" (tape line N), "paste:1.5" (its keys as
+    // one step), "keys:N:K_L" (N times the captions K L). A key that raises an
+    // error is skipped, as the window reports and drops it.
+    void act(std::string_view actions) {
+        while (!actions.empty()) {
+            const auto space = actions.find(' ');
+            const std::string_view a = actions.substr(0, space);
+            actions = space == std::string_view::npos ? "" : actions.substr(space + 1);
+            try {
+                one(a);
+            } catch (const EngineError&) {
+            }
+            surface.takeWarnings();
+        }
+    }
+
+    void one(std::string_view a) {
+        auto number = [](std::string_view text) {
+            return static_cast<std::uint64_t>(
+                std::strtoull(std::string(text).c_str(), nullptr, 10));
+        };
+        if (a == "undo") {
+            session.undo();
+        } else if (a == "redo") {
+            session.redo();
+        } else if (a == "clear") {
+            session.clearTape();
+        } else if (a.starts_with("erase:")) {
+            const std::uint64_t n = number(a.substr(6));
+            session.eraseLines({&n, 1});
+        } else if (a.starts_with("paste:")) {
+            std::vector<Key> keys;
+            for (const char c : a.substr(6)) {
+                keys.push_back(*keyFromCaption(std::string_view(&c, 1)));
+            }
+            session.paste(keys);
+        } else if (a.starts_with("keys:")) {
+            const auto colon = a.find(':', 5);
+            std::string keys(a.substr(colon + 1));
+            std::replace(keys.begin(), keys.end(), '_', ' ');
+            for (std::uint64_t i = number(a.substr(5, colon - 5)); i > 0; --i) {
+                act(keys);
+            }
+        } else {
+            session.press(*keyFromCaption(a));
+        }
     }
 };
 
@@ -75,29 +152,25 @@ TEST_P(RandomSession, UndoAndRedoGiveBackExactlyWhatWasThere) {
             history.push_back(future.back());
             future.pop_back();
         } else {
-            const bool paste = a == 2;
-            if (paste) {
-                calc.session.beginStep();
+            std::vector<Key> keys(a == 2 ? 4 : 1);
+            for (Key& key : keys) {
+                key = static_cast<Key>(anyKey(rng));
             }
-            bool any = false;
-            for (int k = 0; k < (paste ? 4 : 1); ++k) {
-                try {
-                    calc.session.press(static_cast<Key>(anyKey(rng)));
-                    any = true;
-                } catch (const EngineError&) {
+            try {
+                if (keys.size() > 1) {
+                    calc.session.paste(keys);
+                } else {
+                    calc.session.press(keys[0]);
                 }
-            }
-            if (paste) {
-                calc.session.endStep();
-            }
-            calc.surface.takeWarnings();
-            if (any) {
                 history.push_back(calc.seen());
                 future.clear();
-                ASSERT_FALSE(calc.session.canRedo()) << "a new key drops what could be redone";
+            } catch (const EngineError&) {
+                ASSERT_EQ(calc.seen(), history.back()) << "a failed step leaves no trace";
             }
+            calc.surface.takeWarnings();
         }
         ASSERT_EQ(calc.session.canUndo(), history.size() > 1);
+        ASSERT_EQ(calc.session.canRedo(), !future.empty());
         if (i % 5'000 == 0) {
             ASSERT_EQ(replayed(calc.session.log().text()), calc.surface.display());
         }
@@ -135,27 +208,151 @@ TEST(KeyLog, CopiedKeysReplayToTheDisplayWhateverWasDropped) {
 }
 
 TEST(Tape, KeepsTheLastLinesAndUndoBringsBackWhatWasPushedOut) {
-    StandardSurface surface;
-    Session session(surface);
-    session.engine().Form_Load();
-    for (Key k : {Key::D1, Key::Plus}) {
-        session.press(k);
-    }
-    for (std::size_t i = 0; i < Tape::kCapacity + 25; ++i) {
-        session.press(Key::D1);
-        session.press(Key::Plus); // 1 + 1 = 2, 2 + 1 = 3, ...
-    }
-    const Tape& tape = session.engine().tape();
+    Calc calc;
+    calc.act("1 + keys:10025:1_+");
+    const Tape& tape = calc.session.engine().tape();
     ASSERT_EQ(tape.size(), Tape::kCapacity);
-    EXPECT_EQ(tape.line(0), "26 + 1 = 27");
+    EXPECT_EQ(tape.at(tape.first()), "26 + 1 = 27");
     EXPECT_EQ(tape.back(), "10025 + 1 = 10026");
-    for (int i = 0; i < 2 * 25; ++i) {
-        session.undo();
-    }
+    calc.act("keys:50:undo");
     EXPECT_EQ(tape.size(), Tape::kCapacity);
-    EXPECT_EQ(tape.line(0), "1 + 1 = 2");
+    EXPECT_EQ(tape.at(tape.first()), "1 + 1 = 2");
     EXPECT_EQ(tape.back(), "10000 + 1 = 10001");
 }
+
+// The tape after actions: what was cleared or deleted stays gone through
+// undo and redo; what undo took back and a new key replaced is new.
+struct TapeRow {
+    const char* name;
+    const char* actions;
+    const char* tape;
+};
+
+class TapeAfter : public ::testing::TestWithParam<TapeRow> {};
+TEST_P(TapeAfter, Actions) {
+    Calc calc;
+    calc.act(GetParam().actions);
+    EXPECT_EQ(calc.session.engine().tape().text(), GetParam().tape);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Session, TapeAfter,
+    ::testing::Values(
+        TapeRow{"UndoTakesLinesBack", "1 + 2 = + 3 = undo", "1 + 2 = 3\n"},
+        TapeRow{"RedoBringsThemBack", "1 + 2 = + 3 = undo redo", "1 + 2 = 3\n3 + 3 = 6\n"},
+        TapeRow{"ClearedStayGoneThroughUndoAndRedo",
+                "1 + 2 = + 3 = clear undo undo undo redo redo redo", ""},
+        TapeRow{"LinesAfterClearComeBack", "1 + 2 = clear + 3 = undo undo undo redo redo redo",
+                "3 + 3 = 6\n"},
+        TapeRow{"NewKeysAfterUndoBelowClearAreShown",
+                "1 + 2 = + 3 = clear undo undo undo undo X 4 = undo redo",
+                "1 + 2 = 3\n3 X 4 = 12\n"},
+        TapeRow{"ClearedStayGoneAfterAFailedKey", "1 + 2 x^2 = clear undo 5 redo", ""},
+        TapeRow{"ErasedStayGone", "1 + 2 = + 3 = erase:0 undo undo redo redo", "3 + 3 = 6\n"},
+        TapeRow{"ErasedNumberReusedByANewKey",
+                "1 + 2 = erase:0 undo undo 4 + 5 = undo undo undo redo redo redo",
+                "1 + 4 = 5\n5 + 5 = 10\n"},
+        TapeRow{"PasteIsOneStep", "1 + paste:2.5 = undo undo", ""},
+        TapeRow{"ClearIsNotAStep", "1 + 2 = clear undo", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Undo reaches back kDepth steps, fewer only once the snapshots pass the
+// budget: displays tens of thousands of digits long.
+struct DepthRow {
+    const char* name;
+    const char* actions;
+    std::size_t minUndos, maxUndos;
+};
+
+class UndoDepth : public ::testing::TestWithParam<DepthRow> {};
+TEST_P(UndoDepth, Reaches) {
+    Calc calc;
+    calc.act(GetParam().actions);
+    std::size_t undos = 0, bytes = 0;
+    for (; calc.session.canUndo(); ++undos) {
+        calc.session.undo();
+        bytes += calc.surface.display().size();
+    }
+    EXPECT_GE(undos, GetParam().minUndos);
+    EXPECT_LE(undos, GetParam().maxUndos);
+    EXPECT_LE(bytes, Session::kBudget);
+}
+
+// 40,000 digits after a point: the last steps' snapshots hold 40 to 80 kB
+// (a string's room grows by doubling), so the budget keeps 400 to 800 of them.
+INSTANTIATE_TEST_SUITE_P(Session, UndoDepth,
+                         ::testing::Values(DepthRow{"ShortKeys", "keys:1200:1", Session::kDepth,
+                                                    Session::kDepth},
+                                           DepthRow{"LongDisplays", ". keys:40000:1", 380, 900}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Everything a step can change, the undo history and the key log included.
+std::string everything(Calc& calc) {
+    const Tape& tape = calc.session.engine().tape();
+    std::string out = describe(calc.session.engine().state()) + "|" + calc.surface.display() + "|" +
+                      std::to_string(tape.first()) + "-" + std::to_string(tape.end()) + "|" +
+                      tape.text() + "|" + calc.session.log().text() + "|" +
+                      (calc.session.canRedo() ? "redo" : "");
+    return out;
+}
+std::string history(Calc& calc) {
+    std::string out;
+    while (calc.session.canUndo()) {
+        calc.session.undo();
+        out +=
+            calc.surface.display() + "," + std::to_string(calc.session.engine().tape().end()) + ";";
+    }
+    return out;
+}
+
+struct StepRow {
+    const char* name;
+    const char* before; // actions that lead to where the step starts
+    const char* step;
+};
+
+class AtomicStep : public ::testing::TestWithParam<StepRow> {};
+TEST_P(AtomicStep, EveryAllocationFailingLeavesNoTrace) {
+    const StepRow& row = GetParam();
+    Calc reference;
+    reference.act(row.before);
+    const std::string want = everything(reference);
+    const std::string wantHistory = history(reference);
+    for (long n = 0;; ++n) {
+        SCOPED_TRACE("allocation " + std::to_string(n));
+        Calc calc;
+        calc.act(row.before);
+        allocations = 0;
+        failAt = n;
+        bool failed = false;
+        try {
+            calc.one(row.step);
+        } catch (const std::bad_alloc&) {
+            failed = true;
+        }
+        failAt = -1;
+        if (!failed) {
+            ASSERT_GT(n, 0) << "the step allocates nothing: the row tests nothing";
+            break;
+        }
+        ASSERT_EQ(everything(calc), want);
+        ASSERT_EQ(history(calc), wantHistory);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Session, AtomicStep,
+    ::testing::Values(StepRow{"KeyWritingALine", "keys:20:1 + 2", "="},
+                      StepRow{"KeyWithTheUndoRingFull", "keys:1001:1 +", "="},
+                      StepRow{"KeyWithTheKeyLogFull", "keys:50001:1_CE 1 + 2", "="},
+                      StepRow{"KeyWithTheTapeFull", "1 + keys:11001:1_+ 2", "="},
+                      StepRow{"Paste", "1 +", "paste:23.5"},
+                      StepRow{"PasteWithTheUndoRingFull", "keys:1001:1 +", "paste:23.5"},
+                      StepRow{"Undo", "keys:20:1 + 2 = X 3 =", "undo"},
+                      StepRow{"Redo", "keys:20:1 + 2 = X 3 = undo undo", "redo"},
+                      StepRow{"RedoWithTheUndoRingFull", "keys:1001:1 + 2 = undo", "redo"},
+                      StepRow{"EraseLine", "1 + 2 = X 3 =", "erase:1"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace quillo

@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     quillo::StandardSurface surface;
     quillo::Session session(surface);
     const quillo::Engine& engine = session.engine();
-    session.engine().Form_Load();
+    session.load();
     // What was there before each step that can still be undone.
     std::vector<std::pair<quillo::State, std::string>> steps;
     for (std::size_t i = 0; i < size; ++i) {

@@ -1,0 +1,190 @@
+// SPDX-License-Identifier: MIT
+#include "tapemodel.h"
+
+#include <algorithm>
+#include <functional>
+#include <new>
+#include <numeric>
+
+namespace {
+
+QString fromUtf8(const std::string& s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+} // namespace
+
+TapeModel::TapeModel(quillo::Session& session, QObject* parent)
+    : QAbstractListModel(parent), session_(session), first_(session.engine().tape().first()),
+      end_(first_) {
+    const quillo::Tape& tape = session.engine().tape();
+    for (std::uint64_t n = tape.first(); n < tape.end(); ++n) {
+        if (tape.shown(n)) {
+            lines_.push_back(n);
+        }
+    }
+    end_ = tape.end();
+    session_.addListener(this);
+}
+
+TapeModel::~TapeModel() {
+    session_.removeListener(this);
+}
+
+int TapeModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : thisRun() + static_cast<int>(lines_.size());
+}
+
+QVariant TapeModel::data(const QModelIndex& index, int role) const {
+    if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid() ||
+        index.row() >= rowCount()) {
+        return {};
+    }
+    if (index.row() < thisRun()) {
+        return earlier_[static_cast<std::size_t>(index.row())].text;
+    }
+    return fromUtf8(
+        session_.engine().tape().at(lines_[static_cast<std::size_t>(index.row() - thisRun())]));
+}
+
+TapeModel::Line TapeModel::line(int row) const {
+    if (row < thisRun()) {
+        const Earlier& e = earlier_[static_cast<std::size_t>(row)];
+        return {static_cast<int>(e.run), e.number};
+    }
+    return {-1, lines_[static_cast<std::size_t>(row - thisRun())]};
+}
+
+QString TapeModel::text(const QList<int>& rows) const {
+    QString out;
+    for (const int row : rows) {
+        out += data(index(row), Qt::DisplayRole).toString();
+        out += u'\n';
+    }
+    return out;
+}
+
+QString TapeModel::text() const {
+    QList<int> rows(rowCount());
+    std::iota(rows.begin(), rows.end(), 0);
+    return text(rows);
+}
+
+void TapeModel::setEarlier(std::vector<Earlier> earlier, const QString& thisRunHeading) {
+    if (!earlier_.empty()) {
+        beginRemoveRows({}, 0, thisRun() - 1);
+        earlier_.clear();
+        endRemoveRows();
+    }
+    if (earlier.empty()) {
+        return;
+    }
+    earlier.push_back({SIZE_MAX, kHeading, thisRunHeading});
+    beginInsertRows({}, 0, static_cast<int>(earlier.size()) - 1);
+    earlier_ = std::move(earlier);
+    endInsertRows();
+}
+
+void TapeModel::removeEarlier(std::vector<int> rows) {
+    std::sort(rows.begin(), rows.end(), std::greater<>());
+    for (const int row : rows) {
+        if (row < thisRun() && earlier_[static_cast<std::size_t>(row)].number != kHeading) {
+            removeRows(row, row + 1);
+        }
+    }
+    // A heading with no line under it goes too; this run's once no earlier
+    // run is left above it.
+    for (int row = thisRun() - 1; row >= 0; --row) {
+        const bool heading = earlier_[static_cast<std::size_t>(row)].number == kHeading;
+        const bool nextIsLine =
+            row + 1 < thisRun() && earlier_[static_cast<std::size_t>(row + 1)].number != kHeading;
+        const bool ownHeading = row == thisRun() - 1;
+        if (heading && (ownHeading ? row == 0 : !nextIsLine)) {
+            removeRows(row, row + 1);
+        }
+    }
+}
+
+void TapeModel::removeRows(int from, int to) {
+    if (from >= to) {
+        return;
+    }
+    const int split = thisRun();
+    beginRemoveRows({}, from, to - 1);
+    if (to > split) {
+        lines_.erase(lines_.begin() + (std::max(from, split) - split),
+                     lines_.begin() + (to - split));
+    }
+    if (from < split) {
+        earlier_.erase(earlier_.begin() + from, earlier_.begin() + std::min(to, split));
+    }
+    endRemoveRows();
+}
+
+void TapeModel::sessionChanged(const quillo::Session&, const quillo::Change& change) noexcept {
+    try {
+        follow(change);
+    } catch (const std::bad_alloc&) {
+        // Out of memory the list cannot follow; it starts again from the tape.
+        beginResetModel();
+        lines_.clear();
+        first_ = end_ = session_.engine().tape().end();
+        endResetModel();
+    }
+}
+
+void TapeModel::follow(const quillo::Change& change) {
+    const quillo::Tape& tape = session_.engine().tape();
+    auto rowOf = [this](std::vector<std::uint64_t>::const_iterator at) {
+        return thisRun() + static_cast<int>(at - lines_.begin());
+    };
+    if (change.cleared) {
+        removeRows(0, rowCount());
+        first_ = end_ = tape.end();
+        return;
+    }
+    for (const std::uint64_t n : change.erased) {
+        const auto at = std::lower_bound(lines_.begin(), lines_.end(), n);
+        if (at != lines_.end() && *at == n) {
+            removeRows(rowOf(at), rowOf(at) + 1);
+        }
+    }
+    // Taken back by undo.
+    if (change.from < end_) {
+        removeRows(rowOf(std::lower_bound(lines_.begin(), lines_.end(), change.from)), rowCount());
+        end_ = change.from;
+        first_ = std::min(first_, end_);
+    }
+    // Out of view at the top, or back in view there.
+    if (tape.first() > first_) {
+        removeRows(thisRun(), rowOf(std::lower_bound(lines_.begin(), lines_.end(), tape.first())));
+        first_ = tape.first();
+        end_ = std::max(end_, first_);
+    } else if (tape.first() < first_) {
+        std::vector<std::uint64_t> back;
+        for (std::uint64_t n = tape.first(); n < first_ && n < tape.end(); ++n) {
+            if (tape.shown(n)) {
+                back.push_back(n);
+            }
+        }
+        if (!back.empty()) {
+            beginInsertRows({}, thisRun(), thisRun() + static_cast<int>(back.size()) - 1);
+            lines_.insert(lines_.begin(), back.begin(), back.end());
+            endInsertRows();
+        }
+        first_ = tape.first();
+    }
+    // New at the bottom.
+    std::vector<std::uint64_t> added;
+    for (std::uint64_t n = std::max(end_, first_); n < tape.end(); ++n) {
+        if (tape.shown(n)) {
+            added.push_back(n);
+        }
+    }
+    if (!added.empty()) {
+        beginInsertRows({}, rowCount(), rowCount() + static_cast<int>(added.size()) - 1);
+        lines_.insert(lines_.end(), added.begin(), added.end());
+        endInsertRows();
+    }
+    end_ = tape.end();
+}

@@ -1,0 +1,64 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include "session.h"
+
+#include <QAbstractListModel>
+#include <QStringList>
+
+#include <cstdint>
+#include <vector>
+
+// The tape as a list: the lines kept from earlier runs, each run under its
+// heading, then this run's lines, which it reads from the session's tape and
+// keeps in step with the session's notices alone, row by row, so that the
+// views keep their selection and scroll position.
+class TapeModel : public QAbstractListModel, public quillo::SessionListener {
+    Q_OBJECT
+public:
+    explicit TapeModel(quillo::Session& session, QObject* parent = nullptr);
+    ~TapeModel() override;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+
+    // A line kept from an earlier run, or a run's heading (number kHeading).
+    struct Earlier {
+        std::size_t run;
+        std::uint64_t number;
+        QString text;
+    };
+    static constexpr std::uint64_t kHeading = UINT64_MAX;
+    // Puts the earlier runs' lines above this run's, with a heading for this
+    // run below them when there are any.
+    void setEarlier(std::vector<Earlier> earlier, const QString& thisRunHeading);
+
+    // What a row stands for: a line of this run (run -1), of an earlier run,
+    // or a heading.
+    struct Line {
+        int run = -1;
+        std::uint64_t number = 0;
+    };
+    Line line(int row) const;
+    // The rows' texts, each followed by a newline.
+    QString text(const QList<int>& rows) const;
+    QString text() const;
+    // Takes rows of earlier runs out of the list, with a heading left with
+    // no line under it.
+    void removeEarlier(std::vector<int> rows);
+
+    void sessionChanged(const quillo::Session& session,
+                        const quillo::Change& change) noexcept override;
+
+private:
+    void follow(const quillo::Change& change);
+    int thisRun() const { return static_cast<int>(earlier_.size()); }
+    void removeRows(int from, int to); // [from, to)
+
+    quillo::Session& session_;
+    std::vector<Earlier> earlier_;
+    // This run's lines shown, by number, and the numbers they cover.
+    std::vector<std::uint64_t> lines_;
+    std::uint64_t first_;
+    std::uint64_t end_;
+};
