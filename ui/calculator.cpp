@@ -5,6 +5,7 @@
 #include "clipboard.h"
 #include "display.h"
 #include "frm2.h"
+#include "keptape.h"
 #include "keyboard.h"
 #include "pasteoffer.h"
 #include "tapemodel.h"
@@ -18,11 +19,14 @@
 #include <QButtonGroup>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
+#include <QSignalBlocker>
 #include <QTimer>
 
+#include <ctime>
 #include <new>
 #include <utility>
 #include <vector>
@@ -61,6 +65,11 @@ std::string caption(const QAbstractButton* button) {
     return plain.toStdString();
 }
 
+// The line above a run's lines on the tape.
+QString heading(const QString& started) {
+    return QStringLiteral("======== ") + started;
+}
+
 bool isCombination(const QKeyEvent& event, Qt::KeyboardModifiers modifiers, Qt::Key key) {
     return event.keyCombination() == QKeyCombination(modifiers, key);
 }
@@ -69,7 +78,7 @@ bool isCombination(const QKeyEvent& event, Qt::KeyboardModifiers modifiers, Qt::
 
 Calculator::Calculator(Dispatch dispatch, QString title, QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::Calculator>()), dispatch_(dispatch),
-      title_(std::move(title)), session_(*this) {
+      title_(std::move(title)), session_(*this), started_(std::time(nullptr)) {
     accessibility::install(); // before any control exists to be asked about
     ui->setupUi(this);
     // Let the description's background picture be drawn (a QWidget subclass
@@ -95,10 +104,18 @@ Calculator::Calculator(Dispatch dispatch, QString title, QWidget* parent)
     // The window's load; a screen reader hears of the display's changes after it.
     dispatch_(this, [this] { session_.load(); });
     announced_ = ui->Readout->text();
+    settings_ = Settings::load();
+    keepOnTop_ = settings_.keepOnTop;
+    setWindowFlag(Qt::WindowStaysOnTopHint, keepOnTop_);
+    // The store touches no file before the first line.
+    kept_ = std::make_unique<KeptTape>(session_, quillo::TapeStore::defaultFolder(), started_,
+                                       settings_.keepTape);
     session_.addListener(this);
 }
 
-Calculator::~Calculator() = default;
+Calculator::~Calculator() {
+    session_.removeListener(this);
+}
 
 // Runs one event procedure unless another is under way: a key that arrives
 // while a box of the first is open (from a timer or a screen reader's press
@@ -172,7 +189,16 @@ bool Calculator::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
+void Calculator::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The tape comes back beside the calculator once it has a place.
+    if (!std::exchange(shownOnce_, true) && settings_.tapeOpen) {
+        QMetaObject::invokeMethod(this, &Calculator::toggleTape, Qt::QueuedConnection);
+    }
+}
+
 void Calculator::closeEvent(QCloseEvent* event) {
+    leaving_ = true;
     if (tape_) {
         tape_->close(); // the tape goes with the calculator
     }
@@ -232,15 +258,72 @@ void Calculator::toggleTape() {
                 [this] { step([this] { session_.clearTape(); }); });
         connect(tape_, &TapeWindow::deleteRequested, this, &Calculator::deleteLines);
         connect(tape_, &TapeWindow::resultChosen, this, &Calculator::pasteText);
+        connect(tape_, &TapeWindow::keepingChanged, this, &Calculator::setKeepTape);
+        connect(tape_, &TapeWindow::hidden, this, &Calculator::tapeHidden);
+        if (!settings_.tapeGeometry.isEmpty()) {
+            tape_->resize(settings_.tapeGeometry.size());
+        }
+        showEarlier();
     }
     tape_->placeBeside(*this);
+    tape_->setKeeping(kept_->on());
+    tape_->showProblem(QString::fromStdString(kept_->problem()));
     tape_->show();
+    settings_.tapeOpen = true;
+    settings_.save();
     tape_->raise();
     tape_->activateWindow();
 }
 
+// The earlier runs' lines, read when the tape is first opened.
+void Calculator::showEarlier() {
+    std::vector<TapeModel::Earlier> rows;
+    earlierRuns_.clear();
+    const quillo::Earlier earlier = kept_->readEarlier();
+    for (std::size_t run = 0, line = 0; run < earlier.runs.size(); ++run) {
+        earlierRuns_.push_back(earlier.runs[run].id);
+        const auto first = rows.size();
+        for (; line < earlier.lines.size() && earlier.lines[line].run == run; ++line) {
+            rows.push_back({run, earlier.lines[line].number,
+                            QString::fromStdString(earlier.lines[line].text)});
+        }
+        if (rows.size() > first) {
+            rows.insert(rows.begin() + static_cast<std::ptrdiff_t>(first),
+                        {run, TapeModel::kHeading,
+                         heading(QString::fromStdString(earlier.runs[run].started))});
+        }
+    }
+    tape_->model()->setEarlier(std::move(rows),
+                               heading(QDateTime::fromSecsSinceEpoch(started_).toString(
+                                   QStringLiteral("yyyy-MM-dd HH:mm"))));
+}
+
+// Remembered as the user left it: open or closed, and where.
+void Calculator::tapeHidden() {
+    settings_.tapeOpen = leaving_;
+    settings_.tapeGeometry = QRect(tape_->pos(), tape_->size());
+    settings_.save();
+}
+
+void Calculator::setKeepTape(bool on) {
+    step([this, on] {
+        kept_->setOn(on);
+        settings_.keepTape = on;
+        settings_.save();
+        if (tape_) {
+            tape_->setKeeping(on);
+            if (!on) {
+                tape_->model()->setEarlier({}, {});
+            }
+            tape_->showProblem(QString::fromStdString(kept_->problem()));
+        }
+    });
+}
+
 void Calculator::setKeepOnTop(bool on) {
     keepOnTop_ = on;
+    settings_.keepOnTop = on;
+    settings_.save();
     for (QWidget* window : {static_cast<QWidget*>(this), static_cast<QWidget*>(tape_)}) {
         if (window) {
             // A new flag takes a window off the screen; it comes back where it
@@ -270,6 +353,7 @@ void Calculator::showDisplayMenu(const QPoint& at) {
         connect(menuUi_->actionRedo, &QAction::triggered, this, &Calculator::redo);
         connect(menuUi_->actionTape, &QAction::triggered, this, &Calculator::toggleTape);
         connect(menuUi_->actionKeepOnTop, &QAction::toggled, this, &Calculator::setKeepOnTop);
+        connect(menuUi_->actionKeepTape, &QAction::triggered, this, &Calculator::setKeepTape);
         // Wayland has no way for a program to ask for it.
         menuUi_->actionKeepOnTop->setVisible(
             !QGuiApplication::platformName().startsWith(QLatin1String("wayland")));
@@ -277,6 +361,11 @@ void Calculator::showDisplayMenu(const QPoint& at) {
     menuUi_->actionUndo->setEnabled(session_.canUndo());
     menuUi_->actionRedo->setEnabled(session_.canRedo());
     menuUi_->actionTape->setChecked(tape_ && tape_->isVisible());
+    menuUi_->actionKeepTape->setChecked(kept_->on());
+    {
+        const QSignalBlocker quiet(menuUi_->actionKeepOnTop);
+        menuUi_->actionKeepOnTop->setChecked(keepOnTop_);
+    }
     menu_->popup(ui->Readout->mapToGlobal(at));
 }
 
@@ -293,6 +382,12 @@ void Calculator::deleteLines(const QList<int>& rows) {
                 numbers.push_back(line.number);
             } else {
                 earlier.push_back(row);
+            }
+        }
+        for (const int row : earlier) {
+            const TapeModel::Line line = model->line(row);
+            if (line.number != TapeModel::kHeading) {
+                kept_->remove(earlierRuns_[static_cast<std::size_t>(line.run)], line.number);
             }
         }
         model->removeEarlier(std::move(earlier));
@@ -355,6 +450,7 @@ void Calculator::cmdexit_Click() {
     // The farewell window shows before this one hides: never neither.
     frm2_->show();
     frm2_->startTmr1();
+    leaving_ = true;
     if (tape_) {
         tape_->hide();
     }

@@ -3,14 +3,17 @@
 
 #include "keys.h"
 #include "session.h"
+#include "settings.h"
 
 #include <QString>
 #include <QWidget>
 
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace Ui {
 class Calculator;
@@ -19,6 +22,7 @@ class DisplayMenu;
 class QAbstractButton;
 class QMenu;
 class Announcer;
+class KeptTape;
 class TapeWindow;
 class frm2;
 
@@ -64,6 +68,8 @@ public:
     // nullptr until the tape is first opened.
     TapeWindow* tapeWindow() const noexcept { return tape_; }
     void setKeepOnTop(bool on);
+    // Whether the tape is kept between runs; turned off, what was kept is deleted.
+    void setKeepTape(bool on);
 
     // A typed key or shortcut, from this window or the tape's; false for a
     // key that is none of the calculator's.
@@ -71,6 +77,7 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -82,6 +89,8 @@ private:
     template <class Step> void step(Step&& step);
     void pasteOffer(const std::optional<std::string>& text);
     void deleteLines(const QList<int>& rows);
+    void showEarlier();
+    void tapeHidden();
     void sessionChanged(const quillo::Session& session,
                         const quillo::Change& change) noexcept override;
     void showDisplayMenu(const QPoint& at);
@@ -99,9 +108,15 @@ private:
     Dispatch dispatch_;
     QString title_;
     quillo::Session session_;
+    std::time_t started_;
     QString announced_; // the display as a screen reader was last told it
     bool busy_ = false;
     bool keepOnTop_ = false;
+    bool leaving_ = false; // the tape closes with the calculator, not by the user
+    bool shownOnce_ = false;
+    Settings settings_;
+    std::unique_ptr<KeptTape> kept_;
+    std::vector<std::string> earlierRuns_; // the ids of the earlier runs shown
     // Made when first needed: most runs use neither.
     QMenu* menu_ = nullptr;
     std::unique_ptr<Ui::DisplayMenu> menuUi_;

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFileDialog>
+#include <QHideEvent>
 #include <QKeyEvent>
 #include <QListView>
 #include <QMenu>
@@ -208,5 +209,12 @@ bool TapeWindow::eventFilter(QObject* watched, QEvent* event) {
 void TapeWindow::keyPressEvent(QKeyEvent* event) {
     if (!handleKey(event)) {
         QWidget::keyPressEvent(event);
+    }
+}
+
+void TapeWindow::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    if (!event->spontaneous()) {
+        emit hidden();
     }
 }

@@ -59,10 +59,13 @@ signals:
     void deleteRequested(QList<int> rows);
     void resultChosen(QString number);
     void keepingChanged(bool on);
+    // Closed or hidden, not minimised.
+    void hidden();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     bool handleKey(QKeyEvent* event);

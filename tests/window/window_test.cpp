@@ -90,6 +90,8 @@ class WindowTest : public QObject {
 
 private:
     std::unique_ptr<Calculator> calc;
+    // Each test's own kept tape and settings, never the user's.
+    std::unique_ptr<QTemporaryDir> home;
 
     QAbstractButton* key(const char* name) const {
         auto* b = calc->findChild<QAbstractButton*>(name);
@@ -102,6 +104,9 @@ private:
 
 private slots:
     void init() {
+        home = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_STATE_HOME", home->filePath("state").toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", home->filePath("config").toLocal8Bit());
         calc = std::make_unique<Calculator>(&quillo::dispatch, QStringLiteral("Quillo-v2"));
         calc->show();
         QVERIFY(QTest::qWaitForWindowExposed(calc.get()));
