@@ -47,6 +47,7 @@ public:
     ~Calculator() override;
 
     const quillo::State& engineState() const noexcept { return session_.engine().state(); }
+    const quillo::Session& session() const noexcept { return session_; }
     // The farewell window, or nullptr until the exit question is answered Yes.
     frm2* farewell() const noexcept { return frm2_.get(); }
     // The calculator key a button of this window stands for.

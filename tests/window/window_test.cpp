@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QClipboard>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
 #include <QImageReader>
@@ -32,6 +33,7 @@
 
 #include <functional>
 #include <memory>
+#include <random>
 
 namespace {
 
@@ -717,11 +719,14 @@ private slots:
         }
     }
 
-    // Past the tape's ten thousand lines, undo brings back the ones pushed
-    // out at the top, and the list shows the tape line for line.
-    void tapeListFollowsTheTapePastItsEnd() {
+    // The list follows the session's notices alone, row by row: past the
+    // tape's ten thousand lines, through undo and redo, pastes, deleted
+    // lines and a cleared tape, it shows the tape line for line.
+    void tapeListFollowsTheSession() {
         calc->toggleTape();
-        auto* model = calc->tapeWindow()->findChild<QListView*>("lines")->model();
+        TapeWindow* tape = calc->tapeWindow();
+        auto* list = tape->findChild<QListView*>("lines");
+        auto* model = list->model();
         auto rows = [model] {
             QString text;
             for (int row = 0; row < model->rowCount(); ++row) {
@@ -729,19 +734,107 @@ private slots:
             }
             return text;
         };
+        const quillo::Tape& engineTape = calc->session().engine().tape();
         for (int i = 0; i < 10'050 * 2; ++i) {
             key(i % 2 == 0 ? "Number_1" : "Operator_1")->click();
         }
         QCOMPARE(model->index(0, 0).data().toString(), QString("50 + 1 = 51"));
-        const QString full = rows();
-        for (int i = 0; i < 60; ++i) {
-            calc->undo();
+        std::mt19937 rng(5);
+        const char* keys[] = {"Number_2", "Operator_1", "Operator_2", "Operator_4", "cmdsq"};
+        QTimer answer; // boxes of keys that fail are answered
+        connect(&answer, &QTimer::timeout, [] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        answer.start(1);
+        for (int i = 0; i < 3'000; ++i) {
+            switch (rng() % 8) {
+            case 0:
+            case 1:
+                calc->undo();
+                break;
+            case 2:
+                calc->redo();
+                break;
+            case 3:
+                QGuiApplication::clipboard()->setText("12.5");
+                calc->paste();
+                break;
+            case 4:
+                if (rng() % 20 == 0 && model->rowCount() > 0) {
+                    list->setCurrentIndex(model->index(int(rng() % model->rowCount()), 0));
+                    QTest::keyClick(list, Qt::Key_Delete);
+                } else if (rng() % 200 == 0) {
+                    QTest::mouseClick(tape->findChild<QPushButton*>("clearTape"), Qt::LeftButton);
+                }
+                break;
+            default:
+                key(keys[rng() % std::size(keys)])->click();
+            }
+            if (i % 100 == 0) {
+                QCOMPARE(rows(), QString::fromStdString(engineTape.text()));
+            }
         }
-        QCOMPARE(model->index(0, 0).data().toString(), QString("20 + 1 = 21"));
-        for (int i = 0; i < 60; ++i) {
-            calc->redo();
+        QCOMPARE(rows(), QString::fromStdString(engineTape.text()));
+    }
+
+    // What the next start shows of a run: lines typed, then undone (U),
+    // redone (R), the first line deleted (D), the tape cleared (C) or the
+    // keeping turned off (O); the run killed rather than closed.
+    void keptTape_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("then");
+        QTest::addColumn<QStringList>("kept");
+        QTest::newRow("kept") << "12+3="
+                              << "" << QStringList{"12 + 3 = 15"};
+        QTest::newRow("undone") << "1+2=+3="
+                                << "U" << QStringList{"1 + 2 = 3"};
+        QTest::newRow("redone") << "1+2=+3="
+                                << "UUR" << QStringList{"1 + 2 = 3"};
+        QTest::newRow("deleted") << "1+2=+3="
+                                 << "D" << QStringList{"3 + 3 = 6"};
+        QTest::newRow("cleared") << "1+2=+3="
+                                 << "CUUURRR" << QStringList{};
+        QTest::newRow("off") << "12+3="
+                             << "O" << QStringList{};
+    }
+    void keptTape() {
+        QFETCH(QString, typed);
+        QFETCH(QString, then);
+        QTest::keyClicks(calc.get(), typed);
+        calc->toggleTape();
+        TapeWindow* tape = calc->tapeWindow();
+        auto* list = tape->findChild<QListView*>("lines");
+        for (const QChar c : then) {
+            if (c == u'U') {
+                calc->undo();
+            } else if (c == u'R') {
+                calc->redo();
+            } else if (c == u'D') {
+                list->setCurrentIndex(list->model()->index(0, 0));
+                QTest::keyClick(list, Qt::Key_Delete);
+            } else if (c == u'C') {
+                QTest::mouseClick(tape->findChild<QPushButton*>("clearTape"), Qt::LeftButton);
+            } else if (c == u'O') {
+                calc->setKeepTape(false);
+                QCOMPARE(QDir(home->filePath("state/quillo")).entryList(QDir::Files), {});
+            }
         }
-        QCOMPARE(rows(), full);
+        // The next run: nothing of this one's calculation, its lines under a heading.
+        calc.release()->deleteLater();
+        calc = std::make_unique<Calculator>(&quillo::dispatch, QStringLiteral("Quillo-v2"));
+        QCOMPARE(displayOf(*calc), QString("0."));
+        calc->toggleTape();
+        QStringList lines;
+        auto* model = calc->tapeWindow()->findChild<QListView*>("lines")->model();
+        for (int row = 0; row < model->rowCount(); ++row) {
+            const QString line = model->index(row, 0).data().toString();
+            QCOMPARE(line.startsWith("======== "), row == 0 || row == model->rowCount() - 1);
+            lines << line;
+        }
+        QFETCH(QStringList, kept);
+        QCOMPARE(lines.mid(1, lines.size() - 2), kept);
     }
 
     // No key runs inside another: one arriving while the zero-divisor warning
