@@ -24,6 +24,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtGui/private/qguiapplication_p.h>
@@ -835,6 +836,105 @@ private slots:
         }
         QFETCH(QStringList, kept);
         QCOMPARE(lines.mid(1, lines.size() - 2), kept);
+    }
+
+    // Keep on top and the open tape come back at the next start, as the last
+    // run left them; a file that is missing, broken or of the wrong kinds
+    // gives the defaults.
+    void settings_data() {
+        QTest::addColumn<QByteArray>("conf"); // "dir": a folder in its place
+        QTest::addColumn<bool>("onTop");
+        QTest::addColumn<bool>("tapeOpen");
+        QTest::newRow("none") << QByteArray() << false << false;
+        QTest::newRow("remembered")
+            << QByteArray("keepOnTop=true\n[tape]\nopen=true\n") << true << true;
+        QTest::newRow("broken") << QByteArray("\0\xff[[[keepOnTop", 17) << false << false;
+        QTest::newRow("wrong kinds")
+            << QByteArray("keepOnTop=7\n[tape]\nopen=maybe\n") << false << false;
+        QTest::newRow("a folder") << QByteArray("dir") << false << false;
+        QTest::newRow("written by the last run") << QByteArray("last") << true << true;
+    }
+    void settings() {
+        QFETCH(QByteArray, conf);
+        const QString path = home->filePath("config/quillo/quillo.conf");
+        QDir().mkpath(home->filePath("config/quillo"));
+        if (conf == "dir") {
+            QDir().mkpath(path);
+        } else if (conf == "last") {
+            calc->setKeepOnTop(true);
+            calc->toggleTape();
+            QCOMPARE(QFile::permissions(path) & ~(QFile::ReadUser | QFile::WriteUser),
+                     QFile::ReadOwner | QFile::WriteOwner);
+        } else if (!conf.isEmpty()) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(conf);
+        }
+        calc.reset();
+        calc = std::make_unique<Calculator>(&quillo::dispatch, QStringLiteral("Quillo-v2"));
+        calc->show();
+        QFETCH(bool, onTop);
+        QFETCH(bool, tapeOpen);
+        QCOMPARE(calc->windowFlags().testFlag(Qt::WindowStaysOnTopHint), onTop);
+        QTRY_COMPARE(calc->tapeWindow() != nullptr && calc->tapeWindow()->isVisible(), tapeOpen);
+    }
+
+    // Enter or a double-click on a line types its result as a paste: one
+    // step; a line that ends on no number the paste takes changes nothing.
+    void lineResultToTheDisplay() {
+        BoxSeen warning;
+        answerNextBox(QMessageBox::Ok, &warning);
+        QTest::keyClicks(calc.get(), "5+3q=");
+        click("Cancel");
+        QTest::keyClicks(calc.get(), "-2c=8/0=");
+        QVERIFY(warning.shown);
+        calc->toggleTape();
+        auto* list = calc->tapeWindow()->findChild<QListView*>("lines");
+        // 9 + 9 = 18, 3 x^2 = 9 (typed on), -2 x^3 = -8, --------, 8 / 0: Can't divide by zero
+        const std::pair<int, const char*> rows[] = {
+            {1, "18."}, {0, "189."}, {3, "189."}, {2, "189."}, {5, "189."}};
+        for (const auto& [row, display] : rows) {
+            list->setCurrentIndex(list->model()->index(row, 0));
+            QTest::keyClick(list, Qt::Key_Return);
+            QCOMPARE(displayOf(*calc), QString(display));
+        }
+        calc->undo();
+        QCOMPARE(displayOf(*calc), QString("18."));
+        QVERIFY(list->model()->index(0, 0).data(Qt::ToolTipRole).toString() == "3 x^2 = 9");
+    }
+
+    // Scrolled up to read, the view stays; at the bottom it follows.
+    void tapeScrolling() {
+        calc->toggleTape();
+        auto* list = calc->tapeWindow()->findChild<QListView*>("lines");
+        for (int i = 0; i < 200; ++i) {
+            key(i % 2 == 0 ? "Number_1" : "Operator_1")->click();
+        }
+        QScrollBar* bar = list->verticalScrollBar();
+        QCOMPARE(bar->value(), bar->maximum());
+        bar->setValue(10);
+        key("Number_1")->click();
+        key("Operator_1")->click();
+        QCOMPARE(bar->value(), 10);
+        bar->setValue(bar->maximum());
+        key("Number_1")->click();
+        key("Operator_1")->click();
+        QCOMPARE(bar->value(), bar->maximum());
+    }
+
+    // A state folder that cannot be had: the calculator works, and the tape
+    // says why its lines are not kept.
+    void keptTapeProblem() {
+        calc.reset();
+        QFile blocker(home->filePath("state"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        calc = std::make_unique<Calculator>(&quillo::dispatch, QStringLiteral("Quillo-v2"));
+        QTest::keyClicks(calc.get(), "12+3=");
+        QCOMPARE(displayOf(*calc), QString("15"));
+        calc->toggleTape();
+        auto* problem = calc->tapeWindow()->findChild<QLabel*>("problem");
+        QVERIFY(problem->isVisible());
+        QVERIFY2(problem->text().contains("not being kept"), qPrintable(problem->text()));
     }
 
     // No key runs inside another: one arriving while the zero-divisor warning
