@@ -396,9 +396,15 @@ void Calculator::deleteLines(const QList<int>& rows) {
 }
 
 // Tells a screen reader about a new display text: the display's text event,
-// and the announcer, which makes it speak the text wherever the focus is.
+// and the announcer, which makes it speak the text wherever the focus is;
+// and the tape what became of the kept tape.
 void Calculator::sessionChanged(const quillo::Session&, const quillo::Change& change) noexcept {
     try {
+        // The kept tape has heard of the step first: a failure to keep its
+        // line shows at once.
+        if (tape_ && !kept_->problem().empty()) {
+            tape_->showProblem(QString::fromStdString(kept_->problem()));
+        }
         if (!change.display || !QAccessible::isActive()) {
             return;
         }
