@@ -4,6 +4,7 @@
 #include "keys.h"
 #include "session.h"
 
+#include <QPixmap>
 #include <QString>
 #include <QWidget>
 
@@ -70,6 +71,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void press(quillo::Key key);
@@ -94,6 +96,7 @@ private:
     Dispatch dispatch_;
     QString title_;
     quillo::Session session_;
+    QPixmap background_;
     bool busy_ = false;
     bool keepOnTop_ = false;
     // Made when first needed: most runs use neither.
