@@ -6,7 +6,7 @@
 # `make asan` runs the tests under AddressSanitizer and UBSan (build-asan),
 # `make fuzz SECONDS=600` fuzzes the engine with libFuzzer (build-fuzz),
 # `make package` builds the Debian package, `make package-check` lints it and
-# runs what it holds. `make count COUNT_MAX=1.17` counts the instructions of
+# runs what it holds. `make count COUNT_MAX=1.03` counts the instructions of
 # start-up against the floor's under callgrind and fails above that ratio.
 # WERROR=ON makes warnings errors (CI sets it).
 

@@ -5,6 +5,7 @@
 #include "session.h"
 #include "settings.h"
 
+#include <QPixmap>
 #include <QString>
 #include <QWidget>
 
@@ -81,6 +82,7 @@ protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void press(quillo::Key key);
@@ -111,6 +113,7 @@ private:
     quillo::Session session_;
     std::time_t started_;
     QString announced_; // the display as a screen reader was last told it
+    QPixmap background_;
     bool busy_ = false;
     bool keepOnTop_ = false;
     bool leaving_ = false; // the tape closes with the calculator, not by the user

@@ -3,9 +3,12 @@
 
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
 
 // A picture that reports a click: a press and a release over it, as a
-// button does, so that dragging off it does not count.
+// button does, so that dragging off it does not count. The picture is drawn
+// unscaled from the top-left corner, under whatever the label shows.
 class PictureBox : public QLabel {
     Q_OBJECT
 public:
@@ -14,10 +17,24 @@ public:
     // A click from elsewhere: a screen reader's press action.
     void click() { emit clicked(); }
 
+    void setPicture(const QPixmap& picture) {
+        picture_ = picture;
+        update();
+    }
+
 signals:
     void clicked();
 
 protected:
+    void paintEvent(QPaintEvent* event) override {
+        {
+            QPainter painter(this);
+            // Smooth where a high-DPI rendering is drawn at a scale between 1 and 2.
+            painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            painter.drawPixmap(0, 0, picture_);
+        }
+        QLabel::paintEvent(event);
+    }
     void mousePressEvent(QMouseEvent* event) override {
         pressed_ = event->button() == Qt::LeftButton;
         event->accept();
@@ -33,5 +50,6 @@ protected:
     }
 
 private:
+    QPixmap picture_;
     bool pressed_ = false;
 };
