@@ -234,72 +234,35 @@ TEST(TapeStore, DamagedFilesAreReadAsFarAsTheyCanBeAndLeftAlone) {
         return std::string_view(name) == "kept.tape" ? (errno = EACCES, -1)
                                                      : ::openat(dir, name, flags, mode);
     };
-    const std::string journal = "run-20260101-000000-1-a.tape";
+    const std::string kept = "kept.tape", journal = "run-20260101-000000-1-a.tape";
+    const std::string huge = "L 1 " + std::string(10'000'000, '7') + "\nL 2 new\n";
+    using Make = std::function<void(const fs::path& file)>;
+    auto write = [](std::string text) -> Make { return [text](auto& file) { put(file, text); }; };
     struct Row {
         const char* name;
         std::string file; // made in the folder
-        std::function<void(const fs::path& file)> make;
+        Make make;
         std::vector<std::string> read; // besides the good run's line
         const char* why;               // "": nothing to report
         bool left = false;             // not the store's to remove
         TapeStore::Sys sys = {};
     } const table[] = {
-        {"cut short", "kept.tape", [&](auto& f) { put(f, head + "L 1 ol"); }, {"old"}, "cut short"},
-        {"not UTF-8",
-         "kept.tape",
-         [&](auto& f) { put(f, head + "L 1 \xc3\x28\nL 2 new\n"); },
-         {"old", "new"},
-         "damaged lines"},
-        {"NULs",
-         "kept.tape",
-         [&](auto& f) { put(f, head + std::string("L 1 a\0b\n", 8)); },
-         {"old"},
-         "damaged lines"},
-        {"a 10 MB line",
-         "kept.tape",
-         [&](auto& f) { put(f, head + "L 1 " + std::string(10'000'000, '7') + "\nL 2 new\n"); },
-         {"old", "new"},
-         "damaged lines"},
-        {"1 GB",
-         "kept.tape",
-         [&](auto& f) {
-             put(f, head);
-             fs::resize_file(f, 1'000'000'000);
-         },
-         {},
-         "far larger"},
-        {"a folder",
-         "kept.tape",
-         [](auto& f) { fs::create_directory(f); },
-         {},
-         "is a folder",
-         true},
+        {"cut short", kept, write(head + "L 1 ol"), {"old"}, "cut short"},
+        {"not UTF-8", kept, write(head + "L 1 \xc3\x28\nL 2 new\n"), {"old", "new"}, "damaged"},
+        {"NULs", kept, write(head + std::string("L 1 a\0b\n", 8)), {"old"}, "damaged"},
+        {"a 10 MB line", kept, write(head + huge), {"old", "new"}, "damaged"},
+        {"1 GB", kept, [&](auto& f) { put(f, head), fs::resize_file(f, 1 << 30); }, {}, "larger"},
+        {"a folder", kept, [](auto& f) { fs::create_directory(f); }, {}, "is a folder", true},
         {"a link out of the folder",
-         "kept.tape",
+         kept,
          [](auto& f) { fs::create_symlink(f.parent_path().parent_path() / "mine", f); },
          {},
          "symbolic link",
          true},
-        {"not the store's",
-         "kept.tape",
-         [](auto& f) { put(f, "my notes\n"); },
-         {},
-         "not written by",
-         true},
-        {"not the store's, under a journal's name",
-         journal,
-         [](auto& f) { put(f, "hello\n"); },
-         {},
-         "not written by",
-         true},
-        {"unreadable",
-         "kept.tape",
-         [&](auto& f) { put(f, head); },
-         {},
-         "Permission denied",
-         true,
-         unreadable},
-        {"a journal cut by a crash", journal, [&](auto& f) { put(f, head + "L 1"); }, {"old"}, ""},
+        {"not the store's", kept, write("my notes\n"), {}, "not written by", true},
+        {"not the store's, named as a journal", journal, write("hi\n"), {}, "not written by", true},
+        {"unreadable", kept, write(head), {}, "Permission denied", true, unreadable},
+        {"a journal cut by a crash", journal, write(head + "L 1"), {"old"}, ""},
     };
     for (const Row& row : table) {
         SCOPED_TRACE(row.name);
@@ -489,20 +452,17 @@ TEST(TapeStore, TwoWritersAtOnceWithTheBoundReachedLoseNoLine) {
 }
 
 TEST(TapeStore, DefaultFolderFollowsTheXdgRules) {
-    const struct {
-        const char* state;
-        const char* home;
-        const char* folder;
-    } table[] = {
+    const char* const table[][3] = {
+        // XDG_STATE_HOME, HOME, the folder
         {"/s", "/h", "/s/quillo"},
         {"relative", "/h", "/h/.local/state/quillo"},
         {nullptr, "/h", "/h/.local/state/quillo"},
         {nullptr, nullptr, ""},
     };
-    for (const auto& row : table) {
-        row.state ? ::setenv("XDG_STATE_HOME", row.state, 1) : ::unsetenv("XDG_STATE_HOME");
-        row.home ? ::setenv("HOME", row.home, 1) : ::unsetenv("HOME");
-        EXPECT_EQ(TapeStore::defaultFolder(), row.folder);
+    for (const auto& [state, home, folder] : table) {
+        state ? ::setenv("XDG_STATE_HOME", state, 1) : ::unsetenv("XDG_STATE_HOME");
+        home ? ::setenv("HOME", home, 1) : ::unsetenv("HOME");
+        EXPECT_EQ(TapeStore::defaultFolder(), folder);
     }
 }
 
