@@ -74,6 +74,7 @@ bench:
 	$(call configure,QUILLO_BENCH:BOOL=ON,BUILD_TESTING:BOOL=OFF)
 	@$(CMAKE) --build $(BUILD) -j $(JOBS) --target bench-all
 	@$(BUILD)/bin/quillo-engine-bench
+	@$(BUILD)/bin/quillo-tapestore-bench
 	@bench/startup/run.sh $(BUILD)
 	@bench/startup/count.sh $(BUILD)
 

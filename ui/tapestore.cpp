@@ -12,8 +12,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
-#include <cstring>
-#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -571,9 +569,10 @@ template <typename Keep> void Collector::writeMarks(Out& out, Keep keep) const {
 void Collector::writeKept(Out& out, const std::unordered_set<std::string>& live) const {
     out.text() += kMagic;
     // A run folded now is named even with no line left, so that a journal
-    // whose removal was cut short is not folded twice.
+    // whose removal was cut short is not read again (one that named no run
+    // had no line).
     for (const Run& run : runs) {
-        if (run.folded) {
+        if (run.folded && !run.started.empty()) {
             appendRun(out.text(), run.id, run.started);
         }
     }
@@ -711,7 +710,7 @@ TapeStore::~TapeStore() {
 }
 
 std::string TapeStore::defaultFolder() {
-    // Relative paths are to be ignored, as the XDG base directory specification says.
+    // A relative path is ignored, as XDG Base Directory asks.
     const char* state = std::getenv("XDG_STATE_HOME");
     if (state != nullptr && state[0] == '/') {
         return std::string(state) + "/quillo";
@@ -783,7 +782,7 @@ bool TapeStore::openFolder(bool create) {
     const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
     dir_ = sys_.open(AT_FDCWD, folder_.c_str(), flags, 0);
     if (dir_ < 0 && errno == ENOENT && create) {
-        // Missing parents too, 0700 as the XDG base directory specification asks.
+        // Missing parents too, 0700 as XDG Base Directory asks.
         for (auto slash = folder_.find('/', 1);; slash = folder_.find('/', slash + 1)) {
             const std::string part = folder_.substr(0, slash);
             if (sys_.mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
@@ -817,7 +816,7 @@ bool TapeStore::begin() {
         return false;
     }
     state_ = State::Open;
-    scan(false);
+    scan(Scan::FoldPile);
     return true;
 }
 
@@ -871,6 +870,7 @@ bool TapeStore::createJournal() {
         sys_.rename(dir_, temp.c_str(), name.c_str()) != 0) {
         const int error = errno;
         ::unlinkat(dir_, temp.c_str(), 0);
+        closeFd(journal_);
         fail(error);
         return false;
     }
@@ -928,7 +928,8 @@ bool TapeStore::rewriteJournal() {
     return true;
 }
 
-Earlier TapeStore::scan(bool read) {
+Earlier TapeStore::scan(Scan what) {
+    const bool read = what == Scan::Read;
     Earlier earlier;
     if (!openFolder(false)) {
         if (errno != ENOENT) {
@@ -996,7 +997,8 @@ Earlier TapeStore::scan(bool read) {
             stale.push_back(name);
         }
     }
-    if (!read && (endedFiles < kPileFiles && endedBytes < kPileBytes)) {
+    if (what == Scan::FoldPile ? endedFiles < kPileFiles && endedBytes < kPileBytes
+                               : what == Scan::Fold && endedFiles == 0) {
         return earlier;
     }
 
@@ -1223,7 +1225,7 @@ Earlier TapeStore::readEarlier() {
         return {};
     }
     try {
-        return scan(true);
+        return scan(Scan::Read);
     } catch (const std::exception&) {
         failRead("Earlier lines could not be read: there was not enough memory.");
         return {};
@@ -1231,8 +1233,16 @@ Earlier TapeStore::readEarlier() {
 }
 
 void TapeStore::sync() {
-    if (journal_ >= 0 && (sys_.sync(journal_) != 0 || sys_.sync(dir_) != 0)) {
+    if (journal_ < 0) {
+        return;
+    }
+    if (sys_.sync(journal_) != 0 || sys_.sync(dir_) != 0) {
         fail(errno);
+    }
+    try {
+        scan(Scan::Fold);
+    } catch (const std::exception&) {
+        failRead("Earlier runs' lines could not be folded together: there was not enough memory.");
     }
 }
 

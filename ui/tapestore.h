@@ -95,7 +95,8 @@ public:
     // Deletes what is kept (this run's and ended runs'; files that are not
     // the store's are left) and keeps nothing more.
     void disable();
-    // For a normal exit: what was written reaches the disk.
+    // For a normal exit: what was written reaches the disk, and ended runs'
+    // journals are folded, so that the next run's first line need not.
     void sync();
     // "" or plain words, a sentence for what could not be read and one for
     // what is not being kept.
@@ -118,7 +119,10 @@ private:
     bool createJournal();
     bool append(const std::string& records);
     bool rewriteJournal();
-    Earlier scan(bool read);
+    // Reads the other runs' lines, or only folds ended runs' journals: at
+    // once, or once they pile up.
+    enum class Scan { Read, Fold, FoldPile };
+    Earlier scan(Scan what);
     void fail(int error, std::string_view what = {});
     void failRead(std::string why);
     std::string folderError(int error) const;
