@@ -178,15 +178,26 @@ void TapeWindow::copyAll() const {
 }
 
 bool TapeWindow::saveTo(const QString& path, QString* error) const {
-    QSaveFile file(path);
     const std::string text = tape_.text();
-    if (file.open(QIODevice::WriteOnly) &&
-        file.write(text.data(), static_cast<qint64>(text.size())) ==
-            static_cast<qint64>(text.size()) &&
-        file.commit()) {
+    QSaveFile file(path);
+    // Unbuffered: a write the disk refuses then fails in write() itself, with
+    // the system's reason. A buffered one can fail unseen, and Qt 6.4's
+    // commit() still reports success for the file cut short.
+    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    const auto size = static_cast<qint64>(text.size());
+    for (qint64 done = 0; ok && done < size;) {
+        // A short write gives no reason; the next one fails with it.
+        const qint64 written = file.write(text.data() + done, size - done);
+        ok = written > 0;
+        done += ok ? written : 0;
+    }
+    if (ok && file.flush() && file.commit()) {
         return true;
     }
-    *error = file.errorString();
+    *error = file.error() != QFileDevice::NoError
+                 ? file.errorString()
+                 : QStringLiteral("The file could not be written whole.");
+    file.cancelWriting(); // the temporary goes; the file at `path` is as it was
     return false;
 }
 

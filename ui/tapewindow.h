@@ -63,7 +63,8 @@ public:
 
     void copySelected() const;
     void copyAll() const;
-    // Writes through a temporary file that replaces `path` only once whole.
+    // Writes through a temporary file that replaces `path` only once whole;
+    // on failure `error` names the cause and `path` is as it was.
     bool saveTo(const QString& path, QString* error) const;
 
 signals:
