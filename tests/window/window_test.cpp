@@ -8,6 +8,7 @@
 #include "display.h"
 #include "frm2.h"
 #include "keyboard.h"
+#include "placement.h"
 #include "tapewindow.h"
 
 #include <QAbstractButton>
@@ -36,6 +37,7 @@
 #include <memory>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <tuple>
 
 namespace {
 
@@ -977,6 +979,32 @@ private slots:
         }
         for (const QPoint p : {QPoint(3, 3), QPoint(272, 3), QPoint(3, 261), QPoint(120, 130)}) {
             QCOMPARE(at(shot, p + QPoint(40, 0)), at(cover, p));
+        }
+    }
+
+    // The tape's frame beside a calculator framed 351x283 at `at`, its
+    // display at 9,28; the tape 264x110 at least, framed by 1, 20, 1, 5.
+    void tapePlacement() {
+        const std::tuple<const char*, QRect, QPoint, QSize, QRect> rows[] = {
+            {"1280x1024", {0, 0, 1280, 1024}, {464, 370}, {340, 262}, {823, 370, 342, 287}},
+            {"tape 500x400", {0, 0, 1280, 1024}, {464, 370}, {500, 400}, {823, 370, 457, 425}},
+            {"1024x768", {0, 0, 1024, 768}, {336, 242}, {340, 262}, {695, 242, 329, 287}},
+            {"800x600", {0, 0, 800, 600}, {224, 158}, {340, 262}, {224, 449, 342, 151}},
+            {"none whole", {0, 0, 700, 560}, {60, 0}, {340, 262}, {60, 291, 342, 269}},
+            {"640x480", {0, 0, 640, 480}, {144, 98}, {340, 262}, {374, 345, 266, 135}},
+            {"display clear", {0, 0, 420, 330}, {69, 47}, {340, 262}, {0, 195, 266, 135}},
+            {"right edge", {0, 0, 1280, 1024}, {920, 100}, {340, 262}, {570, 100, 342, 287}},
+            {"bottom edge", {0, 0, 700, 900}, {175, 617}, {340, 262}, {175, 322, 342, 287}},
+            {"left screen", {-1280, 0, 1280, 1024}, {-360, 400}, {340, 262}, {-710, 400, 342, 287}},
+        };
+        for (const auto& [name, screen, at, preferred, expected] : rows) {
+            const QRect frame = placement::tapeFrame({screen,
+                                                      {at, QSize(351, 283)},
+                                                      {at + QPoint(9, 28), QSize(200, 25)},
+                                                      QMargins(1, 20, 1, 5),
+                                                      QSize(264, 110),
+                                                      preferred});
+            QVERIFY2(frame == expected, name);
         }
     }
 
