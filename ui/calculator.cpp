@@ -240,8 +240,8 @@ void Calculator::redo() {
 }
 
 void Calculator::toggleTape() {
-    if (tape_ && tape_->isVisible()) {
-        tape_->close();
+    if (tape_ && tape_->isOpen()) {
+        tape_->closeKeepingKeys();
         return;
     }
     if (!tape_) {
@@ -254,10 +254,7 @@ void Calculator::toggleTape() {
         });
     }
     tape_->sync();
-    tape_->placeBeside(*this);
-    tape_->show();
-    tape_->raise();
-    tape_->activateWindow();
+    tape_->open(*this, *ui->Readout);
 }
 
 void Calculator::setKeepOnTop(bool on) {
@@ -297,7 +294,7 @@ void Calculator::showDisplayMenu(const QPoint& at) {
     }
     menuUi_->actionUndo->setEnabled(session_.canUndo());
     menuUi_->actionRedo->setEnabled(session_.canRedo());
-    menuUi_->actionTape->setChecked(tape_ && tape_->isVisible());
+    menuUi_->actionTape->setChecked(tape_ && tape_->isOpen());
     menu_->popup(ui->Readout->mapToGlobal(at));
 }
 

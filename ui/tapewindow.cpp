@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "tapewindow.h"
 
+#include "placement.h"
 #include "ui_TapeWindow.h"
 
 #include <QApplication>
@@ -10,6 +11,7 @@
 #include <QKeyEvent>
 #include <QListView>
 #include <QMessageBox>
+#include <QResizeEvent>
 #include <QSaveFile>
 #include <QScreen>
 #include <QStyle>
@@ -22,8 +24,24 @@ QString fromUtf8(std::string_view s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-// Space between the calculator and its tape.
-constexpr int kGap = 8;
+// How long a resize must have stopped before the tape is placed again: while
+// the user still drags an edge, the window is left under the mouse.
+constexpr int kSettledMilliseconds = 300;
+// How long a closing tape waits for the calculator to take the keyboard
+// before it hides all the same (a window system may refuse to move it).
+constexpr int kHandOverMilliseconds = 500;
+
+// A window's frame margins, or the ones last seen while it reports none.
+QMargins marginsOf(const QWidget& window, QMargins& seen) {
+    const QRect frame = window.frameGeometry();
+    const QRect client = window.geometry();
+    const QMargins now(client.left() - frame.left(), client.top() - frame.top(),
+                       frame.right() - client.right(), frame.bottom() - client.bottom());
+    if (!now.isNull()) {
+        seen = now;
+    }
+    return seen;
+}
 
 } // namespace
 
@@ -105,6 +123,14 @@ TapeWindow::TapeWindow(const quillo::Tape& tape, KeyHandler forward, QWidget* pa
     connect(ui->copyAll, &QPushButton::clicked, this, &TapeWindow::copyAll);
     connect(ui->saveAs, &QPushButton::clicked, this, &TapeWindow::saveAs);
     connect(ui->clearTape, &QPushButton::clicked, this, &TapeWindow::clearRequested);
+
+    preferred_ = placed_ = size();
+    settled_.setSingleShot(true);
+    settled_.setInterval(kSettledMilliseconds);
+    connect(&settled_, &QTimer::timeout, this, &TapeWindow::keepClear);
+    handOver_.setSingleShot(true);
+    handOver_.setInterval(kHandOverMilliseconds);
+    connect(&handOver_, &QTimer::timeout, this, &QWidget::close);
 }
 
 TapeWindow::~TapeWindow() = default;
@@ -131,32 +157,88 @@ void TapeWindow::sync() {
     list->scrollToBottom();
 }
 
-void TapeWindow::placeBeside(const QWidget& calculator) {
-    const QRect calc = calculator.frameGeometry();
-    const QRect screen = calculator.screen()->availableGeometry();
-    QRect frame = frameGeometry();
-    // Right of the calculator, else left, below or above: the first place
-    // where the whole window shows; on a screen too small for any, the right
-    // side, kept on the screen.
-    const QPoint places[] = {
-        {calc.right() + 1 + kGap, calc.top()},
-        {calc.left() - kGap - frame.width(), calc.top()},
-        {calc.left(), calc.bottom() + 1 + kGap},
-        {calc.left(), calc.top() - kGap - frame.height()},
-    };
-    QPoint chosen = places[0];
-    for (const QPoint& place : places) {
-        if (screen.contains(frame.translated(place - frame.topLeft()))) {
-            chosen = place;
-            break;
+void TapeWindow::open(QWidget& calculator, const QWidget& display) {
+    handOver_.stop();
+    if (!isVisible()) {
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        // A screen reader starts where the eye does: at the newest line.
+        QListView* list = ui->lines;
+        if (const int rows = list->model()->rowCount(); rows > 0) {
+            list->selectionModel()->setCurrentIndex(list->model()->index(rows - 1, 0),
+                                                    QItemSelectionModel::NoUpdate);
         }
+        placeBeside(calculator, display);
+        // Placed by a guessed frame the first time, and again once the
+        // window manager has drawn the real one.
+        QTimer::singleShot(kSettledMilliseconds, this, [this] {
+            if (isOpen() && marginsOf(*this, margins_) != placedWith_) {
+                placeBeside(*calculator_, *display_);
+            }
+        });
+    } else if (isMinimized()) {
+        setWindowState(windowState() & ~Qt::WindowMinimized);
     }
-    frame.moveTopLeft(chosen);
-    chosen.setX(std::clamp(chosen.x(), screen.left(),
-                           std::max(screen.left(), screen.right() + 1 - frame.width())));
-    chosen.setY(std::clamp(chosen.y(), screen.top(),
-                           std::max(screen.top(), screen.bottom() + 1 - frame.height())));
-    move(chosen);
+    show();
+    raise();
+    activateWindow();
+}
+
+bool TapeWindow::isOpen() const {
+    return isVisible() && !isMinimized() && !handOver_.isActive();
+}
+
+void TapeWindow::closeKeepingKeys() {
+    QWidget* calculator = parentWidget();
+    if (!isActiveWindow() || calculator == nullptr || !calculator->isVisible()) {
+        close();
+        return;
+    }
+    handOver_.start(); // first: the activation may be carried out at once
+    calculator->activateWindow();
+}
+
+void TapeWindow::placeBeside(QWidget& calculator, const QWidget& display) {
+    if (calculator_ != &calculator) {
+        calculator.installEventFilter(this); // for its resizes
+    }
+    calculator_ = &calculator;
+    display_ = &display;
+    placement::Request request;
+    request.screen = calculator.screen()->availableGeometry();
+    request.calculator =
+        calculator.geometry().marginsAdded(marginsOf(calculator, calculatorMargins_));
+    request.display = QRect(display.mapToGlobal(QPoint(0, 0)), display.size());
+    // Before it is first shown the tape has no frame yet: the calculator's,
+    // drawn by the same window manager, is the best guess.
+    const QMargins own = marginsOf(*this, margins_);
+    request.margins = own.isNull() ? calculatorMargins_ : own;
+    request.minimum = minimumSizeHint().expandedTo(minimumSize());
+    request.preferred = preferred_;
+    const QRect client = placement::tapeFrame(request).marginsRemoved(request.margins);
+    placed_ = client.size();
+    placedWith_ = request.margins;
+    // By the client area: a frame position would be taken wrongly while the
+    // window manager has not framed the window yet.
+    setGeometry(client);
+}
+
+void TapeWindow::keepClear() {
+    if (!isOpen() || calculator_ == nullptr || display_ == nullptr || !calculator_->isVisible()) {
+        return;
+    }
+    const QRect calculator =
+        calculator_->geometry().marginsAdded(marginsOf(*calculator_, calculatorMargins_));
+    if (geometry().marginsAdded(marginsOf(*this, margins_)).intersects(calculator)) {
+        placeBeside(*calculator_, *display_);
+    }
+}
+
+void TapeWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (event->size() != placed_) { // the user's doing
+        preferred_ = event->size();
+        settled_.start();
+    }
 }
 
 void TapeWindow::copySelected() const {
@@ -216,12 +298,16 @@ void TapeWindow::saveAs() {
 }
 
 bool TapeWindow::handleKey(QKeyEvent* event) {
+    // Keys that reach a closing or closed tape were typed for the calculator.
+    if (!isOpen()) {
+        return forward_(event);
+    }
     if (event->matches(QKeySequence::Copy)) {
         copySelected();
         return true;
     }
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        close();
+        closeKeepingKeys();
         return true;
     }
     // What the calculator does not take (the arrows, Ctrl+A) is the list's.
@@ -232,6 +318,9 @@ bool TapeWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ui->lines && event->type() == QEvent::KeyPress) {
         return handleKey(static_cast<QKeyEvent*>(event));
     }
+    if (watched == calculator_ && event->type() == QEvent::Resize) {
+        settled_.start();
+    }
     return QWidget::eventFilter(watched, event);
 }
 
@@ -239,4 +328,13 @@ void TapeWindow::keyPressEvent(QKeyEvent* event) {
     if (!handleKey(event)) {
         QWidget::keyPressEvent(event);
     }
+}
+
+void TapeWindow::changeEvent(QEvent* event) {
+    // The calculator has the keyboard now: keys typed from here on go to it.
+    if (event->type() == QEvent::ActivationChange && handOver_.isActive() && !isActiveWindow()) {
+        handOver_.stop();
+        close();
+    }
+    QWidget::changeEvent(event);
 }

@@ -4,7 +4,10 @@
 #include "tape.h"
 
 #include <QAbstractListModel>
+#include <QMargins>
+#include <QPointer>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -58,8 +61,18 @@ public:
 
     // Shows the tape's lines as they are now and the newest in view.
     void sync();
-    // Puts the window next to `calculator` without covering it.
-    void placeBeside(const QWidget& calculator);
+    // Shows the window beside `calculator`, clear of it, with the newest line
+    // current; a minimised window comes back where it was.
+    void open(QWidget& calculator, const QWidget& display);
+    // Shown, not minimised and not closing.
+    bool isOpen() const;
+    // Closes the window. When it has the keyboard, it hides only once the
+    // calculator has it: hidden before, it would leave the keys typed
+    // meanwhile to no window at all. Until then it passes them on.
+    void closeKeepingKeys();
+    // Puts the window next to `calculator` without covering it or its
+    // `display` (see placement.h).
+    void placeBeside(QWidget& calculator, const QWidget& display);
 
     void copySelected() const;
     void copyAll() const;
@@ -73,14 +86,32 @@ signals:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     bool handleKey(QKeyEvent* event);
     void saveAs();
+    // Places the window again where it covers the calculator.
+    void keepClear();
 
     std::unique_ptr<Ui::TapeWindow> ui;
     const quillo::Tape& tape_;
     TapeModel* model_;
     TapeDelegate* delegate_;
     KeyHandler forward_;
+    // What placement needs between openings: the windows it keeps apart, the
+    // frame margins last seen (a window made anew by a keep-on-top toggle
+    // has none until the window manager frames it), the size the user gave
+    // the tape, and the size and frame margins placement last used.
+    QPointer<QWidget> calculator_;
+    QPointer<const QWidget> display_;
+    QMargins calculatorMargins_;
+    QMargins margins_;
+    QSize preferred_;
+    QSize placed_;
+    QMargins placedWith_;
+    // A resize is looked at once it has settled, not while it is dragged.
+    QTimer settled_;
+    QTimer handOver_;
 };

@@ -1008,6 +1008,35 @@ private slots:
         }
     }
 
+    // Opened with the newest line current, as a frame; moved off the
+    // calculator after a resize over it; closed by Escape only once the
+    // calculator has the keyboard, the keys sent to it meanwhile and after
+    // passed on; shown again when minimised, the menu's tick off meanwhile.
+    void tapeOpenAndClose() {
+        QTest::keyClicks(calc.get(), "\033" + QString("1+").repeated(100)); // the notice first
+        calc->toggleTape();
+        TapeWindow* tape = calc->tapeWindow();
+        auto* list = tape->findChild<QListView*>("lines");
+        QCOMPARE(list->currentIndex().row(), list->model()->rowCount() - 1);
+        QCOMPARE(QAccessible::queryAccessibleInterface(tape)->role(), QAccessible::Window);
+        tape->setGeometry(calc->geometry());
+        QTRY_VERIFY(!tape->frameGeometry().intersects(calc->frameGeometry()));
+
+        QVERIFY(QTest::qWaitForWindowActive(tape));
+        QTest::keyClicks(list, "\0335\0331+");
+        QVERIFY(tape->isVisible() && !calc->isActiveWindow());
+        QTRY_VERIFY(!tape->isVisible() && calc->isActiveWindow());
+        QTest::keyClicks(list, "2=");
+        QCOMPARE(displayOf(*calc), QString("3"));
+
+        calc->toggleTape();
+        tape->showMinimized();
+        emit calc->findChild<QLabel*>("Readout")->customContextMenuRequested(QPoint(1, 1));
+        QVERIFY(!calc->findChild<QAction*>("actionTape")->isChecked());
+        calc->toggleTape();
+        QVERIFY(tape->isVisible() && !tape->isMinimized());
+    }
+
     // A failed save names the cause and leaves the folder as it was. The file
     // systems are small ones of the test's own where it may mount them (as
     // root); elsewhere a file size limit stands in for a full one.
