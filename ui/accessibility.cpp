@@ -123,7 +123,7 @@ QAccessibleInterface* factory(const QString& className, QObject* object) {
         return nullptr;
     }
     auto* widget = static_cast<QWidget*>(object);
-    if (className == QLatin1String("Calculator")) {
+    if (className == QLatin1String("Calculator") || className == QLatin1String("TapeWindow")) {
         return new QAccessibleWidget(widget, QAccessible::Window);
     }
     if (className == QLatin1String("DisplayLabel")) {

@@ -6,7 +6,7 @@
 
 // What a screen reader is told beyond Qt's defaults: the keys' press actions
 // with their keyboard keys, the display's whole text through the text
-// interface, the welcome notice's press action, the main window as a frame,
+// interface, the welcome notice's press action, both windows as frames,
 // and spoken results through the announcer below.
 namespace accessibility {
 

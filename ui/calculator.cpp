@@ -278,8 +278,8 @@ void Calculator::redo() {
 }
 
 void Calculator::toggleTape() {
-    if (tape_ && tape_->isVisible()) {
-        tape_->close();
+    if (tape_ && tape_->isOpen()) {
+        tape_->closeKeepingKeys();
         return;
     }
     if (!tape_) {
@@ -297,14 +297,11 @@ void Calculator::toggleTape() {
         }
         showEarlier();
     }
-    tape_->placeBeside(*this);
     tape_->setKeeping(kept_->on());
     tape_->showProblem(QString::fromStdString(kept_->problem()));
-    tape_->show();
+    tape_->open(*this, *ui->Readout);
     settings_.tapeOpen = true;
     settings_.save();
-    tape_->raise();
-    tape_->activateWindow();
 }
 
 // The earlier runs' lines, read when the tape is first opened.
@@ -392,7 +389,7 @@ void Calculator::showDisplayMenu(const QPoint& at) {
     }
     menuUi_->actionUndo->setEnabled(session_.canUndo());
     menuUi_->actionRedo->setEnabled(session_.canRedo());
-    menuUi_->actionTape->setChecked(tape_ && tape_->isVisible());
+    menuUi_->actionTape->setChecked(tape_ && tape_->isOpen());
     menuUi_->actionKeepTape->setChecked(kept_->on());
     {
         const QSignalBlocker quiet(menuUi_->actionKeepOnTop);

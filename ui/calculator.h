@@ -65,7 +65,7 @@ public:
     // Takes back the last step (a key, or a paste) and brings it back.
     void undo();
     void redo();
-    // Opens the tape window, or closes it when it is open.
+    // Opens the tape window (shows it again when minimised), or closes it.
     void toggleTape();
     // nullptr until the tape is first opened.
     TapeWindow* tapeWindow() const noexcept { return tape_; }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "tapewindow.h"
 
+#include "placement.h"
 #include "ui_TapeMenu.h"
 #include "ui_TapeWindow.h"
 
@@ -12,6 +13,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QMessageBox>
+#include <QResizeEvent>
 #include <QSaveFile>
 #include <QScreen>
 #include <QScrollBar>
@@ -20,8 +22,24 @@
 
 namespace {
 
-// Space between the calculator and its tape.
-constexpr int kGap = 8;
+// How long a resize must have stopped before the tape is placed again: while
+// the user still drags an edge, the window is left under the mouse.
+constexpr int kSettledMilliseconds = 300;
+// How long a closing tape waits for the calculator to take the keyboard
+// before it hides all the same (a window system may refuse to move it).
+constexpr int kHandOverMilliseconds = 500;
+
+// A window's frame margins, or the ones last seen while it reports none.
+QMargins marginsOf(const QWidget& window, QMargins& seen) {
+    const QRect frame = window.frameGeometry();
+    const QRect client = window.geometry();
+    const QMargins now(client.left() - frame.left(), client.top() - frame.top(),
+                       frame.right() - client.right(), frame.bottom() - client.bottom());
+    if (!now.isNull()) {
+        seen = now;
+    }
+    return seen;
+}
 
 bool isCombination(const QKeyEvent& event, Qt::KeyboardModifiers modifiers, Qt::Key key) {
     return event.keyCombination() == QKeyCombination(modifiers, key);
@@ -59,36 +77,100 @@ TapeWindow::TapeWindow(TapeModel* model, KeyHandler forward, QWidget* parent)
             ui->lines->scrollToBottom();
         }
     });
+
+    preferred_ = placed_ = size();
+    settled_.setSingleShot(true);
+    settled_.setInterval(kSettledMilliseconds);
+    connect(&settled_, &QTimer::timeout, this, &TapeWindow::keepClear);
+    handOver_.setSingleShot(true);
+    handOver_.setInterval(kHandOverMilliseconds);
+    connect(&handOver_, &QTimer::timeout, this, &QWidget::close);
 }
 
 TapeWindow::~TapeWindow() = default;
 
-void TapeWindow::placeBeside(const QWidget& calculator) {
-    const QRect calc = calculator.frameGeometry();
-    const QRect screen = calculator.screen()->availableGeometry();
-    QRect frame = frameGeometry();
-    // Right of the calculator, else left, below or above: the first place
-    // where the whole window shows; on a screen too small for any, the right
-    // side, kept on the screen.
-    const QPoint places[] = {
-        {calc.right() + 1 + kGap, calc.top()},
-        {calc.left() - kGap - frame.width(), calc.top()},
-        {calc.left(), calc.bottom() + 1 + kGap},
-        {calc.left(), calc.top() - kGap - frame.height()},
-    };
-    QPoint chosen = places[0];
-    for (const QPoint& place : places) {
-        if (screen.contains(frame.translated(place - frame.topLeft()))) {
-            chosen = place;
-            break;
+void TapeWindow::open(QWidget& calculator, const QWidget& display) {
+    handOver_.stop();
+    if (!isVisible()) {
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        // A screen reader starts where the eye does: at the newest line.
+        QListView* list = ui->lines;
+        if (const int rows = list->model()->rowCount(); rows > 0) {
+            list->selectionModel()->setCurrentIndex(list->model()->index(rows - 1, 0),
+                                                    QItemSelectionModel::NoUpdate);
         }
+        placeBeside(calculator, display);
+        // Placed by a guessed frame the first time, and again once the
+        // window manager has drawn the real one.
+        QTimer::singleShot(kSettledMilliseconds, this, [this] {
+            if (isOpen() && marginsOf(*this, margins_) != placedWith_) {
+                placeBeside(*calculator_, *display_);
+            }
+        });
+    } else if (isMinimized()) {
+        setWindowState(windowState() & ~Qt::WindowMinimized);
     }
-    frame.moveTopLeft(chosen);
-    chosen.setX(std::clamp(chosen.x(), screen.left(),
-                           std::max(screen.left(), screen.right() + 1 - frame.width())));
-    chosen.setY(std::clamp(chosen.y(), screen.top(),
-                           std::max(screen.top(), screen.bottom() + 1 - frame.height())));
-    move(chosen);
+    show();
+    raise();
+    activateWindow();
+}
+
+bool TapeWindow::isOpen() const {
+    return isVisible() && !isMinimized() && !handOver_.isActive();
+}
+
+void TapeWindow::closeKeepingKeys() {
+    QWidget* calculator = parentWidget();
+    if (!isActiveWindow() || calculator == nullptr || !calculator->isVisible()) {
+        close();
+        return;
+    }
+    handOver_.start(); // first: the activation may be carried out at once
+    calculator->activateWindow();
+}
+
+void TapeWindow::placeBeside(QWidget& calculator, const QWidget& display) {
+    if (calculator_ != &calculator) {
+        calculator.installEventFilter(this); // for its resizes
+    }
+    calculator_ = &calculator;
+    display_ = &display;
+    placement::Request request;
+    request.screen = calculator.screen()->availableGeometry();
+    request.calculator =
+        calculator.geometry().marginsAdded(marginsOf(calculator, calculatorMargins_));
+    request.display = QRect(display.mapToGlobal(QPoint(0, 0)), display.size());
+    // Before it is first shown the tape has no frame yet: the calculator's,
+    // drawn by the same window manager, is the best guess.
+    const QMargins own = marginsOf(*this, margins_);
+    request.margins = own.isNull() ? calculatorMargins_ : own;
+    request.minimum = minimumSizeHint().expandedTo(minimumSize());
+    request.preferred = preferred_;
+    const QRect client = placement::tapeFrame(request).marginsRemoved(request.margins);
+    placed_ = client.size();
+    placedWith_ = request.margins;
+    // By the client area: a frame position would be taken wrongly while the
+    // window manager has not framed the window yet.
+    setGeometry(client);
+}
+
+void TapeWindow::keepClear() {
+    if (!isOpen() || calculator_ == nullptr || display_ == nullptr || !calculator_->isVisible()) {
+        return;
+    }
+    const QRect calculator =
+        calculator_->geometry().marginsAdded(marginsOf(*calculator_, calculatorMargins_));
+    if (geometry().marginsAdded(marginsOf(*this, margins_)).intersects(calculator)) {
+        placeBeside(*calculator_, *display_);
+    }
+}
+
+void TapeWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (event->size() != placed_) { // the user's doing
+        preferred_ = event->size();
+        settled_.start();
+    }
 }
 
 QList<int> TapeWindow::selectedRows() const {
@@ -156,12 +238,26 @@ void TapeWindow::showMenu(const QPoint& at) {
 }
 
 bool TapeWindow::saveTo(const QString& path, QString* error) const {
-    QSaveFile file(path);
     const QByteArray text = model_->text().toUtf8();
-    if (file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit()) {
+    QSaveFile file(path);
+    // Unbuffered: a write the disk refuses then fails in write() itself, with
+    // the system's reason. A buffered one can fail unseen, and Qt 6.4's
+    // commit() still reports success for the file cut short.
+    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    const auto size = static_cast<qint64>(text.size());
+    for (qint64 done = 0; ok && done < size;) {
+        // A short write gives no reason; the next one fails with it.
+        const qint64 written = file.write(text.data() + done, size - done);
+        ok = written > 0;
+        done += ok ? written : 0;
+    }
+    if (ok && file.flush() && file.commit()) {
         return true;
     }
-    *error = file.errorString();
+    *error = file.error() != QFileDevice::NoError
+                 ? file.errorString()
+                 : QStringLiteral("The file could not be written whole.");
+    file.cancelWriting(); // the temporary goes; the file at `path` is as it was
     return false;
 }
 
@@ -180,6 +276,10 @@ void TapeWindow::saveAs() {
 }
 
 bool TapeWindow::handleKey(QKeyEvent* event) {
+    // Keys that reach a closing or closed tape were typed for the calculator.
+    if (!isOpen()) {
+        return forward_(event);
+    }
     const QKeyEvent& e = *event;
     if (e.matches(QKeySequence::Copy)) {
         copySelected();
@@ -191,7 +291,7 @@ bool TapeWindow::handleKey(QKeyEvent* event) {
                isCombination(e, Qt::KeypadModifier, Qt::Key_Enter)) {
         choose(ui->lines->currentIndex());
     } else if (isCombination(e, {}, Qt::Key_Escape)) {
-        close();
+        closeKeepingKeys();
     } else {
         // What the calculator does not take (the arrows, Ctrl+A) is the list's.
         return forward_(event);
@@ -203,6 +303,9 @@ bool TapeWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ui->lines && event->type() == QEvent::KeyPress) {
         return handleKey(static_cast<QKeyEvent*>(event));
     }
+    if (watched == calculator_ && event->type() == QEvent::Resize) {
+        settled_.start();
+    }
     return QWidget::eventFilter(watched, event);
 }
 
@@ -210,6 +313,15 @@ void TapeWindow::keyPressEvent(QKeyEvent* event) {
     if (!handleKey(event)) {
         QWidget::keyPressEvent(event);
     }
+}
+
+void TapeWindow::changeEvent(QEvent* event) {
+    // The calculator has the keyboard now: keys typed from here on go to it.
+    if (event->type() == QEvent::ActivationChange && handOver_.isActive() && !isActiveWindow()) {
+        handOver_.stop();
+        close();
+    }
+    QWidget::changeEvent(event);
 }
 
 void TapeWindow::hideEvent(QHideEvent* event) {

@@ -3,7 +3,10 @@
 
 #include "tapemodel.h"
 
+#include <QMargins>
+#include <QPointer>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -40,13 +43,24 @@ public:
     ~TapeWindow() override;
 
     TapeModel* model() const noexcept { return model_; }
-    // Puts the window next to `calculator` without covering it.
-    void placeBeside(const QWidget& calculator);
+    // Shows the window beside `calculator`, clear of it, with the newest line
+    // current; a minimised window comes back where it was.
+    void open(QWidget& calculator, const QWidget& display);
+    // Shown, not minimised and not closing.
+    bool isOpen() const;
+    // Closes the window. When it has the keyboard, it hides only once the
+    // calculator has it: hidden before, it would leave the keys typed
+    // meanwhile to no window at all. Until then it passes them on.
+    void closeKeepingKeys();
+    // Puts the window next to `calculator` without covering it or its
+    // `display` (see placement.h).
+    void placeBeside(QWidget& calculator, const QWidget& display);
 
     // The selected lines, or the current one when none is selected.
     void copySelected() const;
     void copyAll() const;
-    // Writes through a temporary file that replaces `path` only once whole.
+    // Writes through a temporary file that replaces `path` only once whole;
+    // on failure `error` names the cause and `path` is as it was.
     bool saveTo(const QString& path, QString* error) const;
     // Says above the lines what became of the kept tape ("" hides it).
     void showProblem(const QString& text);
@@ -66,6 +80,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     bool handleKey(QKeyEvent* event);
@@ -74,6 +90,8 @@ private:
     void choose(const QModelIndex& index);
     void showMenu(const QPoint& at);
     QList<int> selectedRows() const;
+    // Places the window again where it covers the calculator.
+    void keepClear();
 
     std::unique_ptr<Ui::TapeWindow> ui;
     TapeModel* model_;
@@ -83,4 +101,18 @@ private:
     // Made when first needed.
     QMenu* menu_ = nullptr;
     std::unique_ptr<Ui::TapeMenu> menuUi_;
+    // What placement needs between openings: the windows it keeps apart, the
+    // frame margins last seen (a window made anew by a keep-on-top toggle
+    // has none until the window manager frames it), the size the user gave
+    // the tape, and the size and frame margins placement last used.
+    QPointer<QWidget> calculator_;
+    QPointer<const QWidget> display_;
+    QMargins calculatorMargins_;
+    QMargins margins_;
+    QSize preferred_;
+    QSize placed_;
+    QMargins placedWith_;
+    // A resize is looked at once it has settled, not while it is dragged.
+    QTimer settled_;
+    QTimer handOver_;
 };

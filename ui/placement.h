@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <QMargins>
+#include <QRect>
+#include <QSize>
+
+// Where the tape window goes, worked out from rectangles alone so that it can
+// be checked without a window system. Rectangles are in global coordinates.
+namespace placement {
+
+struct Request {
+    QRect screen;     // the available area of the calculator's screen
+    QRect calculator; // the calculator's frame, decoration included
+    QRect display;    // the calculator's display
+    QMargins margins; // the tape's decoration around its client area
+    QSize minimum;    // the tape's client area at its smallest
+    QSize preferred;  // the tape's client area as the user last sized it
+};
+
+// Space between the two frames: frames that touch read as one window.
+inline constexpr int kGap = 8;
+
+// The tape's frame. Beside the calculator, on the screen and clear of it, on
+// the first side (right, left, below, above) that takes it at its preferred
+// size, else on the side with room for the largest part of it; with no room
+// on any side, at its minimum size where it covers the least of the
+// calculator and none of its display.
+QRect tapeFrame(const Request& request);
+
+} // namespace placement
