@@ -294,6 +294,7 @@ void Calculator::toggleTape() {
         connect(tape_, &TapeWindow::hidden, this, &Calculator::tapeHidden);
         if (!settings_.tapeGeometry.isEmpty()) {
             tape_->resize(settings_.tapeGeometry.size());
+            tape_->setOffset(settings_.tapeGeometry.topLeft());
         }
         showEarlier();
     }
@@ -330,7 +331,7 @@ void Calculator::showEarlier() {
 // Remembered as the user left it: open or closed, and where.
 void Calculator::tapeHidden() {
     settings_.tapeOpen = leaving_;
-    settings_.tapeGeometry = QRect(tape_->pos(), tape_->size());
+    settings_.tapeGeometry = QRect(tape_->offset().value_or(QPoint()), tape_->size());
     settings_.save();
 }
 

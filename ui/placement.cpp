@@ -63,6 +63,10 @@ QRect tapeFrame(const Request& r) {
     const QSize wanted = r.preferred.expandedTo(r.minimum).grownBy(r.margins);
     const QRect& s = r.screen;
     const QRect& c = r.calculator;
+    if (const QRect last(c.topLeft() + r.offset, wanted);
+        r.hasOffset && s.contains(last) && !last.intersects(c.adjusted(-kGap, -kGap, kGap, kGap))) {
+        return last;
+    }
     enum Side { Right, Left, Below, Above };
     const QRect rooms[] = {
         QRect(QPoint(c.right() + 1 + kGap, s.top()), s.bottomRight()),

@@ -16,12 +16,17 @@ struct Request {
     QMargins margins; // the tape's decoration around its client area
     QSize minimum;    // the tape's client area at its smallest
     QSize preferred;  // the tape's client area as the user last sized it
+    // Where the user last had the tape's frame, from the calculator's
+    // frame's top left; taken as it is where it is whole and clear.
+    QPoint offset;
+    bool hasOffset = false;
 };
 
 // Space between the two frames: frames that touch read as one window.
 inline constexpr int kGap = 8;
 
-// The tape's frame. Beside the calculator, on the screen and clear of it, on
+// The tape's frame. Where the user last had it, if that is on the screen
+// and clear of the calculator; else beside the calculator, on the screen and clear of it, on
 // the first side (right, left, below, above) that takes it at its preferred
 // size, else on the side with room for the largest part of it; with no room
 // on any side, at its minimum size where it covers the least of the

@@ -9,7 +9,9 @@
 struct Settings {
     bool keepOnTop = false;
     bool tapeOpen = false;
-    QRect tapeGeometry; // the tape window's frame; empty: never placed
+    // The tape window's size, and its frame's place from the calculator's
+    // frame's top left; empty: never opened.
+    QRect tapeGeometry;
     bool keepTape = true;
 
     static Settings load();

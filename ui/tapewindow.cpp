@@ -146,6 +146,8 @@ void TapeWindow::placeBeside(QWidget& calculator, const QWidget& display) {
     request.margins = own.isNull() ? calculatorMargins_ : own;
     request.minimum = minimumSizeHint().expandedTo(minimumSize());
     request.preferred = preferred_;
+    request.offset = offset_.value_or(QPoint());
+    request.hasOffset = offset_.has_value();
     const QRect client = placement::tapeFrame(request).marginsRemoved(request.margins);
     placed_ = client.size();
     placedWith_ = request.margins;
@@ -327,6 +329,9 @@ void TapeWindow::changeEvent(QEvent* event) {
 void TapeWindow::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
     if (!event->spontaneous()) {
+        if (calculator_) {
+            offset_ = frameGeometry().topLeft() - calculator_->frameGeometry().topLeft();
+        }
         emit hidden();
     }
 }

@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -55,6 +56,9 @@ public:
     // Puts the window next to `calculator` without covering it or its
     // `display` (see placement.h).
     void placeBeside(QWidget& calculator, const QWidget& display);
+    // Where the user last had the window, from the calculator's top left.
+    std::optional<QPoint> offset() const { return offset_; }
+    void setOffset(QPoint offset) { offset_ = offset; }
 
     // The selected lines, or the current one when none is selected.
     void copySelected() const;
@@ -112,6 +116,7 @@ private:
     QSize preferred_;
     QSize placed_;
     QMargins placedWith_;
+    std::optional<QPoint> offset_;
     // A resize is looked at once it has settled, not while it is dragged.
     QTimer settled_;
     QTimer handOver_;
