@@ -16,7 +16,7 @@ CMAKE    ?= cmake
 SECONDS  ?= 60
 WERROR   ?=
 COUNT_MAX ?=
-RUN_DEPS     := cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev qt6-wayland
+RUN_DEPS     := cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev qt6-wayland libmpfr-dev
 TEST_DEPS    := libgtest-dev libgmock-dev qt6-base-private-dev desktop-file-utils appstream groff-base \
                 xvfb x11-utils weston python3
 BENCH_DEPS   := libbenchmark-dev xvfb libx11-dev libxdamage-dev valgrind
