@@ -195,6 +195,9 @@ TEST(Conversions, PowersAndRoots) {
         {-0.0, -0.5, {}, ErrorKind::Overflow},
         {-1, 1e300, 1, {}},
         {0.5, 1074.5, std::numeric_limits<double>::denorm_min(), {}},
+        // 4.5 + 2.4E-16 times the least subnormal: rounded to 53 bits
+        // first, it would be a tie and go to 4.
+        {0x1.a6a58d55e307cp-358, 3, 5 * std::numeric_limits<double>::denorm_min(), {}},
     };
     for (const auto& row : rows) {
         std::optional<double> got;
