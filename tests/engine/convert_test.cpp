@@ -206,6 +206,7 @@ TEST(Conversions, PowersAndRoots) {
         EXPECT_EQ(got, row.result) << row.base << "^" << row.exponent;
     }
     EXPECT_EQ(squareRoot(0.25), 0.5);
+    EXPECT_EQ(squareRoot(0), 0);
     EXPECT_EQ(errorOf([] { squareRoot(-4); }), ErrorKind::InvalidArgument);
     EXPECT_EQ(errorOf([] { checked(1e308 * 10); }), ErrorKind::Overflow);
     EXPECT_EQ(checked(1e-320 / 1e10), 0);

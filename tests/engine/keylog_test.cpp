@@ -19,6 +19,7 @@ TEST(KeyLog, CopyCutShortStartsWhereTheReplayKnowsTheFields) {
     const CutRow rows[] = {
         // From the "C" before the last operator key, not the last "C".
         {7, "9\nC\n5\n+\n3\n=\nC\n7\n", "C\n5\n+\n3\n=\nC\n7\n"},
+        {5, "1\n+\n2\nC\n3\nx^y\n2\n", "C\n3\nx^y\n2\n"},
         // No operator key after a "C": said so, and from the last "C".
         {4, "5\n+\n3\nC\n7\n", cut + "C\n7\n"},
         {3, "1\n+\n3\n4\n", cut + "+\n3\n4\n"},
