@@ -310,6 +310,23 @@ double power(double base, double exponent) {
         // One product, which IEEE arithmetic rounds correctly already.
         return checked(base * base);
     }
+    if (base < 0 && std::trunc(exponent) != exponent) {
+        raise(ErrorKind::InvalidArgument); // as MPFR's NaN would
+    }
+    if (base != 0) {
+        // Far outside the double range the outcome is known without MPFR,
+        // which takes microseconds to find an overflow: log2 of the exact
+        // power is exponent * log2|base|, and this estimate of it errs by
+        // far less than the margins, whatever the C library's log2.
+        const double size = exponent * std::log2(std::fabs(base));
+        if (size > 1100) {
+            raise(ErrorKind::Overflow);
+        }
+        if (size < -1200) {
+            const bool negative = base < 0 && std::fmod(exponent, 2) != 0;
+            return negative ? -0.0 : 0.0;
+        }
+    }
     return roundedPower(base, exponent);
 }
 
