@@ -275,8 +275,10 @@ private:
 
 // The exact power rounded once to the nearest double, ties to even: the C
 // library's pow is not correctly rounded, and what a compiler makes of it
-// depends on the optimisation level.
-double roundedPower(double base, double exponent) {
+// depends on the optimisation level. Kept out of line, so that the frame
+// that most overflows are thrown from has no cleanup for the unwinder to
+// look up: inlined, it cost the engine's mixed keys 5% more instructions.
+[[gnu::noinline]] double roundedPower(double base, double exponent) {
     const DoubleRange range;
     // On the stack: no allocation per call.
     MPFR_DECL_INIT(x, 53);
