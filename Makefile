@@ -8,6 +8,8 @@
 # `make package` builds the Debian package, `make package-check` lints it and
 # runs what it holds. `make count COUNT_MAX=1.03` counts the instructions of
 # start-up against the floor's under callgrind and fails above that ratio.
+# `make compare` replays the same random keys through the release, debug and
+# sanitizer builds of quillo-keys and fails unless they print the same.
 # WERROR=ON makes warnings errors (CI sets it).
 
 BUILD    ?= build
@@ -16,7 +18,7 @@ CMAKE    ?= cmake
 SECONDS  ?= 60
 WERROR   ?=
 COUNT_MAX ?=
-RUN_DEPS     := cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev qt6-wayland
+RUN_DEPS     := cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev qt6-wayland libmpfr-dev
 TEST_DEPS    := libgtest-dev libgmock-dev qt6-base-private-dev desktop-file-utils appstream groff-base \
                 xvfb x11-utils weston python3
 BENCH_DEPS   := libbenchmark-dev xvfb libx11-dev libxdamage-dev valgrind
@@ -40,7 +42,7 @@ define configure
 	fi
 endef
 
-.PHONY: all build run test asan fuzz bench count package package-check clean
+.PHONY: all build run test asan compare fuzz bench count package package-check clean
 
 all: build
 
@@ -65,6 +67,11 @@ test: build
 asan:
 	@tools/ensure-deps.sh $(RUN_DEPS) $(TEST_DEPS)
 	@tools/sanitize.sh
+
+compare:
+	@tools/ensure-deps.sh $(RUN_DEPS) python3
+	$(call configure,,BUILD_TESTING:BOOL=OFF)
+	@tools/compare-builds.sh
 
 fuzz:
 	@tools/fuzz.sh $(SECONDS)
@@ -98,4 +105,4 @@ package-check: package
 	@bash tests/desktop/package_check.sh $(BUILD)/quillo_*.deb
 
 clean:
-	rm -rf $(BUILD) build-asan build-fuzz
+	rm -rf $(BUILD) build-asan build-debug build-fuzz

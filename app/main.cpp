@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "calculator.h"
 #include "dispatch.h"
+#include "nodisplay.h"
 #include "version.h"
 
 #include <QApplication>
@@ -108,7 +109,9 @@ int main(int argc, char** argv) {
         }
     }
 
+    quillo::NoDisplayGuard noDisplay;
     QApplication app(argc, argv);
+    noDisplay.end();
     // The application name is X11's window class (WM_CLASS) and the desktop file
     // name the Wayland app id: both are the id the desktop entry is named by.
     QApplication::setApplicationName(fromView(quillo::kAppId));

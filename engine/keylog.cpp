@@ -32,20 +32,43 @@ void KeyLog::drop(std::size_t n) noexcept {
     size_ -= std::min(n, size_);
 }
 
+namespace {
+
+bool isOperator(std::uint8_t key) noexcept {
+    return key >= static_cast<std::uint8_t>(Key::Divide) &&
+           key <= static_cast<std::uint8_t>(Key::Power);
+}
+
+} // namespace
+
 std::string KeyLog::text() const {
+    const auto clear = static_cast<std::uint8_t>(Key::Clear);
+    // One past the last key before `end` that is a "C", or 0.
+    auto lastClear = [&](std::size_t end) {
+        while (end > 0 && at(end - 1) != clear) {
+            --end;
+        }
+        return end;
+    };
     std::size_t from = 0;
     std::string out;
     if (cut_) {
-        const auto clear = static_cast<std::uint8_t>(Key::Clear);
-        std::size_t i = size_;
-        while (i > 0 && at(i - 1) != clear) {
-            --i;
+        // "C" sets every field but DisplayValue, which it leaves as it was and
+        // an operator key writes before anything reads it: from a "C" that
+        // such a key follows, a replay reaches the same fields as this log.
+        std::size_t op = size_;
+        while (op > 0 && !isOperator(at(op - 1))) {
+            --op;
         }
-        if (i > 0) {
-            from = i - 1;
+        if (const std::size_t c = lastClear(op); c > 0) {
+            from = c - 1;
         } else {
             out += kCutLine;
             out += '\n';
+            // The display, at least, is reached again from the last "C".
+            if (const std::size_t last = lastClear(size_); last > 0) {
+                from = last - 1;
+            }
         }
     }
     out.reserve(out.size() + (size_ - from) * 3);

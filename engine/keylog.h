@@ -32,8 +32,9 @@ public:
     std::size_t size() const noexcept { return size_; }
 
     // One caption a line, each line ending in '\n'. When older keys were
-    // dropped, the text starts at the last "C" kept, which clears everything
-    // that shows; with no "C" kept, it starts with kCutLine.
+    // dropped, the text starts at the last "C" that an operator key follows,
+    // from where a replay reaches the same display and fields; with none, it
+    // starts with kCutLine, then the keys from the last "C" if there is one.
     std::string text() const;
 
 private:

@@ -17,7 +17,7 @@ seconds=${1:-60}
 build=${FUZZ_BUILD:-build-fuzz}
 jobs=$(nproc 2>/dev/null || echo 2)
 
-tools/ensure-deps.sh cmake make clang libclang-rt-14-dev llvm libgtest-dev
+tools/ensure-deps.sh cmake make clang libclang-rt-14-dev llvm libgtest-dev libmpfr-dev
 if [[ ! -f "$build/CMakeCache.txt" ]]; then
     CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DQUILLO_FUZZ=ON -DQUILLO_GUI=OFF -DQUILLO_BENCH=OFF >/dev/null

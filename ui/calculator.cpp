@@ -354,20 +354,21 @@ void Calculator::setKeepOnTop(bool on) {
     keepOnTop_ = on;
     settings_.keepOnTop = on;
     settings_.save();
+    // A new flag takes a window off the screen; it comes back where it was.
+    // The one that had the keyboard has it again once both are shown, since
+    // showing the other may take it.
+    QWidget* const active = QApplication::activeWindow();
     for (QWidget* window : {static_cast<QWidget*>(this), static_cast<QWidget*>(tape_)}) {
         if (window) {
-            // A new flag takes a window off the screen; it comes back where it
-            // was, with the keyboard if it had it.
             const bool shown = window->isVisible();
-            const bool active = window->isActiveWindow();
             window->setWindowFlag(Qt::WindowStaysOnTopHint, on);
             if (shown) {
                 window->show();
             }
-            if (active) {
-                window->activateWindow();
-            }
         }
+    }
+    if (active != nullptr && (active == this || active == tape_)) {
+        active->activateWindow();
     }
 }
 

@@ -32,3 +32,26 @@ foreach(option IN ITEMS --help --version)
         message(SEND_ERROR "quillo ${option} >/dev/full: exit ${rc}\n${err}")
     endif()
 endforeach()
+
+# Started with no display to be had: one line naming what was tried, and
+# status 1, not Qt's abort. Each case is VARIABLE=VALUE|WHAT WAS TRIED.
+set(no_display
+    "|DISPLAY and WAYLAND_DISPLAY are unset"
+    "DISPLAY=:9797|X11 display \":9797\" refused the connection"
+    "QT_QPA_PLATFORM=nosuch|platform plugin \"nosuch\" is missing")
+foreach(case IN LISTS no_display)
+    string(REGEX MATCH "^([A-Z_]*)=?([^|]*)\\|(.*)$" case "${case}")
+    if(CMAKE_MATCH_1)
+        set(ENV{${CMAKE_MATCH_1}} "${CMAKE_MATCH_2}")
+    endif()
+    execute_process(COMMAND ${QUILLO} TIMEOUT 20
+        RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT rc STREQUAL "1" OR NOT out STREQUAL ""
+       OR NOT err STREQUAL "quillo: no display could be reached (${CMAKE_MATCH_3})\n")
+        message(SEND_ERROR "quillo with ${CMAKE_MATCH_1}=${CMAKE_MATCH_2}: exit ${rc}\n"
+                           "-- stderr:\n${err}")
+    endif()
+    if(CMAKE_MATCH_1)
+        unset(ENV{${CMAKE_MATCH_1}})
+    endif()
+endforeach()

@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace quillo {
 namespace {
@@ -188,6 +191,13 @@ TEST(Conversions, PowersAndRoots) {
         {-0.0, -1, {}, ErrorKind::Overflow},
         {-8, 1.0 / 3, {}, ErrorKind::InvalidArgument},
         {10, -400, 0, {}},
+        {1e200, 2, {}, ErrorKind::Overflow},
+        {-0.0, -0.5, {}, ErrorKind::Overflow},
+        {-1, 1e300, 1, {}},
+        {0.5, 1074.5, std::numeric_limits<double>::denorm_min(), {}},
+        // 4.5 + 2.4E-16 times the least subnormal: rounded to 53 bits
+        // first, it would be a tie and go to 4.
+        {0x1.a6a58d55e307cp-358, 3, 5 * std::numeric_limits<double>::denorm_min(), {}},
     };
     for (const auto& row : rows) {
         std::optional<double> got;
@@ -196,9 +206,39 @@ TEST(Conversions, PowersAndRoots) {
         EXPECT_EQ(got, row.result) << row.base << "^" << row.exponent;
     }
     EXPECT_EQ(squareRoot(0.25), 0.5);
+    EXPECT_EQ(squareRoot(0), 0);
     EXPECT_EQ(errorOf([] { squareRoot(-4); }), ErrorKind::InvalidArgument);
     EXPECT_EQ(errorOf([] { checked(1e308 * 10); }), ErrorKind::Overflow);
     EXPECT_EQ(checked(1e-320 / 1e10), 0);
+}
+
+// Exact powers halfway between two doubles come out as the even one: the
+// nearest double to the exact integer, which from_chars rounds ties to even.
+TEST(Conversions, HalfwayPowersRoundToEven) {
+    const std::pair<long long, int> rows[] = {{1856231056, 2}, {94906315, 2}, {208069, 3},
+                                              {208125, 3},     {-208069, 3},  {3, 34},
+                                              {9785, 4},       {1555, 5},     {199, 7}};
+    for (const auto& [base, exponent] : rows) {
+        __extension__ using Exact = unsigned __int128;
+        Exact exact = 1;
+        for (int i = 0; i < exponent; ++i) {
+            exact *= static_cast<Exact>(std::llabs(base));
+        }
+        int bits = 0;
+        while (exact >> bits != 0) {
+            ++bits;
+        }
+        const Exact dropped = exact & ((Exact{1} << (bits - 53)) - 1);
+        ASSERT_EQ(dropped, Exact{1} << (bits - 54)) << base << " is no halfway case";
+        std::string digits;
+        for (Exact e = exact; e != 0; e /= 10) {
+            digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(e % 10)));
+        }
+        double nearest = 0;
+        std::from_chars(digits.data(), digits.data() + digits.size(), nearest);
+        EXPECT_EQ(power(static_cast<double>(base), exponent), base < 0 ? -nearest : nearest)
+            << base << "^" << exponent;
+    }
 }
 
 } // namespace

@@ -7,9 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
+#include <string>
 
 namespace quillo {
 namespace {
@@ -21,35 +24,52 @@ std::string slurp(const std::filesystem::path& p) {
     return s.str();
 }
 
-TEST(Golden, ReplayMatchesExpectedOutput) {
-    int files = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(QUILLO_GOLDEN_DIR)) {
-        if (entry.path().extension() != ".keys") {
-            continue;
-        }
-        ++files;
-        SCOPED_TRACE(entry.path().filename().string());
-        auto expectedPath = entry.path();
-        expectedPath.replace_extension(".expected");
-        ASSERT_TRUE(std::filesystem::exists(expectedPath));
+struct GoldenFile {
+    const char* name;
+    bool tape; // shows the tape's lines rather than the seven fields
+};
 
-        // tape.keys shows the tape's lines; the others the seven fields.
-        const bool tape = entry.path().stem() == "tape";
-        Replay replay(!tape, tape);
-        std::istringstream keys(slurp(entry.path()));
-        std::string line, out, error;
-        while (std::getline(keys, line)) {
-            ASSERT_TRUE(replay.feed(line, out, error)) << error;
-        }
-        std::istringstream got(out), want(slurp(expectedPath));
-        std::string g, w;
-        for (int n = 1; std::getline(want, w); ++n) {
-            ASSERT_TRUE(std::getline(got, g)) << "output ends before line " << n;
-            EXPECT_EQ(g, w) << "line " << n;
-        }
-        EXPECT_FALSE(std::getline(got, g)) << "extra output: " << g;
+constexpr GoldenFile kFiles[] = {{"entry", false},     {"errors", false}, {"one_operand", false},
+                                 {"operators", false}, {"powers", false}, {"tape", true}};
+
+class GoldenFiles : public ::testing::TestWithParam<GoldenFile> {};
+
+TEST_P(GoldenFiles, ReplayMatchesExpectedOutput) {
+    const std::filesystem::path keysPath =
+        std::filesystem::path(QUILLO_GOLDEN_DIR) / (std::string(GetParam().name) + ".keys");
+    auto expectedPath = keysPath;
+    expectedPath.replace_extension(".expected");
+    ASSERT_TRUE(std::filesystem::exists(keysPath));
+    ASSERT_TRUE(std::filesystem::exists(expectedPath));
+
+    Replay replay(!GetParam().tape, GetParam().tape);
+    std::istringstream keys(slurp(keysPath));
+    std::string line, out, error;
+    while (std::getline(keys, line)) {
+        ASSERT_TRUE(replay.feed(line, out, error)) << error;
     }
-    EXPECT_GE(files, 5);
+    std::istringstream got(out), want(slurp(expectedPath));
+    std::string g, w;
+    for (int n = 1; std::getline(want, w); ++n) {
+        ASSERT_TRUE(std::getline(got, g)) << "output ends before line " << n;
+        EXPECT_EQ(g, w) << "line " << n;
+    }
+    EXPECT_FALSE(std::getline(got, g)) << "extra output: " << g;
+}
+
+INSTANTIATE_TEST_SUITE_P(Golden, GoldenFiles, ::testing::ValuesIn(kFiles),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A key file left out of the table above would never be checked.
+TEST(Golden, EveryKeyFileIsInTheTable) {
+    for (const auto& entry : std::filesystem::directory_iterator(QUILLO_GOLDEN_DIR)) {
+        if (entry.path().extension() == ".keys") {
+            const std::string stem = entry.path().stem().string();
+            EXPECT_TRUE(std::any_of(std::begin(kFiles), std::end(kFiles), [&](const GoldenFile& f) {
+                return stem == f.name;
+            })) << stem;
+        }
+    }
 }
 
 TEST(Golden, UnknownCaptionsAndBlankLines) {

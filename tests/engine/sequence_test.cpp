@@ -16,6 +16,7 @@ struct Row {
     const char* name;
     const char* keys; // captions separated by single spaces
     std::vector<std::string> displays;
+    std::vector<std::string> tape; // the lines the keys leave on it
 };
 
 std::vector<std::string_view> split(std::string_view list) {
@@ -52,6 +53,12 @@ void check(const Row& row) {
         }
         before = out.display;
     }
+    const Tape& tape = calc.engine.tape();
+    std::vector<std::string> lines;
+    for (std::uint64_t n = tape.first(); n < tape.end(); ++n) {
+        lines.push_back(tape.at(n));
+    }
+    EXPECT_EQ(lines, row.tape);
 }
 
 class Sequences : public ::testing::TestWithParam<Row> {};
@@ -66,28 +73,39 @@ std::string rowName(const ::testing::TestParamInfo<Row>& info) {
 INSTANTIATE_TEST_SUITE_P(
     NumberEntry, Sequences,
     ::testing::Values(
-        Row{"DigitsThenPoint", "1 2 . 5", {"1.", "12.", "12.", "12.5"}},
-        Row{"LeadingZerosStay", "0 0", {"0.", "00."}},
-        Row{"PointAgainChangesNothing", ". . 5 . 6", {"0.", "0.", "0.5", "0.5", "0.56"}},
-        Row{"SignThenDigits", "- 3 4", {"-0.", "-3.", "-34."}},
-        Row{"SignThenPoint", "- . 5", {"-0.", "-0.", "-0.5"}},
-        Row{"SignAloneThenPoint", "5 + - .", {"5.", "5.", "-", "-0."}},
-        Row{"PointAfterOperator", "5 + . 2", {"5.", "5.", "0.", "0.2"}},
-        Row{"PointAfterPercent", "5 % .", {"5.", "500", "0."}},
-        Row{"PointAfterClearEntry", "5 CE .", {"5.", "0.", "0."}},
-        Row{"DigitAfterSquareWithPoint", "3 x^2 . 5", {"3.", " 9", " 9", " 95"}},
-        Row{"DigitAfterSquareWithoutPoint", "3 x^2 5", {"3.", " 9", "!invalid-argument"}},
-        Row{"DigitAfterRoot", "2 Sqrt 5", {"2.", " 1.4142135623731", " 15."}},
+        Row{"DigitsThenPoint", "1 2 . 5", {"1.", "12.", "12.", "12.5"}, {}},
+        Row{"LeadingZerosStay", "0 0", {"0.", "00."}, {}},
+        Row{"PointAgainChangesNothing", ". . 5 . 6", {"0.", "0.", "0.5", "0.5", "0.56"}, {}},
+        Row{"SignThenDigits", "- 3 4", {"-0.", "-3.", "-34."}, {}},
+        Row{"SignThenPoint", "- . 5", {"-0.", "-0.", "-0.5"}, {}},
+        Row{"SignAloneThenPoint", "5 + - .", {"5.", "5.", "-", "-0."}, {}},
+        Row{"PointAfterOperator", "5 + . 2", {"5.", "5.", "0.", "0.2"}, {}},
+        Row{"PointAfterPercent", "5 % .", {"5.", "500", "0."}, {"5 % = 5 X 100 = 500"}},
+        Row{"PointAfterClearEntry", "5 CE .", {"5.", "0.", "0."}, {}},
+        Row{"DigitAfterSquareWithPoint", "3 x^2 . 5", {"3.", " 9", " 9", " 95"}, {"3 x^2 = 9"}},
+        Row{"DigitAfterSquareWithoutPoint",
+            "3 x^2 5",
+            {"3.", " 9", "!invalid-argument"},
+            {"3 x^2 = 9"}},
+        Row{"DigitAfterRoot",
+            "2 Sqrt 5",
+            {"2.", " 1.4142135623731", " 15."},
+            {"Sqrt 2 = 1.4142135623731"}},
         Row{"DigitAfterExponentForm",
             "1 0 0 0 0 0 0 0 0 0 0 x^2 x^2 . 5",
             {"1.", "10.", "100.", "1000.", "10000.", "100000.", "1000000.", "10000000.",
-             "100000000.", "1000000000.", "10000000000.", " 1E+20", " 1E+40", " 1E+40", " 1E+405"}},
-        Row{"NewNumberAfterResult", "1 + 2 = 7", {"1.", "1.", "2.", "3", "7."}},
-        Row{"GoesOnAfterError", "3 x^2 5 . 5", {"3.", " 9", "!invalid-argument", " 9", " 95"}},
-        Row{"SignBeforeSignedZero", "CE x^2 - 2", {"0.", " 0", "- 0", "-2."}},
+             "100000000.", "1000000000.", "10000000000.", " 1E+20", " 1E+40", " 1E+40", " 1E+405"},
+            {"10000000000 x^2 = 1E+20", "1E+20 x^2 = 1E+40"}},
+        Row{"NewNumberAfterResult", "1 + 2 = 7", {"1.", "1.", "2.", "3", "7."}, {"1 + 2 = 3"}},
+        Row{"GoesOnAfterError",
+            "3 x^2 5 . 5",
+            {"3.", " 9", "!invalid-argument", " 9", " 95"},
+            {"3 x^2 = 9"}},
+        Row{"SignBeforeSignedZero", "CE x^2 - 2", {"0.", " 0", "- 0", "-2."}, {"0 x^2 = 0"}},
         Row{"SignBeforeSignedZeroIsNoNumber",
             "CE x^2 - x^2",
-            {"0.", " 0", "- 0", "!type-mismatch"}}),
+            {"0.", " 0", "- 0", "!type-mismatch"},
+            {"0 x^2 = 0"}}),
     rowName);
 
 INSTANTIATE_TEST_SUITE_P(
@@ -95,78 +113,136 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Row{"SumThenProduct",
             "1 2 + 3 = X 2 =",
-            {"1.", "12.", "12.", "3.", "15", "15", "2.", "30"}},
-        Row{"Chaining", "5 + 3 + 2 =", {"5.", "5.", "3.", "8", "2.", "10"}},
-        Row{"LeftToRightNoPrecedence", "2 + 3 X 4 =", {"2.", "2.", "3.", "5", "4.", "20"}},
-        Row{"ZeroDivisor", "8 / 0 =", {"8.", "8.", "0.", "?8."}},
-        Row{"ZeroDivisorNegativeZero", "8 / - . =", {"8.", "8.", "-", "-0.", "?8."}},
-        Row{"ZeroDivisorAfterResult", "2 + 6 / 0 =", {"2.", "2.", "6.", "8", "0.", "?8"}},
-        Row{"Power", "2 x^y 1 0 =", {"2.", "2.", "1.", "10.", "1024"}},
+            {"1.", "12.", "12.", "3.", "15", "15", "2.", "30"},
+            {"12 + 3 = 15", "15 X 2 = 30"}},
+        Row{"Chaining",
+            "5 + 3 + 2 =",
+            {"5.", "5.", "3.", "8", "2.", "10"},
+            {"5 + 3 = 8", "8 + 2 = 10"}},
+        Row{"LeftToRightNoPrecedence",
+            "2 + 3 X 4 =",
+            {"2.", "2.", "3.", "5", "4.", "20"},
+            {"2 + 3 = 5", "5 X 4 = 20"}},
+        Row{"ZeroDivisor", "8 / 0 =", {"8.", "8.", "0.", "?8."}, {"8 / 0: Can't divide by zero"}},
+        Row{"ZeroDivisorNegativeZero",
+            "8 / - . =",
+            {"8.", "8.", "-", "-0.", "?8."},
+            {"8 / 0: Can't divide by zero"}},
+        Row{"ZeroDivisorAfterResult",
+            "2 + 6 / 0 =",
+            {"2.", "2.", "6.", "8", "0.", "?8"},
+            {"2 + 6 = 8", "8 / 0: Can't divide by zero"}},
+        Row{"Power", "2 x^y 1 0 =", {"2.", "2.", "1.", "10.", "1024"}, {"2 x^y 10 = 1024"}},
         Row{"PowerNegativeFraction",
             "8 x^y - . 5 =",
-            {"8.", "8.", "-", "-0.", "-0.5", "0.353553390593274"}},
-        Row{"MinusAtStart", "- - 4", {"-0.", "-0.", "-4."}},
-        Row{"MinusAfterOperator", "5 + - 3 =", {"5.", "5.", "-", "-3.", "2"}},
-        Row{"SignCapturedThenUsed", "5 + - = 4 =", {"5.", "5.", "-", "-", "-4.", "!type-mismatch"}},
+            {"8.", "8.", "-", "-0.", "-0.5", "0.353553390593274"},
+            {"8 x^y -0.5 = 0.353553390593274"}},
+        Row{"MinusAtStart", "- - 4", {"-0.", "-0.", "-4."}, {}},
+        Row{"MinusAfterOperator", "5 + - 3 =", {"5.", "5.", "-", "-3.", "2"}, {"5 + -3 = 2"}},
+        Row{"SignCapturedThenUsed",
+            "5 + - = 4 =",
+            {"5.", "5.", "-", "-", "-4.", "!type-mismatch"},
+            {}},
         Row{"SignCapturedThenCleared",
             "5 + - = 4 = C 1 + 1 =",
-            {"5.", "5.", "-", "-", "-4.", "!type-mismatch", "0.", "1.", "1.", "1.", "2"}},
-        Row{"EqualsWithNothingPending", "7 = 2 =", {"7.", "7.", "2.", "2"}},
-        Row{"OperatorReplacesOperator", "5 + X 2 =", {"5.", "5.", "5.", "2.", "10"}},
-        Row{"MinusAfterEqualsIsOperator", "5 + 3 = - 1 =", {"5.", "5.", "3.", "8", "8", "1.", "7"}},
-        Row{"OperatorAtStartOnlyPends", "+ 5 + 3 =", {"0.", "5.", "5.", "3.", "8"}},
-        Row{"Subtraction", "1 - 3 =", {"1.", "1.", "3.", "-2"}},
-        Row{"Division", "1 / 3 =", {"1.", "1.", "3.", "0.333333333333333"}},
-        Row{"NegativeZeroResult", "- 1 X 0 =", {"-0.", "-1.", "-1.", "0.", "0"}},
+            {"5.", "5.", "-", "-", "-4.", "!type-mismatch", "0.", "1.", "1.", "1.", "2"},
+            {"1 + 1 = 2"}},
+        Row{"EqualsWithNothingPending", "7 = 2 =", {"7.", "7.", "2.", "2"}, {"= 2"}},
+        Row{"OperatorReplacesOperator",
+            "5 + X 2 =",
+            {"5.", "5.", "5.", "2.", "10"},
+            {"5 X 2 = 10"}},
+        Row{"MinusAfterEqualsIsOperator",
+            "5 + 3 = - 1 =",
+            {"5.", "5.", "3.", "8", "8", "1.", "7"},
+            {"5 + 3 = 8", "8 - 1 = 7"}},
+        Row{"OperatorAtStartOnlyPends", "+ 5 + 3 =", {"0.", "5.", "5.", "3.", "8"}, {"5 + 3 = 8"}},
+        Row{"Subtraction", "1 - 3 =", {"1.", "1.", "3.", "-2"}, {"1 - 3 = -2"}},
+        Row{"Division",
+            "1 / 3 =",
+            {"1.", "1.", "3.", "0.333333333333333"},
+            {"1 / 3 = 0.333333333333333"}},
+        Row{"NegativeZeroResult", "- 1 X 0 =", {"-0.", "-1.", "-1.", "0.", "0"}, {"-1 X 0 = 0"}},
         Row{"TinyResultInExponentForm",
             "1 / 1 0 0 0 0 0 =",
-            {"1.", "1.", "1.", "10.", "100.", "1000.", "10000.", "100000.", "1E-05"}},
+            {"1.", "1.", "1.", "10.", "100.", "1000.", "10000.", "100000.", "1E-05"},
+            {"1 / 100000 = 1E-05"}},
         Row{"ProductOverflows",
             "1 0 x^y 3 0 0 = X 1 0 x^y 9 =",
             {"1.", "10.", "10.", "3.", "30.", "300.", "1E+300", "1E+300", "1.", "10.", "1E+301",
-             "9.", "!overflow"}},
+             "9.", "!overflow"},
+            {"10 x^y 300 = 1E+300", "1E+300 X 10 = 1E+301"}},
         Row{"PowerOverflows",
             "1 0 x^y 4 0 0 =",
-            {"1.", "10.", "10.", "4.", "40.", "400.", "!overflow"}},
-        Row{"ZeroToNegativePower", "0 x^y - 1 =", {"0.", "0.", "-", "-1.", "!overflow"}},
+            {"1.", "10.", "10.", "4.", "40.", "400.", "!overflow"},
+            {}},
+        Row{"ZeroToNegativePower", "0 x^y - 1 =", {"0.", "0.", "-", "-1.", "!overflow"}, {}},
         Row{"NegativeBaseFractionalPower",
             "- 8 x^y . 5 =",
-            {"-0.", "-8.", "-8.", "0.", "0.5", "!invalid-argument"}}),
+            {"-0.", "-8.", "-8.", "0.", "0.5", "!invalid-argument"},
+            {}}),
     rowName);
 
 INSTANTIATE_TEST_SUITE_P(
     OneOperandAndClearing, Sequences,
     ::testing::Values(
-        Row{"SquareReplacesFirstNumber", "5 + 3 x^2 =", {"5.", "5.", "3.", " 9", "18"}},
-        Row{"SquareTwice", "4 x^2 x^2", {"4.", " 16", " 256"}}, Row{"Cube", "2 x^3", {"2.", " 8"}},
-        Row{"CubeNegative", "- 2 x^3", {"-0.", "-2.", "-8"}},
-        Row{"RootOfQuarter", "0 . 2 5 Sqrt", {"0.", "0.", "0.2", "0.25", " .5"}},
-        Row{"RootOfNegative", "- 4 Sqrt", {"-0.", "-4.", "!invalid-argument"}},
-        Row{"SquareOfSign", "5 + - x^2", {"5.", "5.", "-", "!type-mismatch"}},
+        Row{"SquareReplacesFirstNumber",
+            "5 + 3 x^2 =",
+            {"5.", "5.", "3.", " 9", "18"},
+            {"3 x^2 = 9", "9 + 9 = 18"}},
+        Row{"SquareTwice", "4 x^2 x^2", {"4.", " 16", " 256"}, {"4 x^2 = 16", "16 x^2 = 256"}},
+        Row{"Cube", "2 x^3", {"2.", " 8"}, {"2 x^3 = 8"}},
+        Row{"CubeNegative", "- 2 x^3", {"-0.", "-2.", "-8"}, {"-2 x^3 = -8"}},
+        Row{"RootOfQuarter",
+            "0 . 2 5 Sqrt",
+            {"0.", "0.", "0.2", "0.25", " .5"},
+            {"Sqrt 0.25 = 0.5"}},
+        Row{"RootOfNegative", "- 4 Sqrt", {"-0.", "-4.", "!invalid-argument"}, {}},
+        Row{"SquareOfSign", "5 + - x^2", {"5.", "5.", "-", "!type-mismatch"}, {}},
         Row{"SquareOverflows",
             "1 0 x^y 2 0 0 = x^2",
-            {"1.", "10.", "10.", "2.", "20.", "200.", "1E+200", "!overflow"}},
-        Row{"PercentAtStart", "% 7", {"0", "7."}},
-        Row{"PercentMultiplies", "1 5 %", {"1.", "15.", "1500"}},
-        Row{"PercentOfHalf", "0 . 5 %", {"0.", "0.", "0.5", "50"}},
+            {"1.", "10.", "10.", "2.", "20.", "200.", "1E+200", "!overflow"},
+            {"10 x^y 200 = 1E+200"}},
+        Row{"PercentAtStart", "% 7", {"0", "7."}, {"0 % = 0 X 100 = 0"}},
+        Row{"PercentMultiplies", "1 5 %", {"1.", "15.", "1500"}, {"15 % = 15 X 100 = 1500"}},
+        Row{"PercentOfHalf", "0 . 5 %", {"0.", "0.", "0.5", "50"}, {"0.5 % = 0.5 X 100 = 50"}},
         Row{"PercentPendingProduct",
             "2 0 0 X 1 5 % =",
-            {"2.", "20.", "200.", "200.", "1.", "15.", "1500", "300000"}},
-        Row{"PercentTwiceFromStart", "5 % % =", {"5.", "500", "50000", "0"}},
-        Row{"PercentTwiceAfterClear", "C 5 % % =", {"0.", "5.", "500", "50000", "0"}},
+            {"2.", "20.", "200.", "200.", "1.", "15.", "1500", "300000"},
+            {"15 % = 15 X 100 = 1500", "200 X 1500 = 300000"}},
+        Row{"PercentTwiceFromStart",
+            "5 % % =",
+            {"5.", "500", "50000", "0"},
+            {"5 % = 5 X 100 = 500", "500 % = 500 X 100 = 50000", "0 X 50000 = 0"}},
+        Row{"PercentTwiceAfterClear",
+            "C 5 % % =",
+            {"0.", "5.", "500", "50000", "0"},
+            {"5 % = 5 X 100 = 500", "500 % = 500 X 100 = 50000", "0 X 50000 = 0"}},
         Row{"PercentStopsEvaluation",
             "5 + 3 % 4 = 2 + 1 =",
-            {"5.", "5.", "3.", "300", "4.", "4.", "2.", "2.", "1.", "1."}},
-        Row{"PercentOfSign", "5 + - %", {"5.", "5.", "-", "!type-mismatch"}},
+            {"5.", "5.", "3.", "300", "4.", "4.", "2.", "2.", "1.", "1."},
+            {"3 % = 3 X 100 = 300"}},
+        Row{"PercentOfSign", "5 + - %", {"5.", "5.", "-", "!type-mismatch"}, {}},
         Row{"PercentOverflows",
             "1 0 x^y 3 0 7 = %",
-            {"1.", "10.", "10.", "3.", "30.", "307.", "1E+307", "!overflow"}},
-        Row{"ClearEntryKeepsSum", "5 + 3 CE 4 =", {"5.", "5.", "3.", "0.", "4.", "9"}},
-        Row{"ClearEntryThenOperator", "5 + CE + 3 =", {"5.", "5.", "0.", "0.", "3.", "3"}},
-        Row{"ClearRestarts", "5 + 3 C 2 + 2 =", {"5.", "5.", "3.", "0.", "2.", "2.", "2.", "4"}},
+            {"1.", "10.", "10.", "3.", "30.", "307.", "1E+307", "!overflow"},
+            {"10 x^y 307 = 1E+307"}},
+        Row{"ClearEntryKeepsSum",
+            "5 + 3 CE 4 =",
+            {"5.", "5.", "3.", "0.", "4.", "9"},
+            {"5 + 4 = 9"}},
+        Row{"ClearEntryThenOperator",
+            "5 + CE + 3 =",
+            {"5.", "5.", "0.", "0.", "3.", "3"},
+            {"0 + 3 = 3"}},
+        Row{"ClearRestarts",
+            "5 + 3 C 2 + 2 =",
+            {"5.", "5.", "3.", "0.", "2.", "2.", "2.", "4"},
+            {"2 + 2 = 4"}},
         Row{"ClearEndsPercentLock",
             "5 + 3 % 4 = C 1 + 1 =",
-            {"5.", "5.", "3.", "300", "4.", "4.", "0.", "1.", "1.", "1.", "2"}}),
+            {"5.", "5.", "3.", "300", "4.", "4.", "0.", "1.", "1.", "1.", "2"},
+            {"3 % = 3 X 100 = 300", "--------", "1 + 1 = 2"}}),
     rowName);
 
 TEST(Fields, StartValues) {
@@ -298,10 +374,12 @@ TEST(Fields, FailedDisplayWriteUndoesTheWholeKey) {
         }
         const State before = engine.state();
         const std::string display = surface.displayText();
+        const std::string tape = engine.tape().text();
         surface.failNext = true;
         EXPECT_THROW(press(engine, key), std::bad_alloc);
         EXPECT_EQ(engine.state(), before);
         EXPECT_EQ(surface.displayText(), display);
+        EXPECT_EQ(engine.tape().text(), tape);
         // Pressed again, the key lands as if the failure had never been.
         press(engine, key);
         Calc reference;
@@ -309,6 +387,7 @@ TEST(Fields, FailedDisplayWriteUndoesTheWholeKey) {
         reference.press(caption(key));
         EXPECT_EQ(engine.state(), reference.state());
         EXPECT_EQ(surface.displayText(), reference.surface.display());
+        EXPECT_EQ(engine.tape().text(), reference.engine.tape().text());
     }
 }
 
