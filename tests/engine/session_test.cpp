@@ -301,8 +301,7 @@ TEST_P(UndoDepth, Reaches) {
 // 40,000 digits after a point: the last steps' snapshots hold 40 to 80 kB
 // (a string's room grows by doubling), so the budget keeps 400 to 800 of them.
 INSTANTIATE_TEST_SUITE_P(Session, UndoDepth,
-                         ::testing::Values(DepthRow{"ShortKeys", "keys:1200:1", Session::kDepth,
-                                                    Session::kDepth},
+                         ::testing::Values(DepthRow{"ShortKeys", "keys:1200:1", 1'000, 1'000},
                                            DepthRow{"LongDisplays", ". keys:40000:1", 380, 900}),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -371,6 +370,7 @@ INSTANTIATE_TEST_SUITE_P(
                       StepRow{"Undo", "keys:20:1 + 2 = X 3 =", "undo"},
                       StepRow{"Redo", "keys:20:1 + 2 = X 3 = undo undo", "redo"},
                       StepRow{"RedoWithTheUndoRingFull", "keys:1001:1 + 2 = undo", "redo"},
+                      StepRow{"RedoOfAPaste", "keys:20:1 + paste:23.5 undo", "redo"},
                       StepRow{"EraseLine", "1 + 2 = X 3 =", "erase:1"}),
     [](const auto& info) { return std::string(info.param.name); });
 
