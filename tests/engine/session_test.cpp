@@ -32,12 +32,21 @@ void* operator new(std::size_t size) {
     }
     throw std::bad_alloc();
 }
+// gcc, inlining these where a new'd pointer is deleted, takes the free() for
+// a mismatch: here new is malloc.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 void operator delete(void* p) noexcept {
     std::free(p);
 }
 void operator delete(void* p, std::size_t) noexcept {
     std::free(p);
 }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 namespace quillo {
 namespace {
