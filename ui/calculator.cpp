@@ -140,6 +140,9 @@ Calculator::Calculator(Dispatch dispatch, QString title, QWidget* parent)
 
 Calculator::~Calculator() {
     session_.removeListener(this);
+    // The tape's list listens to the session, which goes before QWidget
+    // deletes the children.
+    delete tape_;
 }
 
 void Calculator::paintEvent(QPaintEvent*) {

@@ -862,7 +862,7 @@ private slots:
         QTest::newRow("none") << QByteArray() << false << false;
         QTest::newRow("remembered")
             << QByteArray("keepOnTop=true\n[tape]\nopen=true\n") << true << true;
-        QTest::newRow("broken") << QByteArray("\0\xff[[[keepOnTop", 17) << false << false;
+        QTest::newRow("broken") << QByteArray("\0\xff[[[keepOnTop", 14) << false << false;
         QTest::newRow("wrong kinds")
             << QByteArray("keepOnTop=7\n[tape]\nopen=maybe\n") << false << false;
         QTest::newRow("a folder") << QByteArray("dir") << false << false;
