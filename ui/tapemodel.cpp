@@ -17,13 +17,8 @@ QString fromUtf8(const std::string& s) {
 TapeModel::TapeModel(quillo::Session& session, QObject* parent)
     : QAbstractListModel(parent), session_(session), first_(session.engine().tape().first()),
       end_(first_) {
-    const quillo::Tape& tape = session.engine().tape();
-    for (std::uint64_t n = tape.first(); n < tape.end(); ++n) {
-        if (tape.shown(n)) {
-            lines_.push_back(n);
-        }
-    }
-    end_ = tape.end();
+    end_ = session.engine().tape().end();
+    insertLines(lines_.end(), first_, end_);
     session_.addListener(this);
 }
 
@@ -161,30 +156,27 @@ void TapeModel::follow(const quillo::Change& change) {
         first_ = tape.first();
         end_ = std::max(end_, first_);
     } else if (tape.first() < first_) {
-        std::vector<std::uint64_t> back;
-        for (std::uint64_t n = tape.first(); n < first_ && n < tape.end(); ++n) {
-            if (tape.shown(n)) {
-                back.push_back(n);
-            }
-        }
-        if (!back.empty()) {
-            beginInsertRows({}, thisRun(), thisRun() + static_cast<int>(back.size()) - 1);
-            lines_.insert(lines_.begin(), back.begin(), back.end());
-            endInsertRows();
-        }
+        insertLines(lines_.begin(), tape.first(), std::min(first_, tape.end()));
         first_ = tape.first();
     }
     // New at the bottom.
-    std::vector<std::uint64_t> added;
-    for (std::uint64_t n = std::max(end_, first_); n < tape.end(); ++n) {
+    insertLines(lines_.end(), std::max(end_, first_), tape.end());
+    end_ = tape.end();
+}
+
+void TapeModel::insertLines(std::vector<std::uint64_t>::iterator at, std::uint64_t from,
+                            std::uint64_t to) {
+    const quillo::Tape& tape = session_.engine().tape();
+    std::vector<std::uint64_t> shown;
+    for (std::uint64_t n = from; n < to; ++n) {
         if (tape.shown(n)) {
-            added.push_back(n);
+            shown.push_back(n);
         }
     }
-    if (!added.empty()) {
-        beginInsertRows({}, rowCount(), rowCount() + static_cast<int>(added.size()) - 1);
-        lines_.insert(lines_.end(), added.begin(), added.end());
+    if (!shown.empty()) {
+        const int row = thisRun() + static_cast<int>(at - lines_.begin());
+        beginInsertRows({}, row, row + static_cast<int>(shown.size()) - 1);
+        lines_.insert(at, shown.begin(), shown.end());
         endInsertRows();
     }
-    end_ = tape.end();
 }

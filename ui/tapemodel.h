@@ -54,6 +54,8 @@ private:
     void follow(const quillo::Change& change);
     int thisRun() const { return static_cast<int>(earlier_.size()); }
     void removeRows(int from, int to); // [from, to)
+    // Inserts this run's lines shown among the numbers [from, to) at `at`.
+    void insertLines(std::vector<std::uint64_t>::iterator at, std::uint64_t from, std::uint64_t to);
 
     quillo::Session& session_;
     std::vector<Earlier> earlier_;
