@@ -209,3 +209,24 @@ void Session::eraseLines(std::span<const std::uint64_t> numbers) {
 }
 
 } // namespace quillo
+
+namespace quillo {
+
+// Not built yet.
+bool Session::reuse(std::string_view) {
+    return false;
+}
+
+std::vector<LineNumber> Session::numbers(std::uint64_t) const {
+    return {};
+}
+
+Session::Preview Session::preview(std::uint64_t, std::size_t, std::string_view) const {
+    return {engine_.tape().empty() ? std::string() : std::string(), Refusal{}};
+}
+
+void Session::correct(std::uint64_t, std::size_t, std::string_view) {
+    throw CorrectionRefused(Refusal{});
+}
+
+} // namespace quillo

@@ -2,13 +2,17 @@
 #pragma once
 
 #include "engine.h"
+#include "errors.h"
 #include "keylog.h"
 #include "keys.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -27,6 +31,44 @@ struct Change {
     std::uint64_t from = 0;
     bool cleared = false;
     std::span<const std::uint64_t> erased;
+};
+
+// A number on a tape line, where the line's text has it.
+struct LineNumber {
+    std::size_t offset = 0;
+    std::size_t length = 0;
+    // Typed or pasted by the user (not computed), with its keys still in the
+    // key log: it can be corrected.
+    bool correctable = false;
+    // Its text before the user corrected it; "" when never corrected.
+    std::string was;
+};
+
+// Why a correction was not made. The engine names the cause; the window
+// owns the words.
+struct Refusal {
+    enum class Why {
+        KeyFails,     // a later key raises `error` now
+        DivideByZero, // a later key now meets a zero divisor it did not meet
+        NotANumber,   // the new text is not digits, one point, a leading minus
+        MinusHere,    // a minus cannot be typed where the number stands
+        NotCorrectable, // the number is computed, or its keys are out of reach
+        AcrossClear,  // the tape was cleared or lines deleted after the number
+    };
+    Why why = Why::NotCorrectable;
+    ErrorKind error = ErrorKind::InvalidArgument; // with KeyFails
+    std::uint64_t line = 0;                       // the tape line the failing key is on
+    std::string key;                              // the failing key's caption, or ""
+};
+
+class CorrectionRefused : public std::exception {
+public:
+    explicit CorrectionRefused(Refusal refusal) : refusal_(std::move(refusal)) {}
+    const Refusal& refusal() const noexcept { return refusal_; }
+    const char* what() const noexcept override { return "correction refused"; }
+
+private:
+    Refusal refusal_;
 };
 
 // Told of every step once it has landed, in the order of registration.
@@ -78,6 +120,27 @@ public:
     bool canRedo() const noexcept { return !undone_.empty(); }
     void undo();
     void redo();
+
+    // A result as the engine wrote it on the tape ("-5", "1.234",
+    // "3.44559373325887E+18"), put into the display as a number the user
+    // entered: one step, kept in the key log so that its text replays. False,
+    // with nothing changed, for any other text.
+    bool reuse(std::string_view result);
+
+    // The numbers on tape line `line`, in the order the line shows them; none
+    // for a line out of view or gone.
+    std::vector<LineNumber> numbers(std::uint64_t line) const;
+    // What the display would become with the `index`th number of `line`
+    // (counted among numbers(line)) typed as `text`: worked out on a copy.
+    struct Preview {
+        std::string display;
+        std::optional<Refusal> refused;
+    };
+    Preview preview(std::uint64_t line, std::size_t index, std::string_view text) const;
+    // The same, carried out as one step: the number's keys are replaced and
+    // every later key runs again; the tape from that line on is written anew
+    // (Change::from). Throws CorrectionRefused with everything as it was.
+    void correct(std::uint64_t line, std::size_t index, std::string_view text);
 
     // Neither is a step: they cannot be undone, and a redo does not bring
     // back what they removed.
