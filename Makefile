@@ -18,7 +18,7 @@ CMAKE    ?= cmake
 SECONDS  ?= 60
 WERROR   ?=
 COUNT_MAX ?=
-RUN_DEPS     := cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev qt6-wayland libmpfr-dev
+RUN_DEPS     := cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev qt6-wayland libmpfr-dev libsqlite3-dev
 TEST_DEPS    := libgtest-dev libgmock-dev qt6-base-private-dev desktop-file-utils appstream groff-base \
                 xvfb x11-utils weston python3
 BENCH_DEPS   := libbenchmark-dev xvfb libx11-dev libxdamage-dev valgrind
@@ -82,6 +82,7 @@ bench:
 	@$(CMAKE) --build $(BUILD) -j $(JOBS) --target bench-all
 	@$(BUILD)/bin/quillo-engine-bench
 	@$(BUILD)/bin/quillo-tapestore-bench
+	@$(BUILD)/bin/quillo-store-bench
 	@bench/startup/run.sh $(BUILD)
 	@bench/startup/count.sh $(BUILD)
 

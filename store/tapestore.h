@@ -82,6 +82,13 @@ public:
     // Deletes the database and its -wal and -shm (closed first); nothing is
     // kept until the next change after enable().
     void disable();
+    void enable();
+    // Another window deleted the database while this store had it open
+    // (its disable()): this store dropped its connection without deleting
+    // anything and keeps nothing more, so as not to bring the tape back,
+    // until enable(). A database that another window put in its place
+    // (a damaged one set aside) is opened instead, and this stays false.
+    bool switchedOffElsewhere() const noexcept;
 
     // "" or plain words: what was not kept or not read (a full disk, a
     // clear that did not reach the disk, a damaged file set aside and
