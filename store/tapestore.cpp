@@ -118,8 +118,14 @@ bool damage(int rc) {
     return (rc & 0xff) == SQLITE_CORRUPT || (rc & 0xff) == SQLITE_NOTADB;
 }
 
-// Why a write failed, in plain words.
-std::string sqlReason(int rc) {
+std::string errnoReason(int error);
+
+// Why a write failed, in plain words; `error` is the system's, when known.
+std::string sqlReason(int rc, int error = 0) {
+    if (((rc & 0xff) == SQLITE_IOERR || (rc & 0xff) == SQLITE_CANTOPEN) &&
+        (error == ENOSPC || error == EDQUOT || error == EROFS || error == EACCES)) {
+        return errnoReason(error);
+    }
     switch (rc & 0xff) {
     case SQLITE_FULL:
         return "the disk is full";
@@ -149,7 +155,7 @@ std::string errnoReason(int error) {
     case EROFS:
     case EACCES:
     case EPERM:
-        return "the tape's folder is read-only";
+        return "the tape's file or folder is read-only";
     default:
         return errorText(error);
     }
@@ -665,6 +671,9 @@ bool TapeStore::Impl::open(int waitMs) {
             closeDb();
             continue;
         }
+        if (!sameFile(file, opened)) {
+            run = 0; // this run's row was in another database
+        }
         file = opened;
         sqlite3_busy_timeout(db.get(), waitMs);
         // A closing connection then never deletes -wal or -shm by name: they
@@ -754,8 +763,10 @@ bool TapeStore::Impl::configure(bool fresh, int& rc) {
         }
         mode.reset();
     }
+    // The WAL is cut back to journal_size_limit when a checkpoint lets it restart.
     rc = db.exec("PRAGMA synchronous=NORMAL; PRAGMA secure_delete=ON; "
-                 "PRAGMA wal_autocheckpoint=0; PRAGMA trusted_schema=OFF");
+                 "PRAGMA wal_autocheckpoint=0; PRAGMA trusted_schema=OFF; "
+                 "PRAGMA journal_size_limit=4194304");
     if (rc != SQLITE_OK) {
         return false;
     }
@@ -878,8 +889,10 @@ void TapeStore::Impl::salvage(const std::string& aside) {
         SQLITE_OK) {
         return;
     }
-    sqlite3_db_config(old.get(), SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    // Read-only: writable_schema only makes SQLite read a file shorter than
+    // its header says instead of refusing it.
     sqlite3_db_config(old.get(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    old.exec("PRAGMA writable_schema=ON");
     if (old.integer("PRAGMA application_id", -1) != kApplicationId) {
         return;
     }
@@ -1189,6 +1202,12 @@ void TapeStore::Impl::write(int waitMs) {
     if (queue.empty() || !ready(waitMs)) {
         return;
     }
+    if (sqlite3_db_readonly(db.get(), "main") == 1) {
+        // Opened read-only: reopened next time, when it may be writable again.
+        closeDb();
+        failWrite(sqlReason(SQLITE_READONLY));
+        return;
+    }
     sqlite3_busy_timeout(db.get(), waitMs);
     int rc = st.begin.run();
     std::int64_t own = run;
@@ -1218,7 +1237,7 @@ void TapeStore::Impl::write(int waitMs) {
                                return op.kind != Op::Kind::Add && op.kind != Op::Kind::Cut;
                            });
         if (!quiet) {
-            failWrite(sqlReason(rc));
+            failWrite(sqlReason(rc, sqlite3_system_errno(db.get())));
         }
         return;
     }
@@ -1384,10 +1403,6 @@ Earlier TapeStore::readEarlier() {
     impl_->guard([&] {
         Impl& s = *impl_;
         s.write(0);
-        if (!s.ready(kReadWaitMs)) {
-            return;
-        }
-        s.carryOver();
         // Changes that still wait are shown as made.
         std::set<std::int64_t> removed;
         for (const Op& op : s.queue) {
@@ -1398,33 +1413,40 @@ Earlier TapeStore::readEarlier() {
                 removed.insert(static_cast<std::int64_t>(op.value));
             }
         }
-        sqlite3_busy_timeout(s.db.get(), kReadWaitMs);
-        std::map<std::int64_t, std::size_t> runs;
-        s.st.read.bind(1, s.run);
-        int rc;
-        while ((rc = s.st.read.step()) == SQLITE_ROW) {
-            const std::int64_t id = s.st.read.integer(0);
-            if (removed.count(id) != 0) {
-                continue;
-            }
-            const auto [it, added] = runs.try_emplace(s.st.read.integer(1), earlier.runs.size());
-            if (added) {
-                earlier.runs.push_back({s.st.read.integer(1), std::string(s.st.read.text(2))});
-            }
-            earlier.lines.push_back({it->second, id, std::string(s.st.read.text(3))});
-        }
-        s.st.read.reset();
-        sqlite3_busy_timeout(s.db.get(), 0);
-        if (rc != SQLITE_DONE) {
+        // A second time after a damaged database was set aside.
+        for (int attempt = 0; attempt < 2 && s.ready(kReadWaitMs); ++attempt) {
+            s.carryOver();
+            sqlite3_busy_timeout(s.db.get(), kReadWaitMs);
             earlier = {};
-            if (damage(rc)) {
-                const struct stat found = s.file;
-                s.closeDb();
-                if (s.setAside(found, Impl::Kind::Damaged) && s.ready(kReadWaitMs)) {
-                    s.carryOver();
+            std::map<std::int64_t, std::size_t> runs;
+            s.st.read.bind(1, s.run);
+            int rc;
+            while ((rc = s.st.read.step()) == SQLITE_ROW) {
+                const std::int64_t id = s.st.read.integer(0);
+                if (removed.count(id) != 0) {
+                    continue;
                 }
-            } else {
+                const std::int64_t run = s.st.read.integer(1);
+                const auto [it, added] = runs.try_emplace(run, earlier.runs.size());
+                if (added) {
+                    earlier.runs.push_back({run, std::string(s.st.read.text(2))});
+                }
+                earlier.lines.push_back({it->second, id, std::string(s.st.read.text(3))});
+            }
+            s.st.read.reset();
+            sqlite3_busy_timeout(s.db.get(), 0);
+            if (rc == SQLITE_DONE) {
+                return;
+            }
+            earlier = {};
+            if (!damage(rc)) {
                 s.notice("Earlier lines could not be read: " + sqlReason(rc) + ".");
+                return;
+            }
+            const struct stat found = s.file;
+            s.closeDb();
+            if (!s.setAside(found, Impl::Kind::Damaged)) {
+                return;
             }
         }
     });
@@ -1452,7 +1474,9 @@ void TapeStore::close() {
         if (s.db) {
             s.carryOver();
             s.settle(kCloseWaitMs);
-            if (s.scrub == Impl::Scrub::None && s.queue.empty()) {
+            // Truncated when no other window reads, so that a closed tape is one small file.
+            if (s.scrub == Impl::Scrub::None && s.queue.empty() &&
+                !s.checkpoint(SQLITE_CHECKPOINT_TRUNCATE, 0)) {
                 s.checkpoint(SQLITE_CHECKPOINT_PASSIVE, 0);
             }
         }
