@@ -482,6 +482,7 @@ struct TapeStore::Impl {
     int insertCarried(const Carried& carried);
     int trim(std::int64_t run);
     bool checkpoint(int mode, int waitMs);
+    void restartWal();
     void settle(int waitMs);
     // Every entry point goes through here: no call throws, and memory
     // running out is a problem like a full disk.
@@ -714,6 +715,7 @@ bool TapeStore::Impl::open(int waitMs) {
         }
         carryDue = true;
         carryOver();
+        restartWal();
         return true;
     }
     failWrite("the tape's file kept changing while it was opened");
@@ -1276,6 +1278,16 @@ bool TapeStore::Impl::checkpoint(int mode, int waitMs) {
     return true;
 }
 
+// The first frame written after a checkpoint starts the WAL over, and SQLite
+// syncs its new header then: done here, so that it is not on the add path.
+void TapeStore::Impl::restartWal() {
+    if (db && db.exec("BEGIN IMMEDIATE") == SQLITE_OK) {
+        if (db.exec("UPDATE tally SET one = one") != SQLITE_OK || db.exec("COMMIT") != SQLITE_OK) {
+            db.exec("ROLLBACK");
+        }
+    }
+}
+
 // Deleted text leaves the WAL (secure_delete has zeroed it in the pages);
 // otherwise a WAL grown large is checkpointed.
 void TapeStore::Impl::settle(int waitMs) {
@@ -1286,9 +1298,10 @@ void TapeStore::Impl::settle(int waitMs) {
         if (checkpoint(SQLITE_CHECKPOINT_TRUNCATE, waitMs)) {
             scrub = Scrub::None;
             writeProblem.clear();
+            restartWal();
         }
-    } else if (walPages > kCheckpointPages) {
-        checkpoint(SQLITE_CHECKPOINT_PASSIVE, 0);
+    } else if (walPages > kCheckpointPages && checkpoint(SQLITE_CHECKPOINT_PASSIVE, 0)) {
+        restartWal();
     }
 }
 
