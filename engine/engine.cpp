@@ -6,6 +6,8 @@
 #include "errors.h"
 #include "keys.h"
 
+#include <algorithm>
+#include <charconv>
 #include <limits>
 #include <optional>
 #include <type_traits>
@@ -286,6 +288,99 @@ void Engine::Cancel_Click() {
         w.s.SecondNumber = Variant::integer(0);
         formLoad(w.s, w.display);
     });
+}
+
+namespace {
+
+bool allDigits(std::string_view s) {
+    return !s.empty() &&
+           std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+} // namespace
+
+std::optional<TypedNumber> typedNumber(std::string_view result) {
+    if (result.empty() || result.size() > kReuseLimit) {
+        return std::nullopt;
+    }
+    const bool negative = result.front() == '-';
+    const std::string_view body = result.substr(negative ? 1 : 0);
+    const std::size_t e = body.find('E');
+    const std::string_view mantissa = body.substr(0, e);
+    const std::size_t point = mantissa.find('.');
+    const std::string_view whole = mantissa.substr(0, point);
+    const std::string_view fraction =
+        point == std::string_view::npos ? std::string_view() : mantissa.substr(point + 1);
+    if (!allDigits(whole) || (point != std::string_view::npos && !allDigits(fraction))) {
+        return std::nullopt;
+    }
+    TypedNumber out;
+    if (negative) {
+        out.display = "-";
+    }
+    if (e == std::string_view::npos) {
+        // Typed operands keep every digit; copyText leaves only its own form.
+        if (copyText(result) != result) {
+            return std::nullopt;
+        }
+        out.display.append(body);
+        out.point = point != std::string_view::npos;
+        if (!out.point) {
+            out.display += kDecimalPoint;
+        }
+        return out;
+    }
+    const std::string_view exponent = body.substr(e + 1);
+    if (exponent.size() < 3 || (exponent[0] != '+' && exponent[0] != '-') ||
+        !allDigits(exponent.substr(1))) {
+        return std::nullopt;
+    }
+    // Only plainText writes an exponent: its own form, read back the same.
+    try {
+        if (plainText(parseNumber(result)) != result) {
+            return std::nullopt;
+        }
+    } catch (const EngineError&) {
+        return std::nullopt;
+    }
+    int power = 0;
+    std::from_chars(exponent.data() + 1, exponent.data() + exponent.size(), power);
+    if (exponent[0] == '-') {
+        power = -power;
+    }
+    std::string digits(whole);
+    digits.append(fraction);
+    // Digits before the point: the mantissa has one.
+    const int before = 1 + power;
+    if (before >= static_cast<int>(digits.size())) {
+        out.display += digits;
+        out.display.append(static_cast<std::size_t>(before) - digits.size(), '0');
+        out.display += kDecimalPoint;
+    } else if (before <= 0) {
+        out.display += kZeroPoint;
+        out.display.append(static_cast<std::size_t>(-before), '0');
+        out.display += digits;
+        out.point = true;
+    } else {
+        out.display.append(digits, 0, static_cast<std::size_t>(before));
+        out.display += kDecimalPoint;
+        out.display.append(digits, static_cast<std::size_t>(before));
+        out.point = true;
+    }
+    return out;
+}
+
+bool Engine::Reuse(std::string_view result) {
+    std::optional<TypedNumber> number = typedNumber(result);
+    if (!number) {
+        return false;
+    }
+    run([&](Work& w) {
+        w.display = std::move(number->display);
+        w.s.DecimalTyped = number->point;
+        w.s.EntryState = text("NUMS");
+    });
+    return true;
 }
 
 void Engine::CancelEntry_Click() {

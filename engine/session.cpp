@@ -68,6 +68,7 @@ void Session::press(Key key) {
     engine_.recordNext(&slot.before);
     quillo::press(engine_, key);
     slot.keys.assign(1, static_cast<std::uint8_t>(key)); // within the slot's own room
+    slot.use.clear();
     log_.record(key);
     undone_.clear(); // a new key drops what could have been redone
     file(slot);
@@ -87,25 +88,62 @@ void Session::paste(std::span<const Key> keys) {
     Step& slot = nextSlot();
     log_.reserve(keys.size());
     const std::uint64_t end = engine_.tape().end();
-    runAll(before, bytes);
+    runAll(before, bytes, {});
     for (const Key key : keys) {
         log_.record(key);
     }
     undone_.clear();
     slot.before = std::move(before);
     slot.keys = std::move(bytes);
+    slot.use.clear();
     file(slot);
     notify(written(end));
 }
 
-void Session::runAll(Engine::Snapshot& before, const Keys& keys) {
+bool Session::reuse(std::string_view result) {
+    if (!typedNumber(result)) {
+        return false;
+    }
+    // Both copies before anything changes: the step's and the log's.
+    std::string stepText(result);
+    std::string logText(result);
+    Step& slot = nextSlot();
+    log_.reserve(1);
+    log_.reserveUse();
+    const std::uint64_t end = engine_.tape().end();
+    engine_.recordNext(&slot.before);
+    engine_.Reuse(result);
+    slot.keys.assign(1, KeyLog::kUse);
+    slot.use = std::move(stepText);
+    log_.recordUse(logText);
+    undone_.clear();
+    file(slot);
+    notify(written(end));
+    return true;
+}
+
+void Session::runAll(Engine::Snapshot& before, const Keys& keys, std::string_view use) {
     try {
         for (const std::uint8_t key : keys) {
-            quillo::press(engine_, static_cast<Key>(key));
+            if (key == KeyLog::kUse) {
+                engine_.Reuse(use);
+            } else {
+                quillo::press(engine_, static_cast<Key>(key));
+            }
         }
     } catch (...) {
         engine_.restore(std::move(before));
         throw;
+    }
+}
+
+void Session::logKeys(const Keys& keys, std::string& use) noexcept {
+    for (const std::uint8_t key : keys) {
+        if (key == KeyLog::kUse) {
+            log_.recordUse(use);
+        } else {
+            log_.record(static_cast<Key>(key));
+        }
     }
 }
 
@@ -134,7 +172,8 @@ void Session::file(Step& slot) noexcept {
     }
     const State& s = slot.before.state;
     slot.weight = sizeof(Step) + slot.before.display.capacity() + textBytes(s.FirstNumber) +
-                  textBytes(s.SecondNumber) + textBytes(s.DisplayValue) + slot.keys.capacity();
+                  textBytes(s.SecondNumber) + textBytes(s.DisplayValue) + slot.keys.capacity() +
+                  slot.use.capacity();
     doneBytes_ += slot.weight;
     ++doneCount_;
     while (doneCount_ > 1 && doneBytes_ > kBudget) {
@@ -163,7 +202,7 @@ void Session::undo() {
     log_.drop(step.keys.size());
     doneBytes_ -= step.weight;
     step.weight = 0;
-    undone_.push_back(std::move(step.keys));
+    undone_.push_back(Redo{std::move(step.keys), std::move(step.use)});
     --doneCount_;
     release(step.before.display);
     notify(written(cut));
@@ -173,21 +212,24 @@ void Session::redo() {
     if (undone_.empty()) {
         return;
     }
-    Keys keys = undone_.back();
+    Redo again = undone_.back();
+    std::string logText = again.use;
     Engine::Snapshot before = engine_.snapshot();
     Step& slot = nextSlot();
-    log_.reserve(keys.size());
+    log_.reserve(again.keys.size());
+    if (!again.use.empty()) {
+        log_.reserveUse();
+    }
     const std::uint64_t end = engine_.tape().end();
     {
         const Redoing redoing(engine_);
-        runAll(before, keys);
+        runAll(before, again.keys, again.use);
     }
     undone_.pop_back();
-    for (const std::uint8_t key : keys) {
-        log_.record(static_cast<Key>(key));
-    }
+    logKeys(again.keys, logText);
     slot.before = std::move(before);
-    slot.keys = std::move(keys);
+    slot.keys = std::move(again.keys);
+    slot.use = std::move(again.use);
     file(slot);
     notify(written(end));
 }
@@ -213,9 +255,6 @@ void Session::eraseLines(std::span<const std::uint64_t> numbers) {
 namespace quillo {
 
 // Not built yet.
-bool Session::reuse(std::string_view) {
-    return false;
-}
 
 std::vector<LineNumber> Session::numbers(std::uint64_t) const {
     return {};

@@ -48,12 +48,12 @@ struct LineNumber {
 // owns the words.
 struct Refusal {
     enum class Why {
-        KeyFails,     // a later key raises `error` now
-        DivideByZero, // a later key now meets a zero divisor it did not meet
-        NotANumber,   // the new text is not digits, one point, a leading minus
-        MinusHere,    // a minus cannot be typed where the number stands
+        KeyFails,       // a later key raises `error` now
+        DivideByZero,   // a later key now meets a zero divisor it did not meet
+        NotANumber,     // the new text is not digits, one point, a leading minus
+        MinusHere,      // a minus cannot be typed where the number stands
         NotCorrectable, // the number is computed, or its keys are out of reach
-        AcrossClear,  // the tape was cleared or lines deleted after the number
+        AcrossClear,    // the tape was cleared or lines deleted after the number
     };
     Why why = Why::NotCorrectable;
     ErrorKind error = ErrorKind::InvalidArgument; // with KeyFails
@@ -148,12 +148,19 @@ public:
     void eraseLines(std::span<const std::uint64_t> numbers);
 
 private:
-    // A step's keys, one byte a key: a single key needs no allocation.
+    // A step's keys, one byte a key: a single key needs no allocation. A
+    // reused number is the byte KeyLog::kUse, its text beside the keys.
     using Keys = std::basic_string<std::uint8_t>;
     struct Step {
         Engine::Snapshot before;
         Keys keys;
+        std::string use;
         std::size_t weight = 0; // bytes, counted against kBudget
+    };
+    // What a redo carries out again.
+    struct Redo {
+        Keys keys;
+        std::string use;
     };
     // The slot the next step goes into; may grow the ring.
     Step& nextSlot();
@@ -161,7 +168,10 @@ private:
     void file(Step& slot) noexcept;
     void dropOldest() noexcept;
     // Runs keys as one step; the engine is put back as it was if one fails.
-    void runAll(Engine::Snapshot& before, const Keys& keys);
+    void runAll(Engine::Snapshot& before, const Keys& keys, std::string_view use);
+    // Records a step's keys in the log, after log_.reserve() (and
+    // reserveUse() for a reuse); `use` gives up its buffer.
+    void logKeys(const Keys& keys, std::string& use) noexcept;
     void notify(const Change& change) noexcept;
 
     Engine engine_;
@@ -172,7 +182,7 @@ private:
     std::size_t doneHead_ = 0; // slot of the oldest
     std::size_t doneCount_ = 0;
     std::size_t doneBytes_ = 0;
-    std::vector<Keys> undone_; // newest last
+    std::vector<Redo> undone_; // newest last
     std::vector<SessionListener*> listeners_;
 };
 
