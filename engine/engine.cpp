@@ -464,7 +464,10 @@ bool Engine::Reuse(std::string_view result) {
     }
     run([&](Work& w) {
         w.display = std::move(number->display);
-        w.o.display = {w.key, w.key + 1};
+        // Typed keys in its place would go on with an entry being typed or
+        // take the minus before it: then it cannot be retyped.
+        const bool apart = !equals(w.s.EntryState, "NUMS") && !equals(w.s.EntryState, "NEG");
+        w.o.display = apart ? Origin{w.key, w.key + 1} : Origin{};
         w.s.DecimalTyped = number->point;
         w.s.EntryState = text("NUMS");
     });
