@@ -127,6 +127,41 @@ void BM_TypedSum(benchmark::State& state) {
 }
 BENCHMARK(BM_TypedSum);
 
+// A session of 100,000 keys, one sum of twelve-digit numbers after another,
+// each correction worked out again from the number's keys: the first number
+// typed (every key after it runs again) and the last (a few keys after the
+// nearest checkpoint). Each correction is a step: undo takes it back.
+void correctIn100kKeys(benchmark::State& state, bool first) {
+    quillo::StandardSurface surface;
+    quillo::Session session(surface);
+    session.load();
+    session.press(Key::D7);
+    const Key chunk[] = {Key::D1, Key::D2, Key::D3, Key::D4, Key::D5, Key::D6,
+                         Key::D7, Key::D8, Key::D9, Key::D1, Key::D2, Key::Plus};
+    for (int i = 1; i < 100'000; ++i) {
+        session.press(i == 1 ? Key::Plus : chunk[(i - 2) % std::size(chunk)]);
+    }
+    const quillo::Tape& tape = session.engine().tape();
+    const std::uint64_t line = first ? tape.first() : tape.end() - 1;
+    const std::size_t index = first ? 0 : 1;
+    for (auto _ : state) {
+        session.correct(line, index, "8");
+        state.PauseTiming();
+        session.undo();
+        state.ResumeTiming();
+    }
+    state.counters["keys"] = static_cast<double>(session.log().size());
+    state.counters["lines"] = static_cast<double>(tape.size());
+}
+void BM_CorrectFirstOf100kKeys(benchmark::State& state) {
+    correctIn100kKeys(state, true);
+}
+BENCHMARK(BM_CorrectFirstOf100kKeys)->Unit(benchmark::kMillisecond);
+void BM_CorrectLastOf100kKeys(benchmark::State& state) {
+    correctIn100kKeys(state, false);
+}
+BENCHMARK(BM_CorrectLastOf100kKeys)->Unit(benchmark::kMicrosecond);
+
 } // namespace
 
 BENCHMARK_MAIN();

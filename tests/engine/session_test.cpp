@@ -11,8 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include "clipboard.h"
+
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <new>
 #include <random>
 
@@ -73,7 +77,8 @@ struct Calc {
 
     // Captions and commands separated by single spaces: "undo", "redo",
     // "clear" (the tape), "erase:N" (tape line N), "paste:1.5" (its keys as
-    // one step), "keys:N:K_L" (N times the captions K L). A key that raises an
+    // one step), "use:-5" (a reused number), "correct:L:I:T" (number I of
+    // line L typed as T), "keys:N:K_L" (N times the captions K L). A key that raises an
     // error is skipped, as the window reports and drops it.
     void act(std::string_view actions) {
         while (!actions.empty()) {
@@ -108,6 +113,14 @@ struct Calc {
                 keys.push_back(*keyFromCaption(std::string_view(&c, 1)));
             }
             session.paste(keys);
+        } else if (a.starts_with("correct:")) {
+            // correct:LINE:INDEX:TEXT
+            const auto c1 = a.find(':', 8);
+            const auto c2 = a.find(':', c1 + 1);
+            session.correct(number(a.substr(8, c1 - 8)), number(a.substr(c1 + 1, c2 - c1 - 1)),
+                            a.substr(c2 + 1));
+        } else if (a.starts_with("use:")) {
+            session.reuse(a.substr(4));
         } else if (a.starts_with("keys:")) {
             const auto colon = a.find(':', 5);
             std::string keys(a.substr(colon + 1));
@@ -370,18 +383,312 @@ TEST_P(AtomicStep, EveryAllocationFailingLeavesNoTrace) {
 
 INSTANTIATE_TEST_SUITE_P(
     Session, AtomicStep,
-    ::testing::Values(StepRow{"KeyWritingALine", "keys:20:1 + 2", "="},
-                      StepRow{"KeyWithTheUndoRingFull", "keys:1001:1 +", "="},
-                      StepRow{"KeyWithTheKeyLogFull", "keys:50001:1_CE 1 + 2", "="},
-                      StepRow{"KeyWithTheTapeFull", "1 + keys:11001:1_+ 2", "="},
-                      StepRow{"Paste", "1 +", "paste:23.5"},
-                      StepRow{"PasteWithTheUndoRingFull", "keys:1001:1 +", "paste:23.5"},
-                      StepRow{"Undo", "keys:20:1 + 2 = X 3 =", "undo"},
-                      StepRow{"Redo", "keys:20:1 + 2 = X 3 = undo undo", "redo"},
-                      StepRow{"RedoWithTheUndoRingFull", "keys:1001:1 + 2 = undo", "redo"},
-                      StepRow{"RedoOfAPaste", "keys:20:1 + paste:23.5 undo", "redo"},
-                      StepRow{"EraseLine", "1 + 2 = X 3 =", "erase:1"}),
+    ::testing::Values(
+        StepRow{"KeyWritingALine", "keys:20:1 + 2", "="},
+        StepRow{"KeyWithTheUndoRingFull", "keys:1001:1 +", "="},
+        StepRow{"KeyWithTheKeyLogFull", "keys:50001:1_CE 1 + 2", "="},
+        StepRow{"KeyWithTheTapeFull", "1 + keys:11001:1_+ 2", "="},
+        StepRow{"Paste", "1 +", "paste:23.5"},
+        StepRow{"PasteWithTheUndoRingFull", "keys:1001:1 +", "paste:23.5"},
+        StepRow{"Undo", "keys:20:1 + 2 = X 3 =", "undo"},
+        StepRow{"Redo", "keys:20:1 + 2 = X 3 = undo undo", "redo"},
+        StepRow{"RedoWithTheUndoRingFull", "keys:1001:1 + 2 = undo", "redo"},
+        StepRow{"RedoOfAPaste", "keys:20:1 + paste:23.5 undo", "redo"},
+        StepRow{"EraseLine", "1 + 2 = X 3 =", "erase:1"}, StepRow{"Reuse", "2 - 7 =", "use:-5"},
+        StepRow{"ReuseWithTheUndoRingFull", "keys:1001:1 +", "use:1.5E+20"},
+        StepRow{"ReuseWithTheKeyLogFull", "use:2 keys:50001:1_CE 1 +", "use:-1234567890123456789"},
+        StepRow{"RedoOfAReuse", "keys:20:1 + use:0.25 undo", "redo"},
+        StepRow{"Correct", "1 2 + 3 4 = X 5 = - 6 =", "correct:0:0:-123456789.5"},
+        StepRow{"CorrectWithTheUndoRingFull", "keys:1001:CE 1 + 2 = X 3 =", "correct:0:1:2"},
+        StepRow{"UndoOfACorrection", "1 + 2 = X 3 = correct:0:1:5", "undo"},
+        StepRow{"RedoOfACorrection", "1 + 2 = X 3 = correct:0:1:5 undo", "redo"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A number reused from the tape enters the display as typed: the next key
+// treats it as a typed entry, undo and redo take it back and bring it again,
+// and the copied keys replay to the same display and fields.
+struct ReuseRow {
+    const char* name;
+    const char* before;
+    const char* result;
+    const char* display; // after the reuse
+    bool point;          // DecimalTyped after it
+    const char* after;   // keys after it, and the display they leave
+    const char* afterDisplay;
+};
+
+class Reuse : public ::testing::TestWithParam<ReuseRow> {};
+TEST_P(Reuse, EntersTheNumberAsTyped) {
+    const ReuseRow& row = GetParam();
+    Calc calc;
+    calc.act(row.before);
+    const std::string before = everything(calc);
+    ASSERT_TRUE(calc.session.reuse(row.result));
+    const std::string reused = everything(calc);
+    EXPECT_EQ(calc.surface.display(), row.display);
+    EXPECT_EQ(calc.session.engine().state().DecimalTyped, row.point);
+    EXPECT_EQ(describe(calc.session.engine().state().EntryState), "text:|NUMS|");
+    calc.session.undo();
+    EXPECT_EQ(everything(calc), before + "redo");
+    calc.session.redo();
+    EXPECT_EQ(everything(calc), reused);
+    calc.act(row.after);
+    EXPECT_EQ(calc.surface.display(), row.afterDisplay);
+    // The copied keys, "use" lines included, replay to the same fields.
+    const std::string keys = calc.session.log().text();
+    Replay replay(true);
+    std::string out, error;
+    for (std::size_t at = 0, end; (end = keys.find('\n', at)) != std::string::npos; at = end + 1) {
+        out.clear();
+        ASSERT_TRUE(replay.feed(std::string_view(keys).substr(at, end - at), out, error)) << error;
+    }
+    EXPECT_NE(keys.find(std::string("use ") + row.result + "\n"), std::string::npos) << keys;
+    EXPECT_TRUE(out.ends_with("\t|" + calc.surface.display() + "|\t" +
+                              describe(calc.session.engine().state()) + "\n"))
+        << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Session, Reuse,
+    ::testing::Values(
+        ReuseRow{"Negative", "2 - 7 =", "-5", "-5.", false, "X 2 =", "-10"},
+        ReuseRow{"DigitAfterIt", "", "-5", "-5.", false, "3 + 1 =", "-52"},
+        ReuseRow{"Exponent", "paste:1856231056 x^2", "3.44559373325887E+18", "3445593733258870000.",
+                 false, "- 1 =", "3.44559373325887E+18"},
+        ReuseRow{"SmallExponent", "C", "1.5E-05", "0.000015", true, "2 X 1 0 =", "0.000152"},
+        ReuseRow{"Point", "1 + paste:0.234 =", "1.234", "1.234", true, "5 + 1 =", "2.2345"},
+        ReuseRow{"AsSecondOperand", "9 -", "0.5", "0.5", true, "=", "8.5"},
+        ReuseRow{"ReplacesATypedEntry", "4 4", "7", "7.", false, "+ 1 =", "8"},
+        ReuseRow{"AfterTheMinusSign", "-", "3", "3.", false, "+ 1 =", "4"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Reuse, RefusesWhatTheTapeDoesNotWrite) {
+    const char* refused[] = {"",
+                             "abc",
+                             "1.",
+                             ".5",
+                             "-0",
+                             " 5",
+                             "5 ",
+                             "1,5",
+                             "+5",
+                             "--5",
+                             "5-",
+                             "1.2.3",
+                             "0012",
+                             "1.50",
+                             "1E5",
+                             "1e+20",
+                             "1E+5",
+                             "1.0E+20",
+                             "1E+999",
+                             "12E+20",
+                             "-",
+                             "1E+20x",
+                             std::string(1001, '1').c_str()};
+    for (const char* text : refused) {
+        Calc calc;
+        calc.act("1 + 2 = 3");
+        const std::string before = everything(calc);
+        const std::string beforeHistory = history(calc);
+        Calc again;
+        again.act("1 + 2 = 3");
+        EXPECT_FALSE(again.session.reuse(text)) << text;
+        EXPECT_EQ(everything(again), before) << text;
+        EXPECT_EQ(history(again), beforeHistory) << text;
+    }
+}
+
+} // namespace
+} // namespace quillo
+
+namespace quillo {
+namespace {
+
+// A fresh run of copied keys, as quillo-keys makes it.
+struct Fresh {
+    StandardSurface surface;
+    Engine engine{surface};
+    explicit Fresh(const std::string& keys) {
+        engine.Form_Load();
+        for (std::size_t at = 0, end; (end = keys.find('\n', at)) != std::string::npos;
+             at = end + 1) {
+            const std::string_view line = std::string_view(keys).substr(at, end - at);
+            if (line.starts_with("use ")) {
+                EXPECT_TRUE(engine.Reuse(line.substr(4)));
+            } else {
+                press(engine, *keyFromCaption(line)); // they ran before: none fails
+            }
+        }
+        surface.takeWarnings();
+    }
+};
+
+std::vector<std::string> lines(const std::string& keys) {
+    std::vector<std::string> out;
+    for (std::size_t at = 0, end; (end = keys.find('\n', at)) != std::string::npos; at = end + 1) {
+        out.push_back(keys.substr(at, end - at));
+    }
+    return out;
+}
+
+// Random sessions, random corrections: each one that goes through leaves the
+// display, the fields, the tape from the corrected line on and the key log
+// exactly as a fresh run of the corrected keys does, and undo and redo give
+// back each side exactly; each one refused changes nothing, the undo history
+// included (a twin session, never corrected in vain, must end the same).
+TEST(Correct, MatchesAFreshRunOfTheCorrectedKeys) {
+    std::mt19937 rng(11);
+    std::discrete_distribution<int> pick(
+        {4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 1.5, 1, 1.5, 1.5, 2, 2, 0.3, 0.5, 0.3, 0.3, 0.3, 0.2, 0.2});
+    std::map<int, int> outcomes;
+    for (int session = 0; session < 400; ++session) {
+        SCOPED_TRACE("session " + std::to_string(session));
+        Calc calc, twin;
+        const bool clears = session % 4 == 0;
+        const int length = std::uniform_int_distribution<int>(20, 600)(rng);
+        for (int i = 0; i < length; ++i) {
+            std::string action;
+            const int r = std::uniform_int_distribution<int>(0, 99)(rng);
+            const Tape& tape = calc.session.engine().tape();
+            if (r < 3) {
+                action = "undo";
+            } else if (r < 5) {
+                action = "redo";
+            } else if (r < 7) {
+                action = "paste:" + std::to_string(rng() % 1000) + ".5";
+            } else if (r < 9 && !tape.empty()) {
+                const std::string& line = tape.back();
+                action = "use:" + line.substr(line.rfind(' ') + 1);
+            } else if (r < 10 && clears) {
+                action = rng() % 2 ? "clear" : "erase:" + std::to_string(tape.end() - 1);
+            } else {
+                action = std::string(caption(static_cast<Key>(pick(rng))));
+            }
+            calc.act(action);
+            twin.act(action);
+        }
+        for (int tries = 0; tries < 12; ++tries) {
+            const Tape& tape = calc.session.engine().tape();
+            if (tape.empty()) {
+                break;
+            }
+            const std::uint64_t line = tape.first() + rng() % tape.size();
+            const std::vector<LineNumber> numbers = calc.session.numbers(line);
+            if (numbers.empty()) {
+                continue;
+            }
+            const std::size_t index = rng() % numbers.size();
+            std::string text = rng() % 4 == 0 ? "-" : "";
+            for (int d = 1 + static_cast<int>(rng() % 4); d > 0; --d) {
+                text += static_cast<char>('0' + rng() % (rng() % 3 == 0 ? 1 : 10));
+            }
+            if (rng() % 3 == 0) {
+                text += "." + std::to_string(rng() % 100);
+            }
+            SCOPED_TRACE("line " + std::to_string(line) + " number " + std::to_string(index) +
+                         " as " + text);
+            const std::string before = everything(calc);
+            const std::vector<std::string> keysBefore = lines(calc.session.log().text());
+            const Session::Preview preview = calc.session.preview(line, index, text);
+            ASSERT_EQ(everything(calc), before) << "a preview changes nothing";
+            try {
+                calc.session.correct(line, index, text);
+            } catch (const CorrectionRefused& e) {
+                ++outcomes[static_cast<int>(e.refusal().why)];
+                ASSERT_FALSE(numbers[index].correctable &&
+                             (e.refusal().why == Refusal::Why::NotCorrectable ||
+                              e.refusal().why == Refusal::Why::AcrossClear));
+                ASSERT_TRUE(preview.refused);
+                ASSERT_EQ(preview.refused->why, e.refusal().why);
+                ASSERT_EQ(everything(calc), before);
+                continue;
+            }
+            ++outcomes[-1];
+            ASSERT_TRUE(numbers[index].correctable);
+            ASSERT_FALSE(preview.refused);
+            ASSERT_EQ(calc.surface.takeWarnings(), 0) << "warnings replay silently";
+            ASSERT_EQ(preview.display, calc.surface.display());
+            // The keys: the old ones with one run of a typed entry replaced
+            // by the keys that type the text.
+            const std::vector<std::string> keys = lines(calc.session.log().text());
+            std::vector<std::string> typed;
+            for (const char c : text) {
+                typed.push_back(std::string(1, c == '.' ? '.' : c));
+            }
+            std::size_t head = 0;
+            while (head < keys.size() && head < keysBefore.size() &&
+                   keys[head] == keysBefore[head]) {
+                ++head;
+            }
+            head = std::min(head, keysBefore.size() - 1);
+            std::size_t found = keysBefore.size();
+            for (std::size_t start = head + 1; start-- > 0;) {
+                if (start + typed.size() > keys.size()) {
+                    continue;
+                }
+                const std::size_t tail = keys.size() - start - typed.size();
+                if (tail > keysBefore.size() - start) {
+                    continue;
+                }
+                if (std::equal(keys.begin(), keys.begin() + static_cast<long>(start),
+                               keysBefore.begin()) &&
+                    std::equal(typed.begin(), typed.end(),
+                               keys.begin() + static_cast<long>(start)) &&
+                    std::equal(keys.end() - static_cast<long>(tail), keys.end(),
+                               keysBefore.end() - static_cast<long>(tail))) {
+                    found = start;
+                    break;
+                }
+            }
+            ASSERT_NE(found, keysBefore.size()) << "the keys are the old ones, one number retyped";
+            // The number on its line is the one typed now.
+            const std::vector<LineNumber> now = calc.session.numbers(line);
+            ASSERT_GT(now.size(), index); // a zero divisor corrected adds the result
+            {
+                Fresh typing(std::string(text.starts_with('-') ? "-\n" : "") + [&] {
+                    std::string k;
+                    for (char c : text.substr(text.starts_with('-') ? 1 : 0)) {
+                        k += c;
+                        k += '\n';
+                    }
+                    return k;
+                }());
+                ASSERT_EQ(tape.at(line).substr(now[index].offset, now[index].length),
+                          copyText(typing.surface.display()));
+            }
+            // A fresh run of the corrected keys.
+            Fresh fresh(calc.session.log().text());
+            ASSERT_EQ(describe(fresh.engine.state()), describe(calc.session.engine().state()));
+            ASSERT_EQ(fresh.surface.display(), calc.surface.display());
+            const Tape& freshTape = fresh.engine.tape();
+            ASSERT_GE(freshTape.size(), tape.end() - line);
+            for (std::uint64_t n = line; n < tape.end(); ++n) {
+                ASSERT_EQ(tape.at(n), freshTape.at(freshTape.end() - (tape.end() - n)))
+                    << "tape line " << n;
+            }
+            if (!clears) {
+                ASSERT_EQ(tape.text(), freshTape.text());
+            }
+            const std::string after = everything(calc);
+            calc.session.undo();
+            const bool couldRedo = before.ends_with("redo");
+            ASSERT_EQ(everything(calc),
+                      before.substr(0, before.size() - (couldRedo ? 4 : 0)) + "redo");
+            calc.session.redo();
+            ASSERT_EQ(everything(calc), after);
+            twin.session.correct(line, index, text);
+            ASSERT_EQ(everything(twin), after);
+        }
+        ASSERT_EQ(everything(calc), everything(twin));
+        ASSERT_EQ(history(calc), history(twin));
+    }
+    EXPECT_GT(outcomes[-1], 500);
+    EXPECT_GT(outcomes[static_cast<int>(Refusal::Why::KeyFails)], 0);
+    EXPECT_GT(outcomes[static_cast<int>(Refusal::Why::DivideByZero)], 0);
+    EXPECT_GT(outcomes[static_cast<int>(Refusal::Why::MinusHere)], 0);
+    EXPECT_GT(outcomes[static_cast<int>(Refusal::Why::AcrossClear)], 0);
+}
 
 } // namespace
 } // namespace quillo
