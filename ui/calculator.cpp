@@ -130,11 +130,11 @@ Calculator::Calculator(Dispatch dispatch, QString title, QWidget* parent)
     dispatch_(this, [this] { session_.load(); });
     announced_ = ui->Readout->text();
     settings_ = Settings::load();
-    keepOnTop_ = settings_.keepOnTop;
+    keepOnTop_ = settings_.keepOnTop();
     setWindowFlag(Qt::WindowStaysOnTopHint, keepOnTop_);
     // The store touches no file before the first line.
     kept_ = std::make_unique<KeptTape>(session_, quillo::TapeStore::defaultFolder(), started_,
-                                       settings_.keepTape);
+                                       settings_.keepTape());
     session_.addListener(this);
 }
 
@@ -227,7 +227,7 @@ bool Calculator::eventFilter(QObject* watched, QEvent* event) {
 void Calculator::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     // The tape comes back beside the calculator once it has a place.
-    if (!std::exchange(shownOnce_, true) && settings_.tapeOpen) {
+    if (!std::exchange(shownOnce_, true) && settings_.tapeOpen()) {
         QMetaObject::invokeMethod(this, &Calculator::toggleTape, Qt::QueuedConnection);
     }
 }
@@ -295,17 +295,16 @@ void Calculator::toggleTape() {
         connect(tape_, &TapeWindow::resultChosen, this, &Calculator::pasteText);
         connect(tape_, &TapeWindow::keepingChanged, this, &Calculator::setKeepTape);
         connect(tape_, &TapeWindow::hidden, this, &Calculator::tapeHidden);
-        if (!settings_.tapeGeometry.isEmpty()) {
-            tape_->resize(settings_.tapeGeometry.size());
-            tape_->setOffset(settings_.tapeGeometry.topLeft());
+        if (const QRect g = settings_.tapeGeometry(); !g.isEmpty()) {
+            tape_->resize(g.size());
+            tape_->setOffset(g.topLeft());
         }
         showEarlier();
     }
     tape_->setKeeping(kept_->on());
     tape_->showProblem(QString::fromStdString(kept_->problem()));
     tape_->open(*this, *ui->Readout);
-    settings_.tapeOpen = true;
-    settings_.save();
+    settings_.setTapeOpen(true);
 }
 
 // The earlier runs' lines, read when the tape is first opened.
@@ -333,16 +332,14 @@ void Calculator::showEarlier() {
 
 // Remembered as the user left it: open or closed, and where.
 void Calculator::tapeHidden() {
-    settings_.tapeOpen = leaving_;
-    settings_.tapeGeometry = QRect(tape_->offset().value_or(QPoint()), tape_->size());
-    settings_.save();
+    settings_.setTapeOpen(leaving_);
+    settings_.setTapeGeometry(QRect(tape_->offset().value_or(QPoint()), tape_->size()));
 }
 
 void Calculator::setKeepTape(bool on) {
     step([this, on] {
         kept_->setOn(on);
-        settings_.keepTape = on;
-        settings_.save();
+        settings_.setKeepTape(on);
         if (tape_) {
             tape_->setKeeping(on);
             if (!on) {
@@ -355,8 +352,7 @@ void Calculator::setKeepTape(bool on) {
 
 void Calculator::setKeepOnTop(bool on) {
     keepOnTop_ = on;
-    settings_.keepOnTop = on;
-    settings_.save();
+    settings_.setKeepOnTop(on);
     // A new flag takes a window off the screen; it comes back where it was.
     // The one that had the keyboard has it again once both are shown, since
     // showing the other may take it.

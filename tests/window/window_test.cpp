@@ -9,6 +9,7 @@
 #include "frm2.h"
 #include "keyboard.h"
 #include "placement.h"
+#include "settings.h"
 #include "tapewindow.h"
 
 #include <QAbstractButton>
@@ -40,7 +41,9 @@
 #include <random>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <tuple>
+#include <unistd.h>
 
 namespace {
 
@@ -891,6 +894,106 @@ private slots:
         QFETCH(bool, tapeOpen);
         QCOMPARE(calc->windowFlags().testFlag(Qt::WindowStaysOnTopHint), onTop);
         QTRY_COMPARE(calc->tapeWindow() != nullptr && calc->tapeWindow()->isVisible(), tapeOpen);
+    }
+
+    // Where the file goes and what it is made as, under a umask that takes
+    // nothing away: a relative XDG_CONFIG_HOME is ignored, a link in the
+    // file's or the folder's place is neither written through nor read.
+    void settingsFile_data() {
+        QTest::addColumn<QString>("configHome"); // relative to the test's home, or relative
+        QTest::addColumn<QString>("link");       // what is a link to decoy/
+        QTest::addColumn<QString>("written");    // "": nothing
+        QTest::newRow("plain") << "/config"
+                               << ""
+                               << "config/quillo/quillo.conf";
+        QTest::newRow("relative") << "relconfig"
+                                  << ""
+                                  << "h/.config/quillo/quillo.conf";
+        QTest::newRow("file a link") << "/config"
+                                     << "config/quillo/quillo.conf"
+                                     << "";
+        QTest::newRow("folder a link") << "/config"
+                                       << "config/quillo"
+                                       << "";
+    }
+    void settingsFile() {
+        QFETCH(QString, configHome);
+        QFETCH(QString, link);
+        QFETCH(QString, written);
+        const QByteArray oldHome = qgetenv("HOME");
+        const QString oldDir = QDir::currentPath();
+        const mode_t oldMask = ::umask(0);
+        const auto restore = qScopeGuard([&] {
+            qputenv("HOME", oldHome);
+            QDir::setCurrent(oldDir);
+            ::umask(oldMask);
+        });
+        qputenv("HOME", home->filePath("h").toLocal8Bit());
+        qputenv(
+            "XDG_CONFIG_HOME",
+            (configHome.startsWith('/') ? home->path() + configHome : configHome).toLocal8Bit());
+        QDir::setCurrent(home->path());
+        const QByteArray decoy = "keepOnTop=true\n";
+        QVERIFY(QDir().mkpath(home->filePath("decoy")) && QDir().mkpath(home->filePath("h")) &&
+                QDir().mkpath(home->filePath("config/quillo")));
+        QFile decoyFile(home->filePath("decoy/quillo.conf"));
+        QVERIFY(decoyFile.open(QIODevice::WriteOnly) && decoyFile.write(decoy) == decoy.size());
+        decoyFile.close();
+        if (!link.isEmpty()) {
+            QDir(home->filePath(link)).removeRecursively();
+            const QString target =
+                home->filePath(link.endsWith(".conf") ? "decoy/quillo.conf" : "decoy");
+            QVERIFY(QFile::link(target, home->filePath(link)));
+        }
+
+        QVERIFY(!Settings::load().keepOnTop()); // a link is not read
+        Settings settings;
+        settings.setKeepTape(false);
+        QVERIFY(!QFileInfo::exists(home->filePath("relconfig")));
+        QVERIFY(decoyFile.open(QIODevice::ReadOnly));
+        QCOMPARE(decoyFile.readAll(), decoy);
+        if (!link.isEmpty()) {
+            QVERIFY(QFileInfo(home->filePath(link)).isSymLink());
+        }
+        QCOMPARE(Settings::path().isEmpty() ? QString() : Settings::path(),
+                 written.isEmpty() ? Settings::path() : home->filePath(written));
+        if (written.isEmpty()) {
+            return;
+        }
+        QCOMPARE(QSettings(home->filePath(written), QSettings::IniFormat).allKeys(),
+                 QStringList{"tape/keep"});
+        QVERIFY(!Settings::load().keepTape());
+        struct stat st {};
+        QVERIFY(::stat(home->filePath(written).toLocal8Bit(), &st) == 0);
+        QCOMPARE(st.st_mode & 0777, 0600u);
+        QVERIFY(::stat(QFileInfo(home->filePath(written)).path().toLocal8Bit(), &st) == 0);
+        QCOMPARE(st.st_mode & 0777, 0700u);
+    }
+
+    // A window writes only what it changed: another's choice made meanwhile
+    // stands when the first closes.
+    void settingsOnlyTheChangedKey_data() {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("keep tape off") << "tape/keep"
+                                       << "false";
+        QTest::newRow("keep on top") << "keepOnTop"
+                                     << "true";
+    }
+    void settingsOnlyTheChangedKey() {
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        calc->toggleTape();
+        Calculator other(&quillo::dispatch, QStringLiteral("Quillo-v2"));
+        if (key == "tape/keep") {
+            other.setKeepTape(false);
+        } else {
+            other.setKeepOnTop(true);
+        }
+        calc->close();
+        const QSettings file(Settings::path(), QSettings::IniFormat);
+        QCOMPARE(file.value(key).toString(), value);
+        QCOMPARE(file.value("tape/open").toString(), QString("true"));
     }
 
     // Enter or a double-click on a line types its result as a paste: one
