@@ -296,8 +296,7 @@ void Calculator::toggleTape() {
         connect(tape_, &TapeWindow::keepingChanged, this, &Calculator::setKeepTape);
         connect(tape_, &TapeWindow::hidden, this, &Calculator::tapeHidden);
         if (const QRect g = settings_.tapeGeometry(); !g.isEmpty()) {
-            tape_->resize(g.size());
-            tape_->setOffset(g.topLeft());
+            tape_->restore(g.topLeft(), g.size());
         }
         showEarlier();
     }

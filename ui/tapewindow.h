@@ -56,9 +56,16 @@ public:
     // Puts the window next to `calculator` without covering it or its
     // `display` (see placement.h).
     void placeBeside(QWidget& calculator, const QWidget& display);
-    // Where the user last had the window, from the calculator's top left.
+    // Where the user last had the window's frame, from the calculator's
+    // frame's top left.
     std::optional<QPoint> offset() const { return offset_; }
-    void setOffset(QPoint offset) { offset_ = offset; }
+    // What the user left: the frame's offset and the client area's size,
+    // the size placement starts from (a resize of the hidden window would
+    // reach it only once shown, after placement).
+    void restore(QPoint offset, QSize size) {
+        offset_ = offset;
+        preferred_ = size;
+    }
 
     // The selected lines, or the current one when none is selected.
     void copySelected() const;

@@ -1348,6 +1348,34 @@ private slots:
         }
     }
 
+    // The tape comes back at the next start where the user left it and at
+    // the size they gave it.
+    void tapeGeometryRestored_data() {
+        QTest::addColumn<QPoint>("offset"); // from the calculator's frame
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("right, larger") << QPoint(380, 0) << QSize(400, 500);
+        QTest::newRow("below, smaller") << QPoint(20, 300) << QSize(300, 200);
+    }
+    void tapeGeometryRestored() {
+        QFETCH(QPoint, offset);
+        QFETCH(QSize, size);
+        calc->move(0, 0);
+        calc->toggleTape();
+        TapeWindow* tape = calc->tapeWindow();
+        tape->resize(size);
+        tape->move(calc->frameGeometry().topLeft() + offset);
+        QTest::qWait(10);
+        tape->close();
+        calc.reset();
+        calc = std::make_unique<Calculator>(&quillo::dispatch, QStringLiteral("Quillo-v2"));
+        calc->move(0, 0);
+        calc->show();
+        calc->toggleTape();
+        tape = calc->tapeWindow();
+        QCOMPARE(tape->size(), size);
+        QCOMPARE(tape->frameGeometry().topLeft() - calc->frameGeometry().topLeft(), offset);
+    }
+
     // Opened with the newest line current, as a frame; moved off the
     // calculator after a resize over it; closed by Escape only once the
     // calculator has the keyboard, the keys sent to it meanwhile and after
