@@ -8,6 +8,7 @@
 #include "keptape.h"
 #include "keyboard.h"
 #include "pasteoffer.h"
+#include "shortcuts.h"
 #include "tapemodel.h"
 #include "tapewindow.h"
 #include "ui_Calculator.h"
@@ -91,10 +92,6 @@ QPixmap picture(const QWidget& widget) {
     return QPixmap(name);
 }
 
-bool isCombination(const QKeyEvent& event, Qt::KeyboardModifiers modifiers, Qt::Key key) {
-    return event.keyCombination() == QKeyCombination(modifiers, key);
-}
-
 } // namespace
 
 Calculator::Calculator(Dispatch dispatch, QString title, QWidget* parent)
@@ -102,6 +99,7 @@ Calculator::Calculator(Dispatch dispatch, QString title, QWidget* parent)
       title_(std::move(title)), session_(*this), started_(std::time(nullptr)) {
     accessibility::install(); // before any control exists to be asked about
     ui->setupUi(this);
+    setWindowTitle(title_);
     // The keys' size and the pictures' renderings for the screen are set here,
     // not by a style sheet, which made every start 4 % dearer; the font's
     // family and weight and the pictures' names stay in the description.
@@ -187,17 +185,17 @@ void Calculator::type(Key key) {
 }
 
 bool Calculator::handleKey(QKeyEvent* event) {
+    using shortcuts::Action;
     const QKeyEvent& e = *event;
-    if (e.matches(QKeySequence::Copy)) {
+    if (shortcuts::matches(e, Action::Copy)) {
         copy();
-    } else if (e.matches(QKeySequence::Paste)) {
+    } else if (shortcuts::matches(e, Action::Paste)) {
         paste();
-    } else if (e.matches(QKeySequence::Undo) || isCombination(e, {}, Qt::Key_Backspace)) {
+    } else if (shortcuts::matches(e, Action::Undo)) {
         undo();
-    } else if (e.matches(QKeySequence::Redo) || isCombination(e, Qt::ControlModifier, Qt::Key_Y) ||
-               isCombination(e, Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_Z)) {
+    } else if (shortcuts::matches(e, Action::Redo)) {
         redo();
-    } else if (isCombination(e, Qt::ControlModifier, Qt::Key_T)) {
+    } else if (shortcuts::matches(e, Action::Tape)) {
         toggleTape();
     } else if (const auto key = keyboard::keyFor(e)) {
         if (*key == Key::Clear && ui->pic1->isVisible()) {
@@ -289,6 +287,7 @@ void Calculator::toggleTape() {
         tape_ = new TapeWindow(
             new TapeModel(session_), [this](QKeyEvent* event) { return handleKey(event); }, this);
         tape_->setWindowFlag(Qt::WindowStaysOnTopHint, keepOnTop_);
+        tape_->setWindowTitle(tape_->windowTitle().arg(title_));
         connect(tape_, &TapeWindow::clearRequested, this,
                 [this] { step([this] { session_.clearTape(); }); });
         connect(tape_, &TapeWindow::deleteRequested, this, &Calculator::deleteLines);
@@ -383,6 +382,12 @@ void Calculator::showDisplayMenu(const QPoint& at) {
         connect(menuUi_->actionTape, &QAction::triggered, this, &Calculator::toggleTape);
         connect(menuUi_->actionKeepOnTop, &QAction::toggled, this, &Calculator::setKeepOnTop);
         connect(menuUi_->actionKeepTape, &QAction::triggered, this, &Calculator::setKeepTape);
+        using shortcuts::Action;
+        shortcuts::showOn(*menuUi_->actionCopy, Action::Copy);
+        shortcuts::showOn(*menuUi_->actionPaste, Action::Paste);
+        shortcuts::showOn(*menuUi_->actionUndo, Action::Undo);
+        shortcuts::showOn(*menuUi_->actionRedo, Action::Redo);
+        shortcuts::showOn(*menuUi_->actionTape, Action::Tape);
         // Wayland has no way for a program to ask for it.
         menuUi_->actionKeepOnTop->setVisible(
             !QGuiApplication::platformName().startsWith(QLatin1String("wayland")));

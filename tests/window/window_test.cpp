@@ -620,6 +620,47 @@ private slots:
 
     // A typed key shows its button down; an Escape right after it still
     // reaches the calculator though that button has the focus.
+    // The menus show the keys that the windows take for their items.
+    void menuShortcuts_data() {
+        QTest::addColumn<bool>("tape");
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("copy") << false << "actionCopy"
+                              << "Ctrl+C";
+        QTest::newRow("paste") << false << "actionPaste"
+                               << "Ctrl+V";
+        QTest::newRow("undo") << false << "actionUndo"
+                              << "Ctrl+Z";
+        QTest::newRow("redo") << false << "actionRedo"
+                              << "Ctrl+Shift+Z";
+        QTest::newRow("tape") << false << "actionTape"
+                              << "Ctrl+T";
+        QTest::newRow("copy lines") << true << "actionCopy"
+                                    << "Ctrl+C";
+        QTest::newRow("save as") << true << "actionSaveAs"
+                                 << "Ctrl+S";
+        QTest::newRow("delete") << true << "actionDelete"
+                                << "Del";
+    }
+    void menuShortcuts() {
+        QFETCH(bool, tape);
+        QFETCH(QString, item);
+        QFETCH(QString, shown);
+        QMenu* menu = nullptr;
+        if (tape) {
+            calc->toggleTape();
+            auto* list = calc->tapeWindow()->findChild<QListView*>("lines");
+            emit list->customContextMenuRequested(QPoint(1, 1));
+            menu = calc->tapeWindow()->findChild<QMenu*>("TapeMenu");
+        } else {
+            emit calc->findChild<QLabel*>("Readout")->customContextMenuRequested(QPoint(1, 1));
+            menu = calc->findChild<QMenu*>("DisplayMenu");
+        }
+        QVERIFY(menu != nullptr);
+        QCOMPARE(menu->findChild<QAction*>(item)->shortcut().toString(), shown);
+        menu->hide();
+    }
+
     void typedEscapeAfterAFocusedKey() {
         QWidget* focused = key("Number_0");
         QTest::keyClick(focused, Qt::Key_Escape); // the welcome notice
