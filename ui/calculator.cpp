@@ -309,18 +309,19 @@ void Calculator::toggleTape() {
 void Calculator::showEarlier() {
     std::vector<TapeModel::Earlier> rows;
     earlierRuns_.clear();
+    earlierLines_.clear();
     const quillo::Earlier earlier = kept_->readEarlier();
     for (std::size_t run = 0, line = 0; run < earlier.runs.size(); ++run) {
         earlierRuns_.push_back(earlier.runs[run].id);
         const auto first = rows.size();
         for (; line < earlier.lines.size() && earlier.lines[line].run == run; ++line) {
-            rows.push_back({run, earlier.lines[line].number,
-                            QString::fromStdString(earlier.lines[line].text)});
+            rows.push_back(
+                {earlierLines_.size(), QString::fromStdString(earlier.lines[line].text)});
+            earlierLines_.emplace_back(run, earlier.lines[line].number);
         }
         if (rows.size() > first) {
             rows.insert(rows.begin() + static_cast<std::ptrdiff_t>(first),
-                        {run, TapeModel::kHeading,
-                         heading(QString::fromStdString(earlier.runs[run].started))});
+                        {0, heading(QString::fromStdString(earlier.runs[run].started)), true});
         }
     }
     tape_->model()->setEarlier(std::move(rows),
@@ -412,16 +413,12 @@ void Calculator::deleteLines(const QList<int>& rows) {
         std::vector<int> earlier;
         for (const int row : rows) {
             const TapeModel::Line line = model->line(row);
-            if (line.run < 0) {
+            if (line.kind == TapeModel::Line::Kind::ThisRun) {
                 numbers.push_back(line.number);
-            } else {
+            } else if (line.kind == TapeModel::Line::Kind::Earlier) {
                 earlier.push_back(row);
-            }
-        }
-        for (const int row : earlier) {
-            const TapeModel::Line line = model->line(row);
-            if (line.number != TapeModel::kHeading) {
-                kept_->remove(earlierRuns_[static_cast<std::size_t>(line.run)], line.number);
+                const auto& [run, number] = earlierLines_[line.number];
+                kept_->remove(earlierRuns_[run], number);
             }
         }
         model->removeEarlier(std::move(earlier));

@@ -121,6 +121,7 @@ private:
     Settings settings_;
     std::unique_ptr<KeptTape> kept_;
     std::vector<std::string> earlierRuns_; // the ids of the earlier runs shown
+    std::vector<std::pair<std::size_t, std::uint64_t>> earlierLines_; // run, number
     // Made when first needed: most runs use neither.
     QMenu* menu_ = nullptr;
     std::unique_ptr<Ui::DisplayMenu> menuUi_;

@@ -74,6 +74,20 @@ TapeWindow::TapeWindow(TapeModel* model, KeyHandler forward, QWidget* parent)
             ui->lines->scrollToBottom();
         }
     });
+    // Scrolled up, the line at the top stays there while older lines go:
+    // the view is moved up by the rows taken out above it.
+    connect(model_, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            [this, bar](const QModelIndex&, int first, int last) {
+                const int top = bar->value() / rowStep();
+                removedAbove_ = bar->value() == bar->maximum()
+                                    ? 0
+                                    : std::max(0, std::min(last + 1, top) - first);
+            });
+    connect(model_, &QAbstractItemModel::rowsRemoved, this, [this, bar] {
+        if (removedAbove_ > 0) {
+            bar->setValue(bar->value() - removedAbove_ * rowStep());
+        }
+    });
 
     preferred_ = placed_ = size();
     settled_.setSingleShot(true);
@@ -85,6 +99,13 @@ TapeWindow::TapeWindow(TapeModel* model, KeyHandler forward, QWidget* parent)
 }
 
 TapeWindow::~TapeWindow() = default;
+
+int TapeWindow::rowStep() const {
+    const QListView* list = ui->lines;
+    return list->verticalScrollMode() == QAbstractItemView::ScrollPerPixel
+               ? std::max(1, list->sizeHintForRow(0))
+               : 1;
+}
 
 void TapeWindow::open(QWidget& calculator, const QWidget& display) {
     handOver_.stop();

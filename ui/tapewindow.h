@@ -101,6 +101,8 @@ private:
     void choose(const QModelIndex& index);
     void showMenu(const QPoint& at);
     QList<int> selectedRows() const;
+    // What one row is on the vertical scroll bar.
+    int rowStep() const;
     // Places the window again where it covers the calculator.
     void keepClear();
 
@@ -109,6 +111,7 @@ private:
     KeyHandler forward_;
     bool keeping_ = true;
     bool atBottom_ = true;
+    int removedAbove_ = 0; // rows being taken out above a view scrolled up
     // Made when first needed.
     QMenu* menu_ = nullptr;
     std::unique_ptr<Ui::TapeMenu> menuUi_;

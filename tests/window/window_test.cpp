@@ -10,6 +10,7 @@
 #include "keyboard.h"
 #include "placement.h"
 #include "settings.h"
+#include "tapemodel.h"
 #include "tapewindow.h"
 
 #include <QAbstractButton>
@@ -1061,23 +1062,95 @@ private slots:
         QVERIFY(list->model()->index(0, 0).data(Qt::ToolTipRole).toString() == "3 x^2 = 9");
     }
 
-    // Scrolled up to read, the view stays; at the bottom it follows.
+    // Scrolled up to read, the view stays, also where older lines go as
+    // new ones come; at the bottom it follows.
+    void tapeScrolling_data() {
+        QTest::addColumn<int>("pairs"); // "1+" typed
+        QTest::newRow("a few lines") << 200;
+        QTest::newRow("past the tape's bound") << 10'100;
+    }
     void tapeScrolling() {
+        QFETCH(int, pairs);
         calc->toggleTape();
         auto* list = calc->tapeWindow()->findChild<QListView*>("lines");
-        for (int i = 0; i < 200; ++i) {
+        for (int i = 0; i < pairs * 2; ++i) {
             key(i % 2 == 0 ? "Number_1" : "Operator_1")->click();
         }
         QScrollBar* bar = list->verticalScrollBar();
         QCOMPARE(bar->value(), bar->maximum());
         bar->setValue(10);
-        key("Number_1")->click();
-        key("Operator_1")->click();
-        QCOMPARE(bar->value(), 10);
+        const QString top = list->indexAt({}).data().toString();
+        for (int i = 0; i < 6; ++i) {
+            key(i % 2 == 0 ? "Number_1" : "Operator_1")->click();
+        }
+        QTRY_COMPARE(list->indexAt({}).data().toString(), top);
         bar->setValue(bar->maximum());
         key("Number_1")->click();
         key("Operator_1")->click();
         QCOMPARE(bar->value(), bar->maximum());
+    }
+
+    // The list holds the tape's bound of lines at most: past it, the
+    // earlier runs' lines go, oldest first, whether the tape was open while
+    // the lines came or opened after.
+    void tapeBound_data() {
+        QTest::addColumn<int>("earlier"); // "1+" typed in the run before
+        QTest::addColumn<int>("pairs");   // ...and in this one
+        QTest::addColumn<bool>("openFirst");
+        QTest::addColumn<int>("earlierLeft");
+        QTest::newRow("opened after") << 300 << 10'100 << false << 0;
+        QTest::newRow("open meanwhile") << 300 << 10'100 << true << 0;
+        QTest::newRow("some left") << 300 << 9'901 << true << 100;
+    }
+    void tapeBound() {
+        QFETCH(int, earlier);
+        QFETCH(int, pairs);
+        QFETCH(bool, openFirst);
+        QFETCH(int, earlierLeft);
+        QTest::keyClicks(calc.get(), "\033" + QString("1+").repeated(earlier));
+        calc.reset();
+        calc = std::make_unique<Calculator>(&quillo::dispatch, QStringLiteral("Quillo-v2"));
+        if (openFirst) {
+            calc->toggleTape();
+        }
+        for (int i = 0; i < pairs * 2; ++i) {
+            key(i % 2 == 0 ? "Number_1" : "Operator_1")->click();
+        }
+        calc->toggleTape();
+        TapeModel* model = calc->tapeWindow()->model();
+        int thisRun = 0, kept = 0;
+        for (int row = 0; row < model->rowCount(); ++row) {
+            const auto kind = model->line(row).kind;
+            thisRun += kind == TapeModel::Line::Kind::ThisRun;
+            kept += kind == TapeModel::Line::Kind::Earlier;
+        }
+        QCOMPARE(thisRun, int(calc->session().engine().tape().size()));
+        QCOMPARE(kept, earlierLeft);
+        QCOMPARE(model->rowCount(), thisRun + kept + (kept > 0 ? 2 : 0));
+    }
+
+    // A heading is no line: Delete on it changes nothing.
+    void deleteOnAHeading_data() {
+        QTest::addColumn<bool>("own"); // this run's heading, or the earlier run's
+        QTest::newRow("earlier run's") << false;
+        QTest::newRow("this run's") << true;
+    }
+    void deleteOnAHeading() {
+        QFETCH(bool, own);
+        QTest::keyClicks(calc.get(), "\0331+2=");
+        calc.reset();
+        calc = std::make_unique<Calculator>(&quillo::dispatch, QStringLiteral("Quillo-v2"));
+        QTest::keyClicks(calc.get(), "\0333+4=");
+        calc->toggleTape();
+        auto* list = calc->tapeWindow()->findChild<QListView*>("lines");
+        TapeModel* model = calc->tapeWindow()->model();
+        const int row = own ? 2 : 0;
+        QCOMPARE(model->line(row).kind, TapeModel::Line::Kind::Heading);
+        const QString before = calc->tapeWindow()->model()->text();
+        list->setCurrentIndex(model->index(row, 0));
+        QTest::keyClick(list, Qt::Key_Delete);
+        QCOMPARE(model->text(), before);
+        QCOMPARE(calc->session().engine().tape().text(), std::string("3 + 4 = 7\n"));
     }
 
     // A state folder that cannot be had: the calculator works, and the tape
