@@ -254,6 +254,14 @@ void Calculator::pasteText(const QString& text) {
     step([this, &text] { pasteOffer(text.toStdString()); });
 }
 
+void Calculator::reuse(const QString& result) {
+    step([this, &result] {
+        if (!session_.reuse(result.toStdString())) {
+            QApplication::beep();
+        }
+    });
+}
+
 // A number typed as its keys, one step; anything else changes nothing.
 void Calculator::pasteOffer(const std::optional<std::string>& text) {
     const auto keys = text ? quillo::pasteKeys(*text, pasteoffer::numberForm()) : std::nullopt;
@@ -291,7 +299,7 @@ void Calculator::toggleTape() {
         connect(tape_, &TapeWindow::clearRequested, this,
                 [this] { step([this] { session_.clearTape(); }); });
         connect(tape_, &TapeWindow::deleteRequested, this, &Calculator::deleteLines);
-        connect(tape_, &TapeWindow::resultChosen, this, &Calculator::pasteText);
+        connect(tape_, &TapeWindow::resultChosen, this, &Calculator::reuse);
         connect(tape_, &TapeWindow::keepingChanged, this, &Calculator::setKeepTape);
         connect(tape_, &TapeWindow::hidden, this, &Calculator::tapeHidden);
         if (const QRect g = settings_.tapeGeometry(); !g.isEmpty()) {

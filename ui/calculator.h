@@ -61,6 +61,9 @@ public:
     void copyKeys();
     // Types a number as a paste does: one step, under the paste's rules.
     void pasteText(const QString& text);
+    // A tape line's result into the display, as the engine wrote it: one
+    // step; a beep, and nothing changed, for text that is no result.
+    void reuse(const QString& result);
 
     // Takes back the last step (a key, or a paste) and brings it back.
     void undo();

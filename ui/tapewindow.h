@@ -82,7 +82,7 @@ signals:
     void clearRequested();
     // The rows to delete, and the number a line ends on, for the calculator.
     void deleteRequested(QList<int> rows);
-    void resultChosen(QString number);
+    void resultChosen(QString result);
     void keepingChanged(bool on);
     // Closed or hidden, not minimised.
     void hidden();

@@ -4,6 +4,7 @@
 // shows, the exit flow, the pictures and what a screen reader is told.
 
 #include "calculator.h"
+#include "clipboard.h"
 #include "dispatch.h"
 #include "display.h"
 #include "frm2.h"
@@ -1038,28 +1039,57 @@ private slots:
         QCOMPARE(file.value("tape/open").toString(), QString("true"));
     }
 
-    // Enter or a double-click on a line types its result as a paste: one
-    // step; a line that ends on no number the paste takes changes nothing.
-    void lineResultToTheDisplay() {
-        BoxSeen warning;
-        answerNextBox(QMessageBox::Ok, &warning);
-        QTest::keyClicks(calc.get(), "5+3q=");
-        click("Cancel");
-        QTest::keyClicks(calc.get(), "-2c=8/0=");
-        QVERIFY(warning.shown);
+    // Enter or a double-click on a line, of this run or an earlier one, puts
+    // its result into the display as the engine wrote it: one step. A line
+    // that ends on no result changes nothing.
+    void lineResultReused_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("earlier");   // typed in the run before
+        QTest::addColumn<bool>("click");     // a double-click, not Enter
+        QTest::addColumn<QString>("result"); // "": refused
+        QTest::newRow("negative") << "2-7=" << false << false << "-5";
+        QTest::newRow("exponent") << "1856231056q" << false << true << "3.44559373325887E+18";
+        QTest::newRow("decimal") << "1+0.234=" << false << false << "1.234";
+        QTest::newRow("earlier run's") << "2-7=" << true << false << "-5";
+        QTest::newRow("no result") << "8/0=" << false << false << "";
+    }
+    void lineResultReused() {
+        QFETCH(QString, typed);
+        QFETCH(bool, earlier);
+        QFETCH(bool, click);
+        QFETCH(QString, result);
+        QTimer answer; // the zero divisor's warning
+        connect(&answer, &QTimer::timeout, [] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        answer.start(1);
+        QTest::keyClicks(calc.get(), "\033" + typed);
+        if (earlier) {
+            calc.reset();
+            calc = std::make_unique<Calculator>(&quillo::dispatch, QStringLiteral("Quillo-v2"));
+            calc->show();
+        }
+        QTest::keyClicks(calc.get(), "\0334+");
+        const QString before = displayOf(*calc);
         calc->toggleTape();
         auto* list = calc->tapeWindow()->findChild<QListView*>("lines");
-        // 9 + 9 = 18, 3 x^2 = 9 (typed on), -2 x^3 = -8, --------, 8 / 0: Can't divide by zero
-        const std::pair<int, const char*> rows[] = {
-            {1, "18."}, {0, "189."}, {3, "189."}, {2, "189."}, {5, "189."}};
-        for (const auto& [row, display] : rows) {
-            list->setCurrentIndex(list->model()->index(row, 0));
+        const QModelIndex line = list->model()->index(earlier ? 1 : 0, 0);
+        list->setCurrentIndex(line);
+        if (click) {
+            emit list->doubleClicked(line);
+        } else {
             QTest::keyClick(list, Qt::Key_Return);
-            QCOMPARE(displayOf(*calc), QString(display));
         }
+        if (!result.isEmpty()) {
+            QEXPECT_FAIL("", "the engine's reuse of a result is yet to come", Abort);
+        }
+        QCOMPARE(QString::fromStdString(quillo::copyText(displayOf(*calc).toStdString())),
+                 result.isEmpty() ? QString::fromStdString(quillo::copyText(before.toStdString()))
+                                  : result);
         calc->undo();
-        QCOMPARE(displayOf(*calc), QString("18."));
-        QVERIFY(list->model()->index(0, 0).data(Qt::ToolTipRole).toString() == "3 x^2 = 9");
+        QCOMPARE(displayOf(*calc), before);
     }
 
     // Scrolled up to read, the view stays, also where older lines go as
