@@ -898,6 +898,42 @@ private slots:
         QCOMPARE(lines.mid(1, lines.size() - 2), kept);
     }
 
+    // The open tape follows the kept tape whoever changes it: its earlier
+    // lines and its Keep tick, turned off and on again from either menu.
+    void keptTapeFollowed_data() {
+        QTest::addColumn<bool>("fromTape"); // the tape's menu, or the calculator's
+        QTest::newRow("calculator's menu") << false;
+        QTest::newRow("tape's menu") << true;
+    }
+    void keptTapeFollowed() {
+        QFETCH(bool, fromTape);
+        QTest::keyClicks(calc.get(), "\0331+2=");
+        calc.reset();
+        calc = std::make_unique<Calculator>(&quillo::dispatch, QStringLiteral("Quillo-v2"));
+        calc->toggleTape();
+        TapeWindow* tape = calc->tapeWindow();
+        QCOMPARE(tape->model()->rowCount(), 3);
+        auto* list = tape->findChild<QListView*>("lines");
+        auto tick = [&] {
+            emit list->customContextMenuRequested(QPoint(1, 1));
+            auto* menu = tape->findChild<QMenu*>("TapeMenu");
+            const bool on = menu->findChild<QAction*>("actionKeepTape")->isChecked();
+            menu->hide();
+            return on;
+        };
+        QVERIFY(tick());
+        if (fromTape) {
+            emit list->customContextMenuRequested(QPoint(1, 1));
+            tape->findChild<QMenu*>("TapeMenu")->findChild<QAction*>("actionKeepTape")->trigger();
+        } else {
+            calc->setKeepTape(false);
+        }
+        QCOMPARE(tape->model()->rowCount(), 0);
+        QVERIFY(!tick());
+        calc->setKeepTape(true);
+        QVERIFY(tick());
+    }
+
     // Keep on top and the open tape come back at the next start, as the last
     // run left them; a file that is missing, broken or of the wrong kinds
     // gives the defaults.
