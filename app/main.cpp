@@ -2,6 +2,7 @@
 #include "calculator.h"
 #include "dispatch.h"
 #include "nodisplay.h"
+#include "signals.h"
 #include "version.h"
 
 #include <QApplication>
@@ -119,6 +120,12 @@ int main(int argc, char** argv) {
     QGuiApplication::setDesktopFileName(fromView(quillo::kAppId));
 
     Calculator window(&quillo::dispatch, fromView(quillo::kAppTitle));
+    // Ended by the session: as the close box ends it, with no exit question;
+    // the kept tape is synced and the settings written on the way out.
+    quillo::quitOnSignals(window, [&window] {
+        window.close();
+        QCoreApplication::quit();
+    });
     window.show();
     return app.exec();
 }

@@ -2,6 +2,7 @@
 #include "tapestore.h"
 
 #include "sqlite.h"
+#include "xdg.h"
 
 #include <sqlite3.h>
 
@@ -1568,16 +1569,8 @@ std::uint64_t TapeStore::problemSerial() const noexcept {
 }
 
 std::string TapeStore::defaultFolder() {
-    // A relative path is ignored, as XDG Base Directory asks.
-    const char* state = std::getenv("XDG_STATE_HOME");
-    if (state != nullptr && state[0] == '/') {
-        return std::string(state) + "/quillo";
-    }
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] == '/') {
-        return std::string(home) + "/.local/state/quillo";
-    }
-    return {};
+    const std::string state = xdgFolder("XDG_STATE_HOME", ".local/state");
+    return state.empty() ? state : state + "/quillo";
 }
 
 } // namespace quillo

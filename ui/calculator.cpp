@@ -5,10 +5,10 @@
 #include "clipboard.h"
 #include "display.h"
 #include "frm2.h"
-#include "keptape.h"
 #include "keyboard.h"
 #include "pasteoffer.h"
-#include "tapemodel.h"
+#include "shortcuts.h"
+#include "tapecontroller.h"
 #include "tapewindow.h"
 #include "ui_Calculator.h"
 #include "ui_DisplayMenu.h"
@@ -19,7 +19,6 @@
 #include <QButtonGroup>
 #include <QClipboard>
 #include <QCloseEvent>
-#include <QDateTime>
 #include <QFont>
 #include <QKeyEvent>
 #include <QMenu>
@@ -70,11 +69,6 @@ std::string caption(const QAbstractButton* button) {
     return plain.toStdString();
 }
 
-// The line above a run's lines on the tape.
-QString heading(const QString& started) {
-    return QStringLiteral("======== ") + started;
-}
-
 // The picture a widget's description names, in its @2x rendering on a
 // high-DPI screen: drawn at the same size, only sharper.
 QPixmap picture(const QWidget& widget) {
@@ -91,17 +85,14 @@ QPixmap picture(const QWidget& widget) {
     return QPixmap(name);
 }
 
-bool isCombination(const QKeyEvent& event, Qt::KeyboardModifiers modifiers, Qt::Key key) {
-    return event.keyCombination() == QKeyCombination(modifiers, key);
-}
-
 } // namespace
 
 Calculator::Calculator(Dispatch dispatch, QString title, QWidget* parent)
     : QWidget(parent), ui(std::make_unique<Ui::Calculator>()), dispatch_(dispatch),
-      title_(std::move(title)), session_(*this), started_(std::time(nullptr)) {
+      title_(std::move(title)), session_(*this) {
     accessibility::install(); // before any control exists to be asked about
     ui->setupUi(this);
+    setWindowTitle(title_);
     // The keys' size and the pictures' renderings for the screen are set here,
     // not by a style sheet, which made every start 4 % dearer; the font's
     // family and weight and the pictures' names stay in the description.
@@ -130,19 +121,22 @@ Calculator::Calculator(Dispatch dispatch, QString title, QWidget* parent)
     dispatch_(this, [this] { session_.load(); });
     announced_ = ui->Readout->text();
     settings_ = Settings::load();
-    keepOnTop_ = settings_.keepOnTop;
+    keepOnTop_ = settings_.keepOnTop();
     setWindowFlag(Qt::WindowStaysOnTopHint, keepOnTop_);
-    // The store touches no file before the first line.
-    kept_ = std::make_unique<KeptTape>(session_, quillo::TapeStore::defaultFolder(), started_,
-                                       settings_.keepTape);
+    tape_ = std::make_unique<TapeController>(
+        session_, settings_, *this, *ui->Readout, title_,
+        [this](const std::function<void()>& operation) { step(operation); },
+        [this](QKeyEvent* event) { return handleKey(event); });
+    tape_->setKeepOnTop(keepOnTop_);
+    connect(tape_.get(), &TapeController::resultChosen, this, &Calculator::reuse);
     session_.addListener(this);
 }
 
 Calculator::~Calculator() {
     session_.removeListener(this);
-    // The tape's list listens to the session, which goes before QWidget
-    // deletes the children.
-    delete tape_;
+    // The tape's list and the kept tape listen to the session, which goes
+    // before QWidget deletes the children.
+    tape_.reset();
 }
 
 void Calculator::paintEvent(QPaintEvent*) {
@@ -187,17 +181,17 @@ void Calculator::type(Key key) {
 }
 
 bool Calculator::handleKey(QKeyEvent* event) {
+    using shortcuts::Action;
     const QKeyEvent& e = *event;
-    if (e.matches(QKeySequence::Copy)) {
+    if (shortcuts::matches(e, Action::Copy)) {
         copy();
-    } else if (e.matches(QKeySequence::Paste)) {
+    } else if (shortcuts::matches(e, Action::Paste)) {
         paste();
-    } else if (e.matches(QKeySequence::Undo) || isCombination(e, {}, Qt::Key_Backspace)) {
+    } else if (shortcuts::matches(e, Action::Undo)) {
         undo();
-    } else if (e.matches(QKeySequence::Redo) || isCombination(e, Qt::ControlModifier, Qt::Key_Y) ||
-               isCombination(e, Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_Z)) {
+    } else if (shortcuts::matches(e, Action::Redo)) {
         redo();
-    } else if (isCombination(e, Qt::ControlModifier, Qt::Key_T)) {
+    } else if (shortcuts::matches(e, Action::Tape)) {
         toggleTape();
     } else if (const auto key = keyboard::keyFor(e)) {
         if (*key == Key::Clear && ui->pic1->isVisible()) {
@@ -227,16 +221,13 @@ bool Calculator::eventFilter(QObject* watched, QEvent* event) {
 void Calculator::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     // The tape comes back beside the calculator once it has a place.
-    if (!std::exchange(shownOnce_, true) && settings_.tapeOpen) {
+    if (!std::exchange(shownOnce_, true) && settings_.tapeOpen()) {
         QMetaObject::invokeMethod(this, &Calculator::toggleTape, Qt::QueuedConnection);
     }
 }
 
 void Calculator::closeEvent(QCloseEvent* event) {
-    leaving_ = true;
-    if (tape_) {
-        tape_->close(); // the tape goes with the calculator
-    }
+    tape_->closeWithCalculator();
     QWidget::closeEvent(event);
 }
 
@@ -254,6 +245,14 @@ void Calculator::paste() {
 
 void Calculator::pasteText(const QString& text) {
     step([this, &text] { pasteOffer(text.toStdString()); });
+}
+
+void Calculator::reuse(const QString& result) {
+    step([this, &result] {
+        if (!session_.reuse(result.toStdString())) {
+            QApplication::beep();
+        }
+    });
 }
 
 // A number typed as its keys, one step; anything else changes nothing.
@@ -281,87 +280,27 @@ void Calculator::redo() {
 }
 
 void Calculator::toggleTape() {
-    if (tape_ && tape_->isOpen()) {
-        tape_->closeKeepingKeys();
-        return;
-    }
-    if (!tape_) {
-        tape_ = new TapeWindow(
-            new TapeModel(session_), [this](QKeyEvent* event) { return handleKey(event); }, this);
-        tape_->setWindowFlag(Qt::WindowStaysOnTopHint, keepOnTop_);
-        connect(tape_, &TapeWindow::clearRequested, this,
-                [this] { step([this] { session_.clearTape(); }); });
-        connect(tape_, &TapeWindow::deleteRequested, this, &Calculator::deleteLines);
-        connect(tape_, &TapeWindow::resultChosen, this, &Calculator::pasteText);
-        connect(tape_, &TapeWindow::keepingChanged, this, &Calculator::setKeepTape);
-        connect(tape_, &TapeWindow::hidden, this, &Calculator::tapeHidden);
-        if (!settings_.tapeGeometry.isEmpty()) {
-            tape_->resize(settings_.tapeGeometry.size());
-            tape_->setOffset(settings_.tapeGeometry.topLeft());
-        }
-        showEarlier();
-    }
-    tape_->setKeeping(kept_->on());
-    tape_->showProblem(QString::fromStdString(kept_->problem()));
-    tape_->open(*this, *ui->Readout);
-    settings_.tapeOpen = true;
-    settings_.save();
+    tape_->toggle();
 }
 
-// The earlier runs' lines, read when the tape is first opened.
-void Calculator::showEarlier() {
-    std::vector<TapeModel::Earlier> rows;
-    earlierRuns_.clear();
-    const quillo::Earlier earlier = kept_->readEarlier();
-    for (std::size_t run = 0, line = 0; run < earlier.runs.size(); ++run) {
-        earlierRuns_.push_back(earlier.runs[run].id);
-        const auto first = rows.size();
-        for (; line < earlier.lines.size() && earlier.lines[line].run == run; ++line) {
-            rows.push_back({run, earlier.lines[line].number,
-                            QString::fromStdString(earlier.lines[line].text)});
-        }
-        if (rows.size() > first) {
-            rows.insert(rows.begin() + static_cast<std::ptrdiff_t>(first),
-                        {run, TapeModel::kHeading,
-                         heading(QString::fromStdString(earlier.runs[run].started))});
-        }
-    }
-    tape_->model()->setEarlier(std::move(rows),
-                               heading(QDateTime::fromSecsSinceEpoch(started_).toString(
-                                   QStringLiteral("yyyy-MM-dd HH:mm"))));
-}
-
-// Remembered as the user left it: open or closed, and where.
-void Calculator::tapeHidden() {
-    settings_.tapeOpen = leaving_;
-    settings_.tapeGeometry = QRect(tape_->offset().value_or(QPoint()), tape_->size());
-    settings_.save();
+TapeWindow* Calculator::tapeWindow() const noexcept {
+    return tape_->window();
 }
 
 void Calculator::setKeepTape(bool on) {
-    step([this, on] {
-        kept_->setOn(on);
-        settings_.keepTape = on;
-        settings_.save();
-        if (tape_) {
-            tape_->setKeeping(on);
-            if (!on) {
-                tape_->model()->setEarlier({}, {});
-            }
-            tape_->showProblem(QString::fromStdString(kept_->problem()));
-        }
-    });
+    tape_->setKeeping(on);
 }
 
 void Calculator::setKeepOnTop(bool on) {
     keepOnTop_ = on;
-    settings_.keepOnTop = on;
-    settings_.save();
+    settings_.setKeepOnTop(on);
     // A new flag takes a window off the screen; it comes back where it was.
     // The one that had the keyboard has it again once both are shown, since
     // showing the other may take it.
+    tape_->setKeepOnTop(on);
     QWidget* const active = QApplication::activeWindow();
-    for (QWidget* window : {static_cast<QWidget*>(this), static_cast<QWidget*>(tape_)}) {
+    QWidget* const tape = tape_->window();
+    for (QWidget* window : {static_cast<QWidget*>(this), tape}) {
         if (window) {
             const bool shown = window->isVisible();
             window->setWindowFlag(Qt::WindowStaysOnTopHint, on);
@@ -370,7 +309,7 @@ void Calculator::setKeepOnTop(bool on) {
             }
         }
     }
-    if (active != nullptr && (active == this || active == tape_)) {
+    if (active != nullptr && (active == this || active == tape)) {
         active->activateWindow();
     }
 }
@@ -388,14 +327,20 @@ void Calculator::showDisplayMenu(const QPoint& at) {
         connect(menuUi_->actionTape, &QAction::triggered, this, &Calculator::toggleTape);
         connect(menuUi_->actionKeepOnTop, &QAction::toggled, this, &Calculator::setKeepOnTop);
         connect(menuUi_->actionKeepTape, &QAction::triggered, this, &Calculator::setKeepTape);
+        using shortcuts::Action;
+        shortcuts::showOn(*menuUi_->actionCopy, Action::Copy);
+        shortcuts::showOn(*menuUi_->actionPaste, Action::Paste);
+        shortcuts::showOn(*menuUi_->actionUndo, Action::Undo);
+        shortcuts::showOn(*menuUi_->actionRedo, Action::Redo);
+        shortcuts::showOn(*menuUi_->actionTape, Action::Tape);
         // Wayland has no way for a program to ask for it.
         menuUi_->actionKeepOnTop->setVisible(
             !QGuiApplication::platformName().startsWith(QLatin1String("wayland")));
     }
     menuUi_->actionUndo->setEnabled(session_.canUndo());
     menuUi_->actionRedo->setEnabled(session_.canRedo());
-    menuUi_->actionTape->setChecked(tape_ && tape_->isOpen());
-    menuUi_->actionKeepTape->setChecked(kept_->on());
+    menuUi_->actionTape->setChecked(tape_->isOpen());
+    menuUi_->actionKeepTape->setChecked(tape_->keeping());
     {
         const QSignalBlocker quiet(menuUi_->actionKeepOnTop);
         menuUi_->actionKeepOnTop->setChecked(keepOnTop_);
@@ -403,42 +348,10 @@ void Calculator::showDisplayMenu(const QPoint& at) {
     menu_->popup(ui->Readout->mapToGlobal(at));
 }
 
-// Deleted lines of this run leave the session's tape; those of earlier runs
-// the list.
-void Calculator::deleteLines(const QList<int>& rows) {
-    step([this, &rows] {
-        TapeModel* model = tape_->model();
-        std::vector<std::uint64_t> numbers;
-        std::vector<int> earlier;
-        for (const int row : rows) {
-            const TapeModel::Line line = model->line(row);
-            if (line.run < 0) {
-                numbers.push_back(line.number);
-            } else {
-                earlier.push_back(row);
-            }
-        }
-        for (const int row : earlier) {
-            const TapeModel::Line line = model->line(row);
-            if (line.number != TapeModel::kHeading) {
-                kept_->remove(earlierRuns_[static_cast<std::size_t>(line.run)], line.number);
-            }
-        }
-        model->removeEarlier(std::move(earlier));
-        session_.eraseLines(numbers);
-    });
-}
-
 // Tells a screen reader about a new display text: the display's text event,
-// and the announcer, which makes it speak the text wherever the focus is;
-// and the tape what became of the kept tape.
+// and the announcer, which makes it speak the text wherever the focus is.
 void Calculator::sessionChanged(const quillo::Session&, const quillo::Change& change) noexcept {
     try {
-        // The kept tape has heard of the step first: a failure to keep its
-        // line shows at once.
-        if (tape_ && !kept_->problem().empty()) {
-            tape_->showProblem(QString::fromStdString(kept_->problem()));
-        }
         if (!change.display || !QAccessible::isActive()) {
             return;
         }
@@ -490,10 +403,7 @@ void Calculator::cmdexit_Click() {
     // The farewell window shows before this one hides: never neither.
     frm2_->show();
     frm2_->startTmr1();
-    leaving_ = true;
-    if (tape_) {
-        tape_->hide();
-    }
+    tape_->hideWithCalculator();
     hide();
 }
 

@@ -9,7 +9,6 @@
 #include <QString>
 #include <QWidget>
 
-#include <ctime>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -23,7 +22,7 @@ class DisplayMenu;
 class QAbstractButton;
 class QMenu;
 class Announcer;
-class KeptTape;
+class TapeController;
 class TapeWindow;
 class frm2;
 
@@ -61,6 +60,9 @@ public:
     void copyKeys();
     // Types a number as a paste does: one step, under the paste's rules.
     void pasteText(const QString& text);
+    // A tape line's result into the display, as the engine wrote it: one
+    // step; a beep, and nothing changed, for text that is no result.
+    void reuse(const QString& result);
 
     // Takes back the last step (a key, or a paste) and brings it back.
     void undo();
@@ -68,7 +70,7 @@ public:
     // Opens the tape window (shows it again when minimised), or closes it.
     void toggleTape();
     // nullptr until the tape is first opened.
-    TapeWindow* tapeWindow() const noexcept { return tape_; }
+    TapeWindow* tapeWindow() const noexcept;
     void setKeepOnTop(bool on);
     // Whether the tape is kept between runs; turned off, what was kept is deleted.
     void setKeepTape(bool on);
@@ -91,9 +93,6 @@ private:
     // Runs a session's step as a key runs: one at a time, through the dispatch point.
     template <class Step> void step(Step&& step);
     void pasteOffer(const std::optional<std::string>& text);
-    void deleteLines(const QList<int>& rows);
-    void showEarlier();
-    void tapeHidden();
     void sessionChanged(const quillo::Session& session,
                         const quillo::Change& change) noexcept override;
     void showDisplayMenu(const QPoint& at);
@@ -111,20 +110,16 @@ private:
     Dispatch dispatch_;
     QString title_;
     quillo::Session session_;
-    std::time_t started_;
     QString announced_; // the display as a screen reader was last told it
     QPixmap background_;
     bool busy_ = false;
     bool keepOnTop_ = false;
-    bool leaving_ = false; // the tape closes with the calculator, not by the user
     bool shownOnce_ = false;
     Settings settings_;
-    std::unique_ptr<KeptTape> kept_;
-    std::vector<std::string> earlierRuns_; // the ids of the earlier runs shown
+    std::unique_ptr<TapeController> tape_;
     // Made when first needed: most runs use neither.
     QMenu* menu_ = nullptr;
     std::unique_ptr<Ui::DisplayMenu> menuUi_;
     Announcer* announcer_ = nullptr;
-    TapeWindow* tape_ = nullptr;
     std::unique_ptr<frm2> frm2_;
 };

@@ -2,20 +2,42 @@
 #pragma once
 
 #include <QRect>
+#include <QString>
+#include <QVariant>
 
 // What the calculator remembers between runs, in quillo.conf under
 // $XDG_CONFIG_HOME/quillo (an INI file). A missing, unreadable or broken
 // file gives the defaults; one that cannot be written is left as it was.
-struct Settings {
-    bool keepOnTop = false;
-    bool tapeOpen = false;
+//
+// Each setter writes its own key and no other, so that what another window
+// changed in the file meanwhile stands. The folder is private to the user
+// (0700) and so is the file (0600); neither is written through a symbolic
+// link.
+class Settings {
+public:
+    static Settings load();
+
+    bool keepOnTop() const noexcept { return keepOnTop_; }
+    bool tapeOpen() const noexcept { return tapeOpen_; }
     // The tape window's size, and its frame's place from the calculator's
     // frame's top left; empty: never opened.
-    QRect tapeGeometry;
-    bool keepTape = true;
+    QRect tapeGeometry() const noexcept { return tapeGeometry_; }
+    bool keepTape() const noexcept { return keepTape_; }
 
-    static Settings load();
-    // Writes every value; the folder is made private to the user (0700) and
-    // the file too (0600).
-    void save() const;
+    void setKeepOnTop(bool on);
+    void setTapeOpen(bool open);
+    void setTapeGeometry(const QRect& geometry);
+    void setKeepTape(bool on);
+
+    // The file; "" where neither XDG_CONFIG_HOME nor HOME is an absolute path.
+    static QString path();
+
+private:
+    enum class Key { KeepOnTop, TapeOpen, TapeGeometry, KeepTape };
+    static void save(Key key, const QVariant& value);
+
+    bool keepOnTop_ = false;
+    bool tapeOpen_ = false;
+    QRect tapeGeometry_;
+    bool keepTape_ = true;
 };

@@ -45,9 +45,9 @@ QVariant TapeModel::data(const QModelIndex& index, int role) const {
 TapeModel::Line TapeModel::line(int row) const {
     if (row < thisRun()) {
         const Earlier& e = earlier_[static_cast<std::size_t>(row)];
-        return {static_cast<int>(e.run), e.number};
+        return {e.heading ? Line::Kind::Heading : Line::Kind::Earlier, e.id};
     }
-    return {-1, lines_[static_cast<std::size_t>(row - thisRun())]};
+    return {Line::Kind::ThisRun, lines_[static_cast<std::size_t>(row - thisRun())]};
 }
 
 QString TapeModel::text(const QList<int>& rows) const {
@@ -71,32 +71,72 @@ void TapeModel::setEarlier(std::vector<Earlier> earlier, const QString& thisRunH
         earlier_.clear();
         endRemoveRows();
     }
+    // The oldest lines past the bound go before they are listed at all.
+    const std::size_t room =
+        quillo::Tape::kCapacity - std::min(quillo::Tape::kCapacity, lines_.size());
+    std::size_t lines = static_cast<std::size_t>(
+        std::count_if(earlier.begin(), earlier.end(), [](const Earlier& e) { return !e.heading; }));
+    for (auto& e : earlier) {
+        if (lines <= room) {
+            break;
+        }
+        if (!e.heading) {
+            e.heading = true; // marked to go: a heading with no line under it goes
+            e.text.clear();
+            --lines;
+        }
+    }
+    std::erase_if(earlier, [](const Earlier& e) { return e.heading && e.text.isEmpty(); });
     if (earlier.empty()) {
         return;
     }
-    earlier.push_back({SIZE_MAX, kHeading, thisRunHeading});
+    earlier.push_back({0, thisRunHeading, true});
     beginInsertRows({}, 0, static_cast<int>(earlier.size()) - 1);
     earlier_ = std::move(earlier);
     endInsertRows();
+    removeBareHeadings();
 }
 
 void TapeModel::removeEarlier(std::vector<int> rows) {
     std::sort(rows.begin(), rows.end(), std::greater<>());
     for (const int row : rows) {
-        if (row < thisRun() && earlier_[static_cast<std::size_t>(row)].number != kHeading) {
+        if (row < thisRun() && !earlier_[static_cast<std::size_t>(row)].heading) {
             removeRows(row, row + 1);
         }
     }
-    // A heading with no line under it goes too; this run's once no earlier
-    // run is left above it.
-    for (int row = thisRun() - 1; row >= 0; --row) {
-        const bool heading = earlier_[static_cast<std::size_t>(row)].number == kHeading;
-        const bool nextIsLine =
-            row + 1 < thisRun() && earlier_[static_cast<std::size_t>(row + 1)].number != kHeading;
-        const bool ownHeading = row == thisRun() - 1;
-        if (heading && (ownHeading ? row == 0 : !nextIsLine)) {
+    removeBareHeadings();
+}
+
+void TapeModel::removeBareHeadings() {
+    auto heading = [this](int row) { return earlier_[static_cast<std::size_t>(row)].heading; };
+    for (int row = thisRun() - 2; row >= 0; --row) {
+        if (heading(row) && heading(row + 1)) {
             removeRows(row, row + 1);
         }
+    }
+    // This run's heading, once no earlier run is left above it.
+    if (thisRun() == 1) {
+        removeRows(0, 1);
+    }
+}
+
+void TapeModel::trimEarlier() {
+    if (earlier_.empty() || static_cast<std::size_t>(rowCount()) <= quillo::Tape::kCapacity) {
+        return;
+    }
+    std::size_t lines = lines_.size();
+    for (const Earlier& e : earlier_) {
+        lines += e.heading ? 0 : 1;
+    }
+    std::vector<int> oldest;
+    for (int row = 0; row < thisRun() && lines > quillo::Tape::kCapacity; ++row) {
+        if (!earlier_[static_cast<std::size_t>(row)].heading) {
+            oldest.push_back(row);
+            --lines;
+        }
+    }
+    if (!oldest.empty()) {
+        removeEarlier(std::move(oldest));
     }
 }
 
@@ -162,6 +202,7 @@ void TapeModel::follow(const quillo::Change& change) {
     // New at the bottom.
     insertLines(lines_.end(), std::max(end_, first_), tape.end());
     end_ = tape.end();
+    trimEarlier();
 }
 
 void TapeModel::insertLines(std::vector<std::uint64_t>::iterator at, std::uint64_t from,

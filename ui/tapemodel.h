@@ -22,21 +22,23 @@ public:
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
 
-    // A line kept from an earlier run, or a run's heading (number kHeading).
+    // A line kept from an earlier run, by the kept tape's id for it, or a
+    // run's heading.
     struct Earlier {
-        std::size_t run;
-        std::uint64_t number;
+        std::uint64_t id = 0;
         QString text;
+        bool heading = false;
     };
-    static constexpr std::uint64_t kHeading = UINT64_MAX;
     // Puts the earlier runs' lines above this run's, with a heading for this
-    // run below them when there are any.
+    // run below them when there are any. With this run's, at most
+    // quillo::Tape::kCapacity lines are listed: the oldest go first.
     void setEarlier(std::vector<Earlier> earlier, const QString& thisRunHeading);
 
-    // What a row stands for: a line of this run (run -1), of an earlier run,
-    // or a heading.
+    // What a row stands for: a line of this run (by its number on the
+    // session's tape), a line of an earlier run (by its id), or a heading.
     struct Line {
-        int run = -1;
+        enum class Kind { Heading, ThisRun, Earlier };
+        Kind kind = Kind::Heading;
         std::uint64_t number = 0;
     };
     Line line(int row) const;
@@ -54,6 +56,10 @@ private:
     void follow(const quillo::Change& change);
     int thisRun() const { return static_cast<int>(earlier_.size()); }
     void removeRows(int from, int to); // [from, to)
+    // Takes out headings left with no line under them.
+    void removeBareHeadings();
+    // Drops the oldest earlier lines past the bound shared with this run's.
+    void trimEarlier();
     // Inserts this run's lines shown among the numbers [from, to) at `at`.
     void insertLines(std::vector<std::uint64_t>::iterator at, std::uint64_t from, std::uint64_t to);
 

@@ -2,6 +2,7 @@
 #include "tapewindow.h"
 
 #include "placement.h"
+#include "shortcuts.h"
 #include "ui_TapeMenu.h"
 #include "ui_TapeWindow.h"
 
@@ -41,10 +42,6 @@ QMargins marginsOf(const QWidget& window, QMargins& seen) {
     return seen;
 }
 
-bool isCombination(const QKeyEvent& event, Qt::KeyboardModifiers modifiers, Qt::Key key) {
-    return event.keyCombination() == QKeyCombination(modifiers, key);
-}
-
 } // namespace
 
 QSize TapeDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
@@ -77,6 +74,20 @@ TapeWindow::TapeWindow(TapeModel* model, KeyHandler forward, QWidget* parent)
             ui->lines->scrollToBottom();
         }
     });
+    // Scrolled up, the line at the top stays there while older lines go:
+    // the view is moved up by the rows taken out above it.
+    connect(model_, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            [this, bar](const QModelIndex&, int first, int last) {
+                const int top = bar->value() / rowStep();
+                removedAbove_ = bar->value() == bar->maximum()
+                                    ? 0
+                                    : std::max(0, std::min(last + 1, top) - first);
+            });
+    connect(model_, &QAbstractItemModel::rowsRemoved, this, [this, bar] {
+        if (removedAbove_ > 0) {
+            bar->setValue(bar->value() - removedAbove_ * rowStep());
+        }
+    });
 
     preferred_ = placed_ = size();
     settled_.setSingleShot(true);
@@ -88,6 +99,13 @@ TapeWindow::TapeWindow(TapeModel* model, KeyHandler forward, QWidget* parent)
 }
 
 TapeWindow::~TapeWindow() = default;
+
+int TapeWindow::rowStep() const {
+    const QListView* list = ui->lines;
+    return list->verticalScrollMode() == QAbstractItemView::ScrollPerPixel
+               ? std::max(1, list->sizeHintForRow(0))
+               : 1;
+}
 
 void TapeWindow::open(QWidget& calculator, const QWidget& display) {
     handOver_.stop();
@@ -229,6 +247,9 @@ void TapeWindow::showMenu(const QPoint& at) {
         connect(menuUi_->actionDelete, &QAction::triggered, this, &TapeWindow::deleteSelected);
         connect(menuUi_->actionClearTape, &QAction::triggered, this, &TapeWindow::clearRequested);
         connect(menuUi_->actionKeepTape, &QAction::triggered, this, &TapeWindow::keepingChanged);
+        shortcuts::showOn(*menuUi_->actionCopy, shortcuts::Action::Copy);
+        shortcuts::showOn(*menuUi_->actionSaveAs, shortcuts::Action::SaveAs);
+        shortcuts::showOn(*menuUi_->actionDelete, shortcuts::Action::Delete);
     }
     const bool any = model_->rowCount() > 0;
     menuUi_->actionCopy->setEnabled(ui->lines->currentIndex().isValid());
@@ -282,17 +303,17 @@ bool TapeWindow::handleKey(QKeyEvent* event) {
     if (!isOpen()) {
         return forward_(event);
     }
+    using shortcuts::Action;
     const QKeyEvent& e = *event;
-    if (e.matches(QKeySequence::Copy)) {
+    if (shortcuts::matches(e, Action::Copy)) {
         copySelected();
-    } else if (e.matches(QKeySequence::Save) || isCombination(e, Qt::ControlModifier, Qt::Key_S)) {
+    } else if (shortcuts::matches(e, Action::SaveAs)) {
         saveAs();
-    } else if (isCombination(e, {}, Qt::Key_Delete)) {
+    } else if (shortcuts::matches(e, Action::Delete)) {
         deleteSelected();
-    } else if (isCombination(e, {}, Qt::Key_Return) ||
-               isCombination(e, Qt::KeypadModifier, Qt::Key_Enter)) {
+    } else if (shortcuts::matches(e, Action::ChooseLine)) {
         choose(ui->lines->currentIndex());
-    } else if (isCombination(e, {}, Qt::Key_Escape)) {
+    } else if (shortcuts::matches(e, Action::CloseTape)) {
         closeKeepingKeys();
     } else {
         // What the calculator does not take (the arrows, Ctrl+A) is the list's.

@@ -56,9 +56,16 @@ public:
     // Puts the window next to `calculator` without covering it or its
     // `display` (see placement.h).
     void placeBeside(QWidget& calculator, const QWidget& display);
-    // Where the user last had the window, from the calculator's top left.
+    // Where the user last had the window's frame, from the calculator's
+    // frame's top left.
     std::optional<QPoint> offset() const { return offset_; }
-    void setOffset(QPoint offset) { offset_ = offset; }
+    // What the user left: the frame's offset and the client area's size,
+    // the size placement starts from (a resize of the hidden window would
+    // reach it only once shown, after placement).
+    void restore(QPoint offset, QSize size) {
+        offset_ = offset;
+        preferred_ = size;
+    }
 
     // The selected lines, or the current one when none is selected.
     void copySelected() const;
@@ -75,7 +82,7 @@ signals:
     void clearRequested();
     // The rows to delete, and the number a line ends on, for the calculator.
     void deleteRequested(QList<int> rows);
-    void resultChosen(QString number);
+    void resultChosen(QString result);
     void keepingChanged(bool on);
     // Closed or hidden, not minimised.
     void hidden();
@@ -94,6 +101,8 @@ private:
     void choose(const QModelIndex& index);
     void showMenu(const QPoint& at);
     QList<int> selectedRows() const;
+    // What one row is on the vertical scroll bar.
+    int rowStep() const;
     // Places the window again where it covers the calculator.
     void keepClear();
 
@@ -102,6 +111,7 @@ private:
     KeyHandler forward_;
     bool keeping_ = true;
     bool atBottom_ = true;
+    int removedAbove_ = 0; // rows being taken out above a view scrolled up
     // Made when first needed.
     QMenu* menu_ = nullptr;
     std::unique_ptr<Ui::TapeMenu> menuUi_;

@@ -1,0 +1,172 @@
+// SPDX-License-Identifier: MIT
+#include "tapecontroller.h"
+
+#include "settings.h"
+#include "tapemodel.h"
+#include "tapewindow.h"
+
+#include <QDateTime>
+
+#include <algorithm>
+#include <new>
+#include <vector>
+
+namespace {
+
+// The line above a run's lines on the tape; the kept tape gives the earlier
+// runs' times in the same form.
+QString heading(const QString& started) {
+    return QStringLiteral("======== ") + started;
+}
+
+QString startedText(std::time_t started) {
+    return QDateTime::fromSecsSinceEpoch(started).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+}
+
+} // namespace
+
+TapeController::TapeController(quillo::Session& session, Settings& settings, QWidget& calculator,
+                               const QWidget& display, QString title, Step step, KeyHandler forward)
+    : session_(session), settings_(settings), calculator_(calculator), display_(display),
+      title_(std::move(title)), step_(std::move(step)), forward_(std::move(forward)),
+      started_(std::time(nullptr)),
+      // The store touches no file before the first line.
+      kept_(session, quillo::TapeStore::defaultFolder(), started_, settings.keepTape()),
+      listening_(kept_.listen(*this)) {}
+
+TapeController::~TapeController() {
+    // Going with the program is not the user closing it: nothing to remember.
+    if (window_) {
+        window_->disconnect(this);
+        delete window_; // its list listens to the session
+    }
+}
+
+bool TapeController::isOpen() const {
+    return window_ && window_->isOpen();
+}
+
+void TapeController::toggle() {
+    if (isOpen()) {
+        window_->closeKeepingKeys();
+        return;
+    }
+    if (!window_) {
+        make();
+    }
+    window_->open(calculator_, display_);
+    settings_.setTapeOpen(true);
+}
+
+void TapeController::make() {
+    window_ = new TapeWindow(new TapeModel(session_), forward_, &calculator_);
+    window_->setWindowFlag(Qt::WindowStaysOnTopHint, keepOnTop_);
+    window_->setWindowTitle(window_->windowTitle().arg(title_));
+    connect(window_, &TapeWindow::clearRequested, this,
+            [this] { step_([this] { session_.clearTape(); }); });
+    connect(window_, &TapeWindow::deleteRequested, this, &TapeController::deleteLines);
+    connect(window_, &TapeWindow::resultChosen, this, &TapeController::resultChosen);
+    connect(window_, &TapeWindow::keepingChanged, this, &TapeController::setKeeping);
+    connect(window_, &TapeWindow::hidden, this, &TapeController::hidden);
+    if (const QRect g = settings_.tapeGeometry(); !g.isEmpty()) {
+        window_->restore(g.topLeft(), g.size());
+    }
+    window_->setKeeping(kept_.on());
+    window_->showProblem(QString::fromStdString(kept_.problem()));
+    showEarlier();
+}
+
+// The earlier runs' lines, read when the tape is first opened and whenever
+// the kept tape says they changed as a whole.
+void TapeController::showEarlier() {
+    std::vector<TapeModel::Earlier> rows;
+    for (KeptTape::Run& run : kept_.earlier()) {
+        rows.push_back({0, heading(QString::fromStdString(run.started)), true});
+        for (KeptTape::Line& line : run.lines) {
+            rows.push_back({line.id, QString::fromStdString(line.text)});
+        }
+    }
+    window_->model()->setEarlier(std::move(rows), heading(startedText(started_)));
+}
+
+void TapeController::keptChanged(const KeptTape& kept, const KeptChange& change) noexcept {
+    if (!window_) {
+        return; // read when the window is made
+    }
+    try {
+        if (change.keeping) {
+            window_->setKeeping(kept.on());
+        }
+        if (change.earlier) {
+            showEarlier();
+        } else if (!change.removed.empty()) {
+            TapeModel* model = window_->model();
+            std::vector<int> rows;
+            for (int row = 0; row < model->rowCount(); ++row) {
+                const TapeModel::Line line = model->line(row);
+                if (line.kind == TapeModel::Line::Kind::Earlier &&
+                    std::find(change.removed.begin(), change.removed.end(), line.number) !=
+                        change.removed.end()) {
+                    rows.push_back(row);
+                }
+            }
+            model->removeEarlier(std::move(rows));
+        }
+        if (change.problem) {
+            window_->showProblem(QString::fromStdString(kept.problem()));
+        }
+    } catch (const std::bad_alloc&) {
+        // Out of memory the list is behind the kept tape; the keeping goes on.
+    }
+}
+
+void TapeController::setKeeping(bool on) {
+    step_([this, on] {
+        kept_.setOn(on);
+        settings_.setKeepTape(on);
+    });
+}
+
+void TapeController::setKeepOnTop(bool on) {
+    keepOnTop_ = on;
+}
+
+// Deleted lines of this run leave the session's tape; those of earlier runs
+// the kept tape. A heading is no line.
+void TapeController::deleteLines(const QList<int>& rows) {
+    step_([this, &rows] {
+        TapeModel* model = window_->model();
+        std::vector<std::uint64_t> numbers;
+        std::vector<KeptTape::LineId> earlier;
+        for (const int row : rows) {
+            const TapeModel::Line line = model->line(row);
+            if (line.kind == TapeModel::Line::Kind::ThisRun) {
+                numbers.push_back(line.number);
+            } else if (line.kind == TapeModel::Line::Kind::Earlier) {
+                earlier.push_back(line.number);
+            }
+        }
+        kept_.removeEarlier(earlier);
+        session_.eraseLines(numbers);
+    });
+}
+
+void TapeController::closeWithCalculator() {
+    leaving_ = true;
+    if (window_) {
+        window_->close();
+    }
+}
+
+void TapeController::hideWithCalculator() {
+    leaving_ = true;
+    if (window_) {
+        window_->hide();
+    }
+}
+
+// Remembered as the user left it: open or closed, and where.
+void TapeController::hidden() {
+    settings_.setTapeOpen(leaving_);
+    settings_.setTapeGeometry(QRect(window_->offset().value_or(QPoint()), window_->size()));
+}
