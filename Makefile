@@ -81,7 +81,6 @@ bench:
 	$(call configure,QUILLO_BENCH:BOOL=ON,BUILD_TESTING:BOOL=OFF)
 	@$(CMAKE) --build $(BUILD) -j $(JOBS) --target bench-all
 	@$(BUILD)/bin/quillo-engine-bench
-	@$(BUILD)/bin/quillo-tapestore-bench
 	@$(BUILD)/bin/quillo-store-bench
 	@bench/startup/run.sh $(BUILD)
 	@bench/startup/count.sh $(BUILD)

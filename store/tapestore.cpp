@@ -798,6 +798,10 @@ bool TapeStore::Impl::configure(bool fresh, int& rc) {
         db.exec("ROLLBACK");
         return false;
     }
+    // The header with the application_id goes into the file itself at once:
+    // until then it is in the WAL, and another window would not know the
+    // file for this program's (its switch-off would leave it).
+    sqlite3_wal_checkpoint_v2(db.get(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
     return true;
 }
 
@@ -1566,6 +1570,10 @@ std::string TapeStore::problem() const {
 
 std::uint64_t TapeStore::problemSerial() const noexcept {
     return impl_->serial;
+}
+
+std::string TapeStore::startedText(std::time_t started) {
+    return localTime(started, false);
 }
 
 std::string TapeStore::defaultFolder() {

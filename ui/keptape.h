@@ -4,8 +4,11 @@
 #include "session.h"
 #include "tapestore.h"
 
+#include <QTimer>
+
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -30,8 +33,14 @@ protected:
 };
 
 // The session's tape kept between runs: it follows the session's notices and
-// writes what each step changed to the store before the next event, so that
-// a crash or a kill loses no line the window showed.
+// hands what each step changed to the store before the next event, so that a
+// crash or a kill loses no line the window showed. What the store could not
+// write at once (another window held the database) is written by a timer, off
+// the key path, as are the WAL's checkpoints.
+//
+// Switched off in another window, it stops keeping at its next line (the
+// settings say so, or the database it had is gone), and keeps again only
+// once switched back on in this window; a later start follows the setting.
 class KeptTape : public quillo::SessionListener {
 public:
     // An earlier run's line, by an id of the kept tape's own: good until
@@ -65,7 +74,10 @@ public:
     };
 
     // Keeps nothing until `on`; touches no file until the first line.
-    KeptTape(quillo::Session& session, std::string folder, std::time_t started, bool on);
+    // `wanted` says whether the keeping is still on for every window; asked
+    // before each step's lines are kept.
+    KeptTape(quillo::Session& session, std::string folder, std::time_t started, bool on,
+             std::function<bool()> wanted = {});
     ~KeptTape();
     KeptTape(const KeptTape&) = delete;
     KeptTape& operator=(const KeptTape&) = delete;
@@ -84,23 +96,32 @@ public:
     void removeEarlier(std::span<const LineId> ids);
     // What went wrong, in plain words, or "".
     std::string problem() const;
-    // For a normal exit: what was written reaches the disk.
+    // For a normal exit: what waits is written, and the database closed.
     void sync() noexcept;
+    // Changes that wait for the database.
+    bool pending() const noexcept { return store_ && store_->pending(); }
 
     void sessionChanged(const quillo::Session& session,
                         const quillo::Change& change) noexcept override;
 
 private:
-    void keepShown(const quillo::Tape& tape, std::uint64_t from);
+    std::vector<quillo::TapeStore::Line> shown(const quillo::Tape& tape, std::uint64_t from) const;
     void notify(const KeptChange& change) noexcept;
+    // Told to the listeners when the store's problem moved, or it went off.
+    void settle(std::uint64_t problemBefore, bool wasOn) noexcept;
+    std::uint64_t problemSerial() const noexcept;
+    void later();
+    void flush() noexcept;
+    void stop();
 
     quillo::Session& session_;
     std::string folder_;
     std::time_t started_;
     std::unique_ptr<quillo::TapeStore> store_;
-    std::uint64_t end_;   // the session tape's end when last told
-    std::string problem_; // a store's last word, when turned off after it
-    // The store's names for the lines earlier() gave, by LineId.
-    std::vector<std::pair<std::string, std::uint64_t>> ids_;
+    std::uint64_t end_;        // the session tape's end when last told
+    std::string problem_;      // a store's last word, when turned off after it
+    std::uint64_t serial_ = 0; // counts changes of problem_
+    std::function<bool()> wanted_;
+    QTimer flush_;
     std::shared_ptr<Listening::Registry> listeners_ = std::make_shared<Listening::Registry>();
 };

@@ -113,6 +113,20 @@ Settings Settings::load() {
     return s;
 }
 
+bool Settings::keepTapeNow() {
+    struct stat st {};
+    const QString file = path();
+    if (file.isEmpty() || ::lstat(QFile::encodeName(file).constData(), &st) != 0) {
+        return keepTape_;
+    }
+    const qint64 changed = qint64(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
+    if (changed != seen_) {
+        seen_ = changed;
+        keepTape_ = load().keepTape_;
+    }
+    return keepTape_;
+}
+
 void Settings::setKeepOnTop(bool on) {
     keepOnTop_ = on;
     save(Key::KeepOnTop, on);

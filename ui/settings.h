@@ -4,6 +4,7 @@
 #include <QRect>
 #include <QString>
 #include <QVariant>
+#include <QtGlobal>
 
 // What the calculator remembers between runs, in quillo.conf under
 // $XDG_CONFIG_HOME/quillo (an INI file). A missing, unreadable or broken
@@ -24,6 +25,10 @@ public:
     QRect tapeGeometry() const noexcept { return tapeGeometry_; }
     bool keepTape() const noexcept { return keepTape_; }
 
+    // Whether the tape is still to be kept, as the file now says: another
+    // window may have switched it off. Reads the file only when it changed.
+    bool keepTapeNow();
+
     void setKeepOnTop(bool on);
     void setTapeOpen(bool open);
     void setTapeGeometry(const QRect& geometry);
@@ -40,4 +45,6 @@ private:
     bool tapeOpen_ = false;
     QRect tapeGeometry_;
     bool keepTape_ = true;
+    // The file as last read for keepTapeNow(): its change time, in ns.
+    qint64 seen_ = -1;
 };

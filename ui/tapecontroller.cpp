@@ -5,8 +5,6 @@
 #include "tapemodel.h"
 #include "tapewindow.h"
 
-#include <QDateTime>
-
 #include <algorithm>
 #include <new>
 #include <vector>
@@ -20,7 +18,7 @@ QString heading(const QString& started) {
 }
 
 QString startedText(std::time_t started) {
-    return QDateTime::fromSecsSinceEpoch(started).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+    return QString::fromStdString(quillo::TapeStore::startedText(started));
 }
 
 } // namespace
@@ -31,7 +29,8 @@ TapeController::TapeController(quillo::Session& session, Settings& settings, QWi
       title_(std::move(title)), step_(std::move(step)), forward_(std::move(forward)),
       started_(std::time(nullptr)),
       // The store touches no file before the first line.
-      kept_(session, quillo::TapeStore::defaultFolder(), started_, settings.keepTape()),
+      kept_(session, quillo::TapeStore::defaultFolder(), started_, settings.keepTape(),
+            [&settings] { return settings.keepTapeNow(); }),
       listening_(kept_.listen(*this)) {}
 
 TapeController::~TapeController() {

@@ -859,6 +859,9 @@ private slots:
                                  << "CUUURRR" << QStringList{};
         QTest::newRow("off") << "12+3="
                              << "O" << QStringList{};
+        // Switched off in another window: this one keeps its next line no more.
+        QTest::newRow("off elsewhere") << "12+3="
+                                       << "E" << QStringList{};
     }
     void keptTape() {
         QFETCH(QString, typed);
@@ -879,6 +882,11 @@ private slots:
                 QTest::mouseClick(tape->findChild<QPushButton*>("clearTape"), Qt::LeftButton);
             } else if (c == u'O') {
                 calc->setKeepTape(false);
+                QCOMPARE(QDir(home->filePath("state/quillo")).entryList(QDir::Files), {});
+            } else if (c == u'E') {
+                Calculator other(&quillo::dispatch, QStringLiteral("Quillo-v2"));
+                other.setKeepTape(false);
+                QTest::keyClicks(calc.get(), "4+5=");
                 QCOMPARE(QDir(home->filePath("state/quillo")).entryList(QDir::Files), {});
             }
         }
@@ -1080,8 +1088,8 @@ private slots:
     // that ends on no result changes nothing.
     void lineResultReused_data() {
         QTest::addColumn<QString>("typed");
-        QTest::addColumn<bool>("earlier");   // typed in the run before
-        QTest::addColumn<bool>("click");     // a double-click, not Enter
+        QTest::addColumn<bool>("earlier");  // typed in the run before
+        QTest::addColumn<bool>("click");    // a double-click, not Enter
         QTest::addColumn<QString>("shown"); // the display after; "": refused
         QTest::newRow("negative") << "2-7=" << false << false << "-5.";
         QTest::newRow("exponent") << "1856231056q" << false << true << "3445593733258870000.";
@@ -1226,7 +1234,7 @@ private slots:
         calc->toggleTape();
         auto* problem = calc->tapeWindow()->findChild<QLabel*>("problem");
         QVERIFY(problem->isVisible());
-        QVERIFY2(problem->text().contains("not being kept"), qPrintable(problem->text()));
+        QVERIFY2(problem->text().contains("not kept"), qPrintable(problem->text()));
     }
 
     // No key runs inside another: one arriving while the zero-divisor warning
