@@ -280,6 +280,17 @@ void Calculator::redo() {
     step([this] { session_.redo(); });
 }
 
+void Calculator::correct(quint64 line, int index, const QString& text) {
+    step([this, line, index, &text] {
+        session_.correct(line, static_cast<std::size_t>(index), text.toStdString());
+    });
+}
+
+QString Calculator::tapeLine(quint64 number) const {
+    const quillo::Tape& tape = session_.engine().tape();
+    return tape.shown(number) ? QString::fromStdString(tape.at(number)) : QString();
+}
+
 void Calculator::toggleTape() {
     if (tape_ && tape_->isOpen()) {
         tape_->closeKeepingKeys();
@@ -293,6 +304,7 @@ void Calculator::toggleTape() {
                 [this] { step([this] { session_.clearTape(); }); });
         connect(tape_, &TapeWindow::deleteRequested, this, &Calculator::deleteLines);
         connect(tape_, &TapeWindow::resultChosen, this, &Calculator::pasteText);
+        connect(tape_, &TapeWindow::correctionApplied, this, &Calculator::correct);
         connect(tape_, &TapeWindow::keepingChanged, this, &Calculator::setKeepTape);
         connect(tape_, &TapeWindow::hidden, this, &Calculator::tapeHidden);
         if (!settings_.tapeGeometry.isEmpty()) {
