@@ -4,11 +4,13 @@
 // shows, the exit flow, the pictures and what a screen reader is told.
 
 #include "calculator.h"
+#include "correctioneditor.h"
 #include "dispatch.h"
 #include "display.h"
 #include "frm2.h"
 #include "keyboard.h"
 #include "placement.h"
+#include "tapemodel.h"
 #include "tapewindow.h"
 
 #include <QAbstractButton>
@@ -21,6 +23,7 @@
 #include <QImage>
 #include <QImageReader>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QMessageBox>
@@ -49,6 +52,7 @@ struct BoxSeen {
     bool shown = false;
     QString title;
     QString text;
+    QString informative;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
@@ -68,6 +72,7 @@ void answerNextBox(QMessageBox::StandardButton answer, BoxSeen* seen) {
         seen->shown = true;
         seen->title = box->windowTitle();
         seen->text = box->text();
+        seen->informative = box->informativeText();
         seen->icon = box->icon();
         seen->buttons = box->standardButtons();
         seen->defaultButton = box->defaultButton() ? box->standardButton(box->defaultButton())
@@ -90,6 +95,24 @@ int runUntilEnd(const std::function<void()>& action, int guardMs = 6000) {
 
 QString displayOf(const Calculator& c) {
     return c.findChild<QLabel*>("Readout")->text();
+}
+
+// Types into whatever has the keyboard: a text, or one key named in <>.
+void typeSteps(const QStringList& steps) {
+    static const QMap<QString, Qt::Key> named = {{"<Tab>", Qt::Key_Tab},
+                                                 {"<Enter>", Qt::Key_Return},
+                                                 {"<Esc>", Qt::Key_Escape},
+                                                 {"<Backspace>", Qt::Key_Backspace},
+                                                 {"<F2>", Qt::Key_F2}};
+    for (const QString& step : steps) {
+        QWidget* focus = QApplication::focusWidget();
+        QVERIFY(focus != nullptr);
+        if (named.contains(step)) {
+            QTest::keyClick(focus, named[step]);
+        } else {
+            QTest::keyClicks(focus, step);
+        }
+    }
 }
 
 } // namespace
@@ -1331,6 +1354,280 @@ private slots:
             QCOMPARE(error, cause);
             QCOMPARE(state(), before);
         }
+    }
+
+    // The Correct item, and F2, on lines that cannot be corrected: an earlier
+    // run's line or heading, this run's heading, a line with no number, or no
+    // line at all. The item says why; F2 opens no editor.
+    void correctionNotOffered_data() {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("why");
+        // An earlier run's heading and 12 + 3 = 15, this run's heading, 2 + 2 = 4, --------.
+        QTest::newRow("earlier heading") << 0 << "holds no number";
+        QTest::newRow("earlier line") << 1 << "earlier run";
+        QTest::newRow("this run's heading") << 2 << "holds no number";
+        QTest::newRow("no number") << 4 << "holds no number";
+        QTest::newRow("no line") << -1 << "Choose a line";
+    }
+    void correctionNotOffered() {
+        QTest::keyClicks(calc.get(), "12+3=");
+        calc = std::make_unique<Calculator>(&quillo::dispatch, QStringLiteral("Quillo-v2"));
+        calc->show();
+        QTest::keyClicks(calc.get(), "2+2=");
+        click("Cancel");
+        calc->toggleTape();
+        TapeWindow* tape = calc->tapeWindow();
+        auto* list = tape->findChild<QListView*>("lines");
+        QCOMPARE(list->model()->rowCount(), 5);
+        QFETCH(int, row);
+        list->setCurrentIndex(list->model()->index(row, 0));
+        QTest::keyClick(list, Qt::Key_F2);
+        QVERIFY(tape->findChild<CorrectionEditor*>() == nullptr);
+        QCOMPARE(list->model()->rowCount(), 5);
+        emit list->customContextMenuRequested(QPoint(5, 5));
+        auto* menu = tape->findChild<QMenu*>("TapeMenu");
+        QTRY_VERIFY(menu->isVisible());
+        auto* item = menu->findChild<QAction*>("actionCorrect");
+        QVERIFY(!item->isEnabled());
+        QFETCH(QString, why);
+        QVERIFY2(item->toolTip().contains(why), qPrintable(item->toolTip()));
+        QVERIFY(menu->toolTipsVisible());
+        menu->hide();
+    }
+
+    // The editor by keyboard on "12 + 3 = 15" (12 and 3 typed): the focus
+    // starts on 12; what the keys cannot type is refused in the field and
+    // nothing runs on it; Enter applies one changed number, Escape cancels.
+    void correctionEditor_data() {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<int>("index"); // the number applied; -1: none
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("problem");
+        QTest::addColumn<QString>("shows");
+        QTest::addColumn<bool>("open");
+        QTest::newRow("first") << QStringList{"7", "<Enter>"} << 0 << "7" << false
+                               << "would show 99." << false;
+        QTest::newRow("second by Tab") << QStringList{"<Tab>", "30", "<Enter>"} << 1 << "30"
+                                       << false << "would show 99." << false;
+        QTest::newRow("leading minus")
+            << QStringList{"-4", "<Enter>"} << 0 << "-4" << false << "would show" << false;
+        QTest::newRow("point") << QStringList{".5", "<Enter>"} << 0 << ".5" << false << "would show"
+                               << false;
+        QTest::newRow("refused by a later key, still applied")
+            << QStringList{"0", "<Enter>"} << 0 << "0" << false
+            << "on the line «99 / 0: Can't divide by zero», the key \"/\" would now divide by zero"
+            << false;
+        QTest::newRow("Escape") << QStringList{"7", "<Esc>"} << -1 << "" << false << "would show"
+                                << false;
+        QTest::newRow("unchanged")
+            << QStringList{"<Enter>"} << -1 << "" << false << "Nothing changed" << true;
+        QTest::newRow("letter") << QStringList{"7a", "<Enter>"} << -1 << "" << true << "" << true;
+        QTest::newRow("two points")
+            << QStringList{"1.2.", "<Enter>"} << -1 << "" << true << "" << true;
+        QTest::newRow("minus inside")
+            << QStringList{"1-", "<Enter>"} << -1 << "" << true << "" << true;
+        QTest::newRow("emptied") << QStringList{"<Backspace>", "<Enter>"} << -1 << "" << true << ""
+                                 << true;
+    }
+    void correctionEditor() {
+        QStringList previewed;
+        auto preview = [&previewed](std::size_t index, std::string_view text) {
+            previewed << QString::number(index) + ":" + QString::fromUtf8(text.data(), text.size());
+            quillo::Session::Preview p{"99.", std::nullopt};
+            if (text == "0") {
+                p.refused = quillo::Refusal{quillo::Refusal::Why::DivideByZero,
+                                            quillo::ErrorKind::DivisionByZero, 7, "/"};
+            }
+            return p;
+        };
+        auto lineText = [](std::uint64_t line) {
+            return line == 7 ? std::string("99 / 0: Can't divide by zero") : std::string();
+        };
+        CorrectionEditor editor("12 + 3 = 15",
+                                {{0, 2, true, ""}, {5, 1, true, ""}, {9, 2, false, ""}}, preview,
+                                lineText, calc.get());
+        QSignalSpy applied(&editor, &CorrectionEditor::applied);
+        editor.show();
+        QVERIFY(QTest::qWaitForWindowActive(&editor));
+        const auto& fields = editor.fields();
+        QCOMPARE(fields.size(), std::size_t(2)); // 15 was computed: plain text
+        QCOMPARE(fields[0]->accessibleName(), QString("first number"));
+        QCOMPARE(fields[1]->accessibleName(), QString("second number"));
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(fields[0]));
+
+        QFETCH(QStringList, steps);
+        typeSteps(steps);
+        QFETCH(int, index);
+        QFETCH(QString, text);
+        QCOMPARE(applied.size(), index < 0 ? 0 : 1);
+        if (index >= 0) {
+            QCOMPARE(applied[0][0].toInt(), index);
+            QCOMPARE(applied[0][1].toString(), text);
+            QCOMPARE(previewed.last(), QString("%1:%2").arg(index).arg(text));
+        }
+        QFETCH(bool, problem);
+        auto* reason = editor.findChild<QLabel*>("fieldProblem");
+        QCOMPARE(reason->isVisible(), problem);
+        QFETCH(bool, open);
+        // Left open, the editor has nothing it could apply.
+        QVERIFY(!open || !editor.findChild<QPushButton*>("apply")->isEnabled());
+        if (problem) {
+            // Nothing ran on the refused text; the other field waits.
+            QVERIFY(!previewed.contains("0:" + fields[0]->text()));
+            QVERIFY(fields[1]->isReadOnly());
+        }
+        QFETCH(QString, shows);
+        const QString shown = editor.findChild<QLabel*>("preview")->text();
+        QVERIFY2(shows.isEmpty() ? shown.isEmpty() : shown.contains(shows), qPrintable(shown));
+        QCOMPARE(editor.isVisible(), open);
+    }
+
+    // A refused correction's box at the dispatch point: which line's key
+    // fails and why, the zero divisor in its own warning's style.
+    void correctionRefusedBox_data() {
+        using Why = quillo::Refusal::Why;
+        QTest::addColumn<int>("why");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<int>("line");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("informative");
+        const QString notMade = "The correction was not made.";
+        QTest::newRow("zero divisor")
+            << int(Why::DivideByZero) << 0 << 0 << "Calculator"
+            << "Can't divide by zero"
+            << "On the line «12 / 3 = 4», the key \"/\" would now divide by zero. " + notMade;
+        QTest::newRow("key fails")
+            << int(Why::KeyFails) << int(quillo::ErrorKind::Overflow) << 0 << "Quillo-v2" << notMade
+            << "On the line «12 / 3 = 4», the key \"/\" would now fail: "
+               "Overflow.";
+        QTest::newRow("line out of view")
+            << int(Why::KeyFails) << int(quillo::ErrorKind::InvalidArgument) << 99 << "Quillo-v2"
+            << notMade
+            << "On a later line, the key \"/\" would now fail: Invalid procedure call or argument.";
+        QTest::newRow("not a number") << int(Why::NotANumber) << 0 << 0 << "Quillo-v2" << notMade
+                                      << "cannot type the new number";
+        QTest::newRow("minus") << int(Why::MinusHere) << 0 << 0 << "Quillo-v2" << notMade
+                               << "A minus cannot be typed";
+        QTest::newRow("computed") << int(Why::NotCorrectable) << 0 << 0 << "Quillo-v2" << notMade
+                                  << "worked out by the calculator";
+        QTest::newRow("across a clear")
+            << int(Why::AcrossClear) << 0 << 0 << "Quillo-v2" << notMade << "The tape was cleared";
+    }
+    void correctionRefusedBox() {
+        QTest::keyClicks(calc.get(), "12/3=");
+        QFETCH(int, why);
+        QFETCH(int, error);
+        QFETCH(int, line);
+        const quillo::Refusal refusal{quillo::Refusal::Why(why), quillo::ErrorKind(error),
+                                      std::uint64_t(line), "/"};
+        BoxSeen seen;
+        answerNextBox(QMessageBox::Ok, &seen);
+        QVERIFY(!quillo::dispatch(calc.get(), [&] { throw quillo::CorrectionRefused(refusal); }));
+        QVERIFY(seen.shown);
+        QFETCH(QString, title);
+        QFETCH(QString, text);
+        QFETCH(QString, informative);
+        QCOMPARE(seen.title, title);
+        QCOMPARE(seen.text, text);
+        QCOMPARE(seen.icon, QMessageBox::Warning);
+        QVERIFY2(seen.informative.contains(informative), qPrintable(seen.informative));
+    }
+
+    // A correction the tape asks for runs as the calculator's step: refused
+    // (a computed number), the box shows and nothing changes.
+    void correctionRefusedChangesNothing() {
+        QTest::keyClicks(calc.get(), "12/3=X2");
+        calc->toggleTape();
+        TapeWindow* tape = calc->tapeWindow();
+        const quillo::State before = calc->engineState();
+        const std::string tapeBefore = calc->session().engine().tape().text();
+        const bool couldUndo = calc->session().canUndo();
+        BoxSeen seen;
+        answerNextBox(QMessageBox::Ok, &seen);
+        emit tape->correctionApplied(0, 2, "5"); // the 4 of 12 / 3 = 4
+        QVERIFY(seen.shown);
+        QCOMPARE(seen.text, QString("The correction was not made."));
+        QVERIFY(calc->engineState() == before);
+        QCOMPARE(displayOf(*calc), QString("2."));
+        QCOMPARE(calc->session().engine().tape().text(), tapeBefore);
+        QCOMPARE(calc->session().canUndo(), couldUndo);
+        calc->undo(); // the last key's step, not a correction
+        QCOMPARE(displayOf(*calc), QString("4"));
+    }
+
+    // With the engine's correction: F2 on a typed number, the editor by
+    // keyboard, the line rewritten and marked, one step for Ctrl+Z and
+    // Ctrl+Y in either window; a zero divisor refused with nothing changed.
+    void correctionApplied_data() {
+        QTest::addColumn<bool>("undoInTape");
+        QTest::newRow("undo in the tape") << true;
+        QTest::newRow("undo in the calculator") << false;
+    }
+    void correctionApplied() {
+        QTest::keyClicks(calc.get(), "12+3=X2=");
+        calc->toggleTape();
+        TapeWindow* tape = calc->tapeWindow();
+        auto* list = tape->findChild<QListView*>("lines");
+        auto* model = list->model();
+        if (calc->session().numbers(0).empty()) {
+            QSKIP("The session finds no typed numbers on the tape in this build");
+        }
+        auto lines = [model] {
+            QString text;
+            for (int row = 0; row < model->rowCount(); ++row) {
+                text += model->index(row, 0).data().toString() + '\n';
+            }
+            return text;
+        };
+        QCOMPARE(lines(), QString("12 + 3 = 15\n15 X 2 = 30\n"));
+        QCOMPARE(displayOf(*calc), QString("30"));
+        list->setCurrentIndex(model->index(0, 0));
+        QTest::keyClick(list, Qt::Key_F2);
+        auto* editor = tape->findChild<CorrectionEditor*>();
+        QVERIFY(editor != nullptr);
+        QVERIFY(QTest::qWaitForWindowActive(editor));
+        typeSteps({"5"});
+        QVERIFY2(editor->findChild<QLabel*>("preview")->text().contains("16"),
+                 qPrintable(editor->findChild<QLabel*>("preview")->text()));
+        QCOMPARE(displayOf(*calc), QString("30")); // a preview changes nothing
+        typeSteps({"<Enter>"});
+        QCOMPARE(displayOf(*calc), QString("16"));
+        const QString corrected = "5 + 3 = 8\n8 X 2 = 16\n";
+        QCOMPARE(lines(), corrected);
+        const QModelIndex first = model->index(0, 0);
+        QCOMPARE(first.data(TapeModel::CorrectedSpansRole).toList(), QVariantList{QPoint(0, 1)});
+        QVERIFY(first.data(Qt::ToolTipRole).toString().contains("Corrected: 5 was 12"));
+        QCOMPARE(first.data(Qt::AccessibleDescriptionRole).toString(),
+                 QString("Corrected: 5 was 12"));
+        tape->copyAll();
+        QCOMPARE(QGuiApplication::clipboard()->text(), corrected);
+
+        QFETCH(bool, undoInTape);
+        QWidget* window = undoInTape ? static_cast<QWidget*>(list) : calc.get();
+        QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(displayOf(*calc), QString("30"));
+        QCOMPARE(lines(), QString("12 + 3 = 15\n15 X 2 = 30\n"));
+        QTest::keyClick(window, Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(displayOf(*calc), QString("16"));
+        QCOMPARE(lines(), corrected);
+
+        // 12 / 3 with the 3 typed as 0: refused, nothing changed.
+        QTest::keyClicks(calc.get(), "/3=");
+        const QString before = lines();
+        list->setCurrentIndex(model->index(2, 0));
+        QTest::keyClick(list, Qt::Key_F2);
+        editor = tape->findChild<CorrectionEditor*>();
+        QVERIFY(editor != nullptr);
+        QVERIFY(QTest::qWaitForWindowActive(editor));
+        typeSteps({"<Tab>", "0"});
+        BoxSeen seen;
+        answerNextBox(QMessageBox::Ok, &seen);
+        typeSteps({"<Enter>"});
+        QTRY_VERIFY(seen.shown);
+        QCOMPARE(seen.text, QString("Can't divide by zero"));
+        QCOMPARE(lines(), before);
+        QCOMPARE(displayOf(*calc), QString("5.33333333333333"));
     }
 };
 
