@@ -6,6 +6,8 @@
 #include "errors.h"
 #include "keys.h"
 
+#include <algorithm>
+#include <charconv>
 #include <limits>
 #include <optional>
 #include <type_traits>
@@ -30,33 +32,71 @@ std::string tapeNumber(const Variant& v) {
     return v.isEmpty() ? "0" : copyText(plainText(v));
 }
 
-// A tape line from its pattern: %1, %2 and %3 are replaced by the numbers.
-std::string fill(std::string_view pattern, std::initializer_list<std::string_view> numbers) {
-    std::string out;
-    for (std::size_t i = 0; i < pattern.size(); ++i) {
-        const char c = pattern[i];
-        if (c == '%' && i + 1 < pattern.size() && pattern[i + 1] >= '1' &&
-            pattern[i + 1] < '1' + static_cast<int>(numbers.size())) {
-            out += numbers.begin()[pattern[++i] - '1'];
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 } // namespace
 
 struct Engine::Work {
     State s;
     std::string display;
-    std::string tape; // the line this key adds to the tape, if any: one at most
+    Origins o;
+    std::uint64_t key; // this key's index
+    std::string tape;  // the line this key adds to the tape, if any: one at most
+    LineInfo info;     // and what it says of the line
+
+    // One of a line's values: a number, typed or computed, or a notice.
+    struct Value {
+        std::string_view text;
+        Origin origin;
+        bool number = true;
+    };
+    // Writes the line from its pattern: %1, %2 and %3 are replaced by the
+    // values, and the numbers among them are marked where they stand.
+    void line(std::string_view pattern, std::initializer_list<Value> values) {
+        std::string out;
+        LineInfo said;
+        said.key = key;
+        for (std::size_t i = 0; i < pattern.size(); ++i) {
+            const char c = pattern[i];
+            if (c == '%' && i + 1 < pattern.size() && pattern[i + 1] >= '1' &&
+                pattern[i + 1] < '1' + static_cast<int>(values.size())) {
+                const Value& v = values.begin()[pattern[++i] - '1'];
+                if (v.number && said.count < said.numbers.size()) {
+                    said.numbers[said.count++] = {
+                        static_cast<std::uint32_t>(out.size()),
+                        static_cast<std::uint32_t>(v.text.size()), v.origin.begin,
+                        static_cast<std::uint32_t>(v.origin.end - v.origin.begin)};
+                }
+                out += v.text;
+            } else {
+                out += c;
+            }
+        }
+        tape = std::move(out);
+        info = said;
+    }
+
+    // A digit or the point starts an entry or goes on with one: the keys
+    // that typed it are the entry's, a minus that began it included.
+    void typing(bool fresh) {
+        if (fresh) {
+            if (!equals(s.EntryState, "NEG")) {
+                o.display = {key, key + 1};
+            } else if (o.minus && *o.minus + 1 == key) {
+                o.display = {*o.minus, key + 1};
+            } else {
+                o.display = {}; // a minus and its digits apart: not one entry
+            }
+        } else if (o.display.typed() && o.display.end == key) {
+            o.display.end = key + 1;
+        } else {
+            o.display = {}; // digits after a computed number
+        }
+    }
 };
 
-template <class Op> void Engine::run(Op&& op) {
+template <class Op> void Engine::run(Op&& op, bool key) {
     // Taken for this key alone, whether it completes or not.
     Snapshot* const record = std::exchange(record_, nullptr);
-    Work w{state_, surface_.displayText(), {}};
+    Work w{state_, surface_.displayText(), origins_, nextKey_, {}, {}};
     std::forward<Op>(op)(w);
     // Room for the tape's line, then the display: after these nothing can
     // fail, so a key lands whole or not at all.
@@ -67,7 +107,7 @@ template <class Op> void Engine::run(Op&& op) {
     surface_.exchangeDisplayText(w.display); // w.display is now the text before
     const std::uint64_t tapeEnd = tape_.end();
     if (line) {
-        tape_.push(w.tape, redoing_);
+        tape_.push(w.tape, w.info, redoing_);
     }
     if (!redoing_) {
         tape_.renumberFrom(tapeEnd);
@@ -77,18 +117,41 @@ template <class Op> void Engine::run(Op&& op) {
         record->state = std::move(state_);
         record->display = std::move(w.display);
         record->tapeEnd = tapeEnd;
+        record->origins = origins_;
+        record->nextKey = nextKey_;
     }
     state_ = std::move(w.s);
+    origins_ = w.o;
+    if (key) {
+        ++nextKey_;
+    }
 }
 
 Engine::Snapshot Engine::snapshot() const {
-    return {state_, surface_.displayText(), tape_.end()};
+    return {state_, surface_.displayText(), tape_.end(), origins_, nextKey_};
 }
 
 void Engine::restore(Snapshot&& snapshot) {
     surface_.exchangeDisplayText(snapshot.display);
     state_ = std::move(snapshot.state);
+    origins_ = snapshot.origins;
+    nextKey_ = snapshot.nextKey;
     tape_.truncate(snapshot.tapeEnd);
+}
+
+void Engine::exchange(Snapshot& other) {
+    surface_.exchangeDisplayText(other.display);
+    std::swap(state_, other.state);
+    std::swap(origins_, other.origins);
+    std::swap(nextKey_, other.nextKey);
+}
+
+void Engine::rewriteLines(std::uint64_t from, std::vector<Tape::Line>& lines,
+                          bool redone) noexcept {
+    tape_.truncate(from);
+    for (Tape::Line& line : lines) {
+        tape_.push(line.text, line.info, redone);
+    }
 }
 
 namespace {
@@ -104,12 +167,18 @@ void formLoad(State& s, std::string& display) {
 } // namespace
 
 void Engine::Form_Load() {
-    run([](Work& w) { formLoad(w.s, w.display); });
+    run(
+        [](Work& w) {
+            formLoad(w.s, w.display);
+            w.o.display = {};
+        },
+        false);
 }
 
 void Engine::Number_Click(int Index) {
     run([&](Work& w) {
         const std::string digit = surface_.numberCaption(Index);
+        w.typing(!equals(w.s.EntryState, "NUMS"));
         if (!equals(w.s.EntryState, "NUMS")) {
             w.display = kDecimalPoint;
             w.s.DecimalTyped = false;
@@ -134,6 +203,7 @@ void Engine::Number_Click(int Index) {
 
 void Engine::Decimal_Click() {
     run([](Work& w) {
+        w.typing(!equals(w.s.EntryState, "NUMS"));
         if (equals(w.s.EntryState, "NEG")) {
             w.display = kMinusZeroPoint;
         } else if (!equals(w.s.EntryState, "NUMS")) {
@@ -148,7 +218,7 @@ void Engine::Decimal_Click() {
 // b; nothing when it stores no result: a zero divisor, which is warned about,
 // or the start's " ", which is no key's caption.
 std::optional<double> Engine::evaluate(std::optional<Key> op, const Variant& a, const Variant& b,
-                                       std::string& tape) {
+                                       Work& w) {
     if (!op) {
         return std::nullopt;
     }
@@ -164,7 +234,10 @@ std::optional<double> Engine::evaluate(std::optional<Key> op, const Variant& a, 
         return power(toNumber(a), toNumber(b));
     case Key::Divide:
         if (equalsZero(b)) {
-            tape = fill("%1 / %2: %3", {tapeNumber(a), tapeNumber(b), kDivideByZeroText});
+            w.line("%1 / %2: %3", {{tapeNumber(a), w.o.first},
+                                   {tapeNumber(b), w.o.second},
+                                   {kDivideByZeroText, {}, false}});
+            w.info.zeroDivisor = true;
             if (!redoing_) {
                 surface_.showWarning(kDivideByZeroText, kDivideByZeroTitle);
             }
@@ -182,7 +255,9 @@ void Engine::Operator_Click(int Index) {
     run([&](Work& w) {
         const std::string caption = surface_.operatorCaption(Index);
         State& s = w.s;
+        Origins& o = w.o;
         s.DisplayValue = Variant::text(w.display);
+        o.value = o.display;
         if (equals(s.EntryState, "NUMS")) {
             increment(s.OperandCount);
         }
@@ -191,10 +266,13 @@ void Engine::Operator_Click(int Index) {
             if (!equals(s.EntryState, "NEG") && caption == "-") {
                 w.display.insert(0, "-");
                 s.EntryState = text("NEG");
+                o.display = {};
+                o.minus = w.key;
             }
             break;
         case 1: {
             s.FirstNumber = Variant::text(w.display);
+            o.first = o.display;
             // All three tests hold before the sign is placed.
             const bool typing = equals(s.EntryState, "NUMS");
             const bool minus = caption == "-";
@@ -202,21 +280,28 @@ void Engine::Operator_Click(int Index) {
             if (!typing && minus && !afterEquals) {
                 w.display = "-";
                 s.EntryState = text("NEG");
+                o.display = {};
+                o.minus = w.key;
             }
             break;
         }
         case 2: {
             s.SecondNumber = s.DisplayValue;
+            o.second = o.value;
             const Variant a = s.FirstNumber;
             const Variant& b = s.SecondNumber;
             const auto op = keyFromCaption(s.PendingOperator.asText());
-            if (const auto result = evaluate(op, a, b, w.tape)) {
+            if (const auto result = evaluate(op, a, b, w)) {
                 s.FirstNumber = Variant::number(*result);
                 w.display = plainText(s.FirstNumber);
-                w.tape = fill(describe(*op).evaluation,
-                              {tapeNumber(a), tapeNumber(b), copyText(w.display)});
+                w.line(describe(*op).evaluation, {{tapeNumber(a), o.first},
+                                                  {tapeNumber(b), o.second},
+                                                  {copyText(w.display), {}}});
+                o.first = {};
+                o.display = {};
             } else {
                 w.display = plainText(s.FirstNumber);
+                o.display = o.first;
             }
             s.OperandCount = 1;
             break;
@@ -235,7 +320,8 @@ void Engine::Percent_Click() {
     run([](Work& w) {
         const std::string taken = copyText(w.display);
         w.display = plainText(checked(toNumber(Variant::text(w.display)) * 100));
-        w.tape = fill(describe(Key::Percent).step, {taken, copyText(w.display)});
+        w.line(describe(Key::Percent).step, {{taken, w.o.display}, {copyText(w.display), {}}});
+        w.o.display = {};
         w.s.EntryState = text("Ops");
         w.s.PendingOperator = text("%");
         w.s.DecimalTyped = true;
@@ -246,41 +332,44 @@ void Engine::Percent_Click() {
 namespace {
 
 // The one-operand keys: `result` computes from the display's number.
-template <class Result>
-void oneOperand(Key key, Result&& result, State& s, std::string& display, std::string& tape) {
-    s.FirstNumber = Variant::text(display);
-    s.FirstNumber = Variant::number(result(toNumber(s.FirstNumber)));
-    std::string shown = signedText(s.FirstNumber.asDouble());
-    tape = fill(describe(key).step, {copyText(display), copyText(shown)});
-    display = std::move(shown);
-}
-
 } // namespace
 
+template <class Result> void Engine::oneOperand(Key key, Result&& result, Work& w) {
+    State& s = w.s;
+    s.FirstNumber = Variant::text(w.display);
+    s.FirstNumber = Variant::number(result(toNumber(s.FirstNumber)));
+    std::string shown = signedText(s.FirstNumber.asDouble());
+    w.line(describe(key).step, {{copyText(w.display), w.o.display}, {copyText(shown), {}}});
+    w.display = std::move(shown);
+    w.o.first = {};
+    w.o.display = {};
+}
+
 void Engine::cmdsq_Click() {
-    run([](Work& w) {
+    run([this](Work& w) {
         oneOperand(
-            Key::Square, [](double x) { return power(x, 2); }, w.s, w.display, w.tape);
+            Key::Square, [](double x) { return power(x, 2); }, w);
     });
 }
 
 void Engine::cmdqr_Click() {
-    run([](Work& w) {
+    run([this](Work& w) {
         oneOperand(
-            Key::Cube, [](double x) { return power(x, 3); }, w.s, w.display, w.tape);
+            Key::Cube, [](double x) { return power(x, 3); }, w);
     });
 }
 
 void Engine::cmdsqrt_Click() {
-    run([](Work& w) { oneOperand(Key::Sqrt, squareRoot, w.s, w.display, w.tape); });
+    run([this](Work& w) { oneOperand(Key::Sqrt, squareRoot, w); });
 }
 
 void Engine::Cancel_Click() {
     run([this](Work& w) {
         // A rule closes the calculation, once.
         if (!tape_.empty() && tape_.back() != Tape::kRule) {
-            w.tape = Tape::kRule;
+            w.line(Tape::kRule, {});
         }
+        w.o = {};
         w.display = kZeroPoint;
         w.s.FirstNumber = Variant::integer(0);
         w.s.SecondNumber = Variant::integer(0);
@@ -288,9 +377,104 @@ void Engine::Cancel_Click() {
     });
 }
 
+namespace {
+
+bool allDigits(std::string_view s) {
+    return !s.empty() &&
+           std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+} // namespace
+
+std::optional<TypedNumber> typedNumber(std::string_view result) {
+    if (result.empty() || result.size() > kReuseLimit) {
+        return std::nullopt;
+    }
+    const bool negative = result.front() == '-';
+    const std::string_view body = result.substr(negative ? 1 : 0);
+    const std::size_t e = body.find('E');
+    const std::string_view mantissa = body.substr(0, e);
+    const std::size_t point = mantissa.find('.');
+    const std::string_view whole = mantissa.substr(0, point);
+    const std::string_view fraction =
+        point == std::string_view::npos ? std::string_view() : mantissa.substr(point + 1);
+    if (!allDigits(whole) || (point != std::string_view::npos && !allDigits(fraction))) {
+        return std::nullopt;
+    }
+    TypedNumber out;
+    if (negative) {
+        out.display = "-";
+    }
+    if (e == std::string_view::npos) {
+        // Typed operands keep every digit; copyText leaves only its own form.
+        if (copyText(result) != result) {
+            return std::nullopt;
+        }
+        out.display.append(body);
+        out.point = point != std::string_view::npos;
+        if (!out.point) {
+            out.display += kDecimalPoint;
+        }
+        return out;
+    }
+    const std::string_view exponent = body.substr(e + 1);
+    if (exponent.size() < 3 || (exponent[0] != '+' && exponent[0] != '-') ||
+        !allDigits(exponent.substr(1))) {
+        return std::nullopt;
+    }
+    // Only plainText writes an exponent: its own form, read back the same.
+    try {
+        if (plainText(parseNumber(result)) != result) {
+            return std::nullopt;
+        }
+    } catch (const EngineError&) {
+        return std::nullopt;
+    }
+    int power = 0;
+    std::from_chars(exponent.data() + 1, exponent.data() + exponent.size(), power);
+    if (exponent[0] == '-') {
+        power = -power;
+    }
+    std::string digits(whole);
+    digits.append(fraction);
+    // Digits before the point: the mantissa has one.
+    const int before = 1 + power;
+    if (before >= static_cast<int>(digits.size())) {
+        out.display += digits;
+        out.display.append(static_cast<std::size_t>(before) - digits.size(), '0');
+        out.display += kDecimalPoint;
+    } else if (before <= 0) {
+        out.display += kZeroPoint;
+        out.display.append(static_cast<std::size_t>(-before), '0');
+        out.display += digits;
+        out.point = true;
+    } else {
+        out.display.append(digits, 0, static_cast<std::size_t>(before));
+        out.display += kDecimalPoint;
+        out.display.append(digits, static_cast<std::size_t>(before));
+        out.point = true;
+    }
+    return out;
+}
+
+bool Engine::Reuse(std::string_view result) {
+    std::optional<TypedNumber> number = typedNumber(result);
+    if (!number) {
+        return false;
+    }
+    run([&](Work& w) {
+        w.display = std::move(number->display);
+        w.o.display = {w.key, w.key + 1};
+        w.s.DecimalTyped = number->point;
+        w.s.EntryState = text("NUMS");
+    });
+    return true;
+}
+
 void Engine::CancelEntry_Click() {
     run([](Work& w) {
         w.display = kZeroPoint;
+        w.o.display = {};
         w.s.DecimalTyped = false;
         w.s.EntryState = text("CE");
     });

@@ -51,6 +51,41 @@ struct State {
     bool operator==(const State&) const = default;
 };
 
+// A number from the tape as the display shows it typed: "-5" as "-5.", with
+// `point` (DecimalTyped) when it has one; an exponent is written out in
+// digits ("1E-05" as "0.00001"), so that a digit typed after it goes where
+// typing puts it.
+struct TypedNumber {
+    std::string display;
+    bool point = false;
+};
+// Nothing unless `result` is a number as the engine writes it on the tape:
+// "-5", "1.234", "3.44559373325887E+18", "0.5"; no blanks, no "+", no
+// leading or trailing zeros, no "-0", finite, at most kReuseLimit bytes.
+std::optional<TypedNumber> typedNumber(std::string_view result);
+inline constexpr std::size_t kReuseLimit = 1000;
+
+// The keys that typed a number: key-log indexes [begin, end), counted as
+// the Session's key log counts them; empty for a computed number.
+struct Origin {
+    std::uint64_t begin = 0;
+    std::uint64_t end = 0;
+    bool typed() const noexcept { return end > begin; }
+    bool operator==(const Origin&) const = default;
+};
+
+// Where the numbers the fields and the display hold came from, kept beside
+// them so that a tape line can say which of its numbers were typed.
+struct Origins {
+    Origin display;
+    Origin first;  // FirstNumber
+    Origin second; // SecondNumber
+    Origin value;  // DisplayValue
+    // The key that put a minus before the entry to come (EntryState "NEG").
+    std::optional<std::uint64_t> minus;
+    bool operator==(const Origins&) const = default;
+};
+
 inline constexpr std::string_view kDivideByZeroText = "Can't divide by zero";
 inline constexpr std::string_view kDivideByZeroTitle = "Calculator";
 
@@ -75,6 +110,10 @@ public:
     void cmdsqrt_Click();
     void Cancel_Click();
     void CancelEntry_Click();
+    // A number taken from the tape, entered as a typed one (EntryState
+    // "NUMS"): the next operator takes it as an operand. False, with nothing
+    // changed, for a text typedNumber() refuses.
+    bool Reuse(std::string_view result);
 
     const State& state() const noexcept { return state_; }
     const Tape& tape() const noexcept { return tape_; }
@@ -82,13 +121,30 @@ public:
     // May throw std::bad_alloc with the tape unchanged.
     void eraseLines(std::span<const std::uint64_t> numbers) { tape_.erase(numbers); }
 
+    const Origins& origins() const noexcept { return origins_; }
+    std::string display() const { return surface_.displayText(); }
+    // The key-log index the next key gets: every key that completes counts,
+    // the load does not.
+    std::uint64_t nextKey() const noexcept { return nextKey_; }
+
     // What undo needs to put the engine back where it stood.
     struct Snapshot {
         State state;
         std::string display;
         std::uint64_t tapeEnd = 0;
+        Origins origins;
+        std::uint64_t nextKey = 0;
     };
     Snapshot snapshot() const;
+    // Trades places with `other`, tape aside: the display is written first,
+    // and if that fails nothing has changed.
+    void exchange(Snapshot& other);
+    // Room for n more tape lines; may throw std::bad_alloc.
+    void reserveLines(std::size_t n) { tape_.reserve(n); }
+    // The lines from `from` on replaced by `lines` (their buffers taken),
+    // after reserveLines(lines.size()); a line cleared or deleted is written
+    // as gone when `redone`.
+    void rewriteLines(std::uint64_t from, std::vector<Tape::Line>& lines, bool redone) noexcept;
     // Writes the display first: if that fails, nothing has changed. Takes
     // the snapshot's buffers, so that it allocates nothing of its own.
     void restore(Snapshot&& snapshot);
@@ -103,12 +159,15 @@ public:
 
 private:
     struct Work;
-    template <class Op> void run(Op&& op);
+    template <class Op> void run(Op&& op, bool key = true);
     std::optional<double> evaluate(std::optional<Key> op, const Variant& a, const Variant& b,
-                                   std::string& tape);
+                                   Work& w);
+    template <class Result> void oneOperand(Key key, Result&& result, Work& w);
 
     Surface& surface_;
     State state_;
+    Origins origins_;
+    std::uint64_t nextKey_ = 0;
     Tape tape_;
     bool redoing_ = false;
     Snapshot* record_ = nullptr;

@@ -13,6 +13,12 @@ void KeyLog::reserve(std::size_t n) {
     }
 }
 
+void KeyLog::reserveUse() {
+    if (uses_.size() == uses_.capacity()) {
+        uses_.reserve(std::max<std::size_t>(4, uses_.size() * 2));
+    }
+}
+
 void KeyLog::record(Key key) noexcept {
     const auto k = static_cast<std::uint8_t>(key);
     if (size_ < keys_.size()) {
@@ -22,14 +28,94 @@ void KeyLog::record(Key key) noexcept {
         keys_.push_back(k); // reserved: no allocation
         ++size_;
     } else {
+        if (keys_[head_] == kUse && !uses_.empty()) {
+            uses_.erase(uses_.begin()); // its text goes with it
+        }
         keys_[head_] = k;
         head_ = (head_ + 1) % keys_.size();
+        ++base_;
         cut_ = true;
     }
 }
 
+void KeyLog::recordUse(std::string& text) noexcept {
+    const std::uint64_t index = end();
+    record(static_cast<Key>(kUse));
+    uses_.emplace_back(index, std::move(text)); // reserved: no allocation
+}
+
 void KeyLog::drop(std::size_t n) noexcept {
     size_ -= std::min(n, size_);
+    while (!uses_.empty() && uses_.back().first >= end()) {
+        uses_.pop_back();
+    }
+}
+
+const std::string& KeyLog::used(std::uint64_t index) const noexcept {
+    const auto it =
+        std::lower_bound(uses_.begin(), uses_.end(), index,
+                         [](const auto& use, std::uint64_t i) { return use.first < i; });
+    return it->second;
+}
+
+std::string KeyLog::caption(std::uint64_t index) const {
+    const std::uint8_t c = code(index);
+    if (c != kUse) {
+        return std::string(quillo::caption(static_cast<Key>(c)));
+    }
+    std::string out(kUseWord);
+    out += ' ';
+    out += used(index);
+    return out;
+}
+
+KeyLog KeyLog::replaced(std::uint64_t from, std::uint64_t to, std::span<const Key> keys) const {
+    KeyLog out(capacity_);
+    const std::size_t total = static_cast<std::size_t>(size_ - (to - from)) + keys.size();
+    // The oldest entries that do not fit are let go.
+    const std::size_t skip = total > capacity_ ? total - capacity_ : 0;
+    out.keys_.reserve(std::min(total, capacity_));
+    out.base_ = base_ + skip;
+    out.cut_ = cut_ || skip > 0;
+    std::size_t skipped = 0;
+    auto put = [&](std::uint8_t code) {
+        if (skipped < skip) {
+            ++skipped;
+        } else {
+            out.keys_.push_back(code);
+        }
+    };
+    for (std::uint64_t i = base_; i < from; ++i) {
+        put(code(i));
+    }
+    for (const Key key : keys) {
+        put(static_cast<std::uint8_t>(key));
+    }
+    for (std::uint64_t i = to; i < end(); ++i) {
+        put(code(i));
+    }
+    out.size_ = out.keys_.size();
+    // Reused numbers after the range move with it; those inside it are gone.
+    const auto shift =
+        static_cast<std::int64_t>(keys.size()) - static_cast<std::int64_t>(to - from);
+    for (const auto& [index, text] : uses_) {
+        const std::uint64_t at = index < from  ? index
+                                 : index >= to ? index + static_cast<std::uint64_t>(shift)
+                                               : 0;
+        if ((index < from || index >= to) && at >= out.begin()) {
+            out.uses_.emplace_back(at, text);
+        }
+    }
+    return out;
+}
+
+std::size_t KeyLog::bytes() const noexcept {
+    std::size_t n = sizeof(KeyLog) + keys_.capacity() +
+                    uses_.capacity() * sizeof(std::pair<std::uint64_t, std::string>);
+    for (const auto& use : uses_) {
+        n += use.second.capacity();
+    }
+    return n;
 }
 
 namespace {
@@ -72,8 +158,18 @@ std::string KeyLog::text() const {
         }
     }
     out.reserve(out.size() + (size_ - from) * 3);
+    auto use = std::lower_bound(uses_.begin(), uses_.end(), base_ + from,
+                                [](const auto& entry, std::uint64_t i) { return entry.first < i; });
     for (std::size_t i = from; i < size_; ++i) {
-        out += caption(static_cast<Key>(at(i)));
+        const std::uint8_t c = at(i);
+        if (c == kUse) {
+            out += kUseWord;
+            out += ' ';
+            out += use->second;
+            ++use;
+        } else {
+            out += quillo::caption(static_cast<Key>(c));
+        }
         out += '\n';
     }
     return out;

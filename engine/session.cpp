@@ -1,9 +1,62 @@
 // SPDX-License-Identifier: MIT
 #include "session.h"
 
+#include "clipboard.h"
+#include "convert.h"
+
 #include <algorithm>
+#include <iterator>
+#include <new>
 
 namespace quillo {
+
+// One side of a correction, before or after it: everything it changes.
+struct Session::Side {
+    Engine::Snapshot engine;
+    std::vector<Tape::Line> lines; // from the correction's first line rewritten
+    KeyLog log;
+    std::vector<Checkpoint> checkpoints;
+    Marks was;
+
+    std::size_t bytes() const noexcept {
+        std::size_t n = sizeof(Side) + engine.display.capacity() + log.bytes() +
+                        lines.capacity() * sizeof(Tape::Line) +
+                        checkpoints.capacity() * sizeof(Checkpoint);
+        for (const Tape::Line& line : lines) {
+            n += line.text.capacity();
+        }
+        for (const Checkpoint& c : checkpoints) {
+            n += c.engine.display.capacity();
+        }
+        for (const auto& [key, text] : was) {
+            n += sizeof(key) + text.capacity() + 4 * sizeof(void*);
+        }
+        return n;
+    }
+};
+
+struct Session::Correction {
+    std::uint64_t from = 0;
+    Side before;
+    Side after;
+    std::size_t bytes = 0;
+};
+
+// A correction worked out on a copy of the engine.
+struct Session::Outcome {
+    std::optional<Refusal> refused;
+    std::string display;
+    // With `whole`, what carrying it out needs:
+    std::uint64_t from = 0;           // the first line rewritten
+    std::uint64_t begin = 0, end = 0; // the keys replaced
+    std::vector<Key> keys;            // by these
+    Engine::Snapshot engine;
+    std::vector<Tape::Line> lines;
+    std::vector<Checkpoint> checkpoints; // after begin
+    std::string oldText;                 // the number's text on its line
+    std::string newText;
+};
+
 namespace {
 
 std::size_t textBytes(const Variant& v) noexcept {
@@ -41,6 +94,13 @@ Change written(std::uint64_t from) noexcept {
     return change;
 }
 
+// A correction, or its undo or redo.
+Change rewritten(std::uint64_t from) noexcept {
+    Change change = written(from);
+    change.corrected = true;
+    return change;
+}
+
 } // namespace
 
 void Session::removeListener(SessionListener* listener) noexcept {
@@ -56,7 +116,45 @@ void Session::notify(const Change& change) noexcept {
 void Session::load() {
     const std::uint64_t end = engine_.tape().end();
     engine_.Form_Load();
+    // The engine stands elsewhere than the keys led it: replays start here.
+    checkpoints_.clear();
+    keepCheckpoint();
     notify(written(end));
+}
+
+void Session::keepCheckpoint() noexcept {
+    const std::uint64_t key = log_.end();
+    if (!checkpoints_.empty() && key - checkpoints_.back().key < kCheckpointEvery) {
+        return;
+    }
+    try {
+        checkpoints_.push_back(Checkpoint{key, engine_.snapshot()});
+    } catch (const std::bad_alloc&) {
+        return; // only a later correction's replay is the longer for it
+    }
+    // One at or before the log's oldest key is all a replay can start from.
+    std::size_t drop = 0;
+    while (drop + 1 < checkpoints_.size() && checkpoints_[drop + 1].key <= log_.begin()) {
+        ++drop;
+    }
+    checkpoints_.erase(checkpoints_.begin(),
+                       checkpoints_.begin() + static_cast<std::ptrdiff_t>(drop));
+}
+
+std::uint64_t Session::redoReach() const noexcept {
+    std::uint64_t end = log_.end();
+    std::uint64_t most = end;
+    for (auto it = undone_.rbegin(); it != undone_.rend(); ++it) {
+        end = it->correction ? it->correction->after.log.end() : end + it->keys.size();
+        most = std::max(most, end);
+    }
+    return most;
+}
+
+void Session::dropRedo(std::uint64_t end) noexcept {
+    undone_.clear();
+    // Keys from here on are new: no redo will write their lines as gone.
+    cutKey_ = std::min(cutKey_, end);
 }
 
 void Session::press(Key key) {
@@ -68,9 +166,12 @@ void Session::press(Key key) {
     engine_.recordNext(&slot.before);
     quillo::press(engine_, key);
     slot.keys.assign(1, static_cast<std::uint8_t>(key)); // within the slot's own room
+    slot.use.clear();
+    slot.correction.reset();
+    dropRedo(log_.end());
     log_.record(key);
-    undone_.clear(); // a new key drops what could have been redone
     file(slot);
+    keepCheckpoint();
     notify(written(end));
 }
 
@@ -87,25 +188,66 @@ void Session::paste(std::span<const Key> keys) {
     Step& slot = nextSlot();
     log_.reserve(keys.size());
     const std::uint64_t end = engine_.tape().end();
-    runAll(before, bytes);
+    runAll(before, bytes, {});
+    dropRedo(log_.end());
     for (const Key key : keys) {
         log_.record(key);
     }
-    undone_.clear();
     slot.before = std::move(before);
     slot.keys = std::move(bytes);
+    slot.use.clear();
+    slot.correction.reset();
     file(slot);
+    keepCheckpoint();
     notify(written(end));
 }
 
-void Session::runAll(Engine::Snapshot& before, const Keys& keys) {
+bool Session::reuse(std::string_view result) {
+    if (!typedNumber(result)) {
+        return false;
+    }
+    // Both copies before anything changes: the step's and the log's.
+    std::string stepText(result);
+    std::string logText(result);
+    Step& slot = nextSlot();
+    log_.reserve(1);
+    log_.reserveUse();
+    const std::uint64_t end = engine_.tape().end();
+    engine_.recordNext(&slot.before);
+    engine_.Reuse(result);
+    slot.keys.assign(1, KeyLog::kUse);
+    slot.use = std::move(stepText);
+    slot.correction.reset();
+    dropRedo(log_.end());
+    log_.recordUse(logText);
+    file(slot);
+    keepCheckpoint();
+    notify(written(end));
+    return true;
+}
+
+void Session::runAll(Engine::Snapshot& before, const Keys& keys, std::string_view use) {
     try {
         for (const std::uint8_t key : keys) {
-            quillo::press(engine_, static_cast<Key>(key));
+            if (key == KeyLog::kUse) {
+                engine_.Reuse(use);
+            } else {
+                quillo::press(engine_, static_cast<Key>(key));
+            }
         }
     } catch (...) {
         engine_.restore(std::move(before));
         throw;
+    }
+}
+
+void Session::logKeys(const Keys& keys, std::string& use) noexcept {
+    for (const std::uint8_t key : keys) {
+        if (key == KeyLog::kUse) {
+            log_.recordUse(use);
+        } else {
+            log_.record(static_cast<Key>(key));
+        }
     }
 }
 
@@ -134,7 +276,8 @@ void Session::file(Step& slot) noexcept {
     }
     const State& s = slot.before.state;
     slot.weight = sizeof(Step) + slot.before.display.capacity() + textBytes(s.FirstNumber) +
-                  textBytes(s.SecondNumber) + textBytes(s.DisplayValue) + slot.keys.capacity();
+                  textBytes(s.SecondNumber) + textBytes(s.DisplayValue) + slot.keys.capacity() +
+                  slot.use.capacity() + (slot.correction ? slot.correction->bytes : 0);
     doneBytes_ += slot.weight;
     ++doneCount_;
     while (doneCount_ > 1 && doneBytes_ > kBudget) {
@@ -148,6 +291,7 @@ void Session::dropOldest() noexcept {
     oldest.weight = 0;
     release(oldest.before.display);
     oldest.before.state = State{};
+    oldest.correction.reset();
     doneHead_ = (doneHead_ + 1) % done_.size();
     --doneCount_;
 }
@@ -158,12 +302,26 @@ void Session::undo() {
     }
     undone_.reserve(undone_.size() + 1);
     Step& step = done_[(doneHead_ + doneCount_ - 1) % done_.size()];
+    if (step.correction) {
+        const std::shared_ptr<const Correction> correction = step.correction;
+        apply(correction->before, correction->from, true);
+        doneBytes_ -= step.weight;
+        step.weight = 0;
+        step.correction.reset();
+        undone_.push_back(Redo{{}, {}, correction});
+        --doneCount_;
+        notify(rewritten(correction->from));
+        return;
+    }
     const std::uint64_t cut = step.before.tapeEnd;
     engine_.restore(std::move(step.before));
     log_.drop(step.keys.size());
+    while (!checkpoints_.empty() && checkpoints_.back().key > log_.end()) {
+        checkpoints_.pop_back();
+    }
     doneBytes_ -= step.weight;
     step.weight = 0;
-    undone_.push_back(std::move(step.keys));
+    undone_.push_back(Redo{std::move(step.keys), std::move(step.use), nullptr});
     --doneCount_;
     release(step.before.display);
     notify(written(cut));
@@ -173,27 +331,45 @@ void Session::redo() {
     if (undone_.empty()) {
         return;
     }
-    Keys keys = undone_.back();
+    if (const std::shared_ptr<const Correction> correction = undone_.back().correction) {
+        Step& slot = nextSlot();
+        apply(correction->after, correction->from, true);
+        undone_.pop_back();
+        slot.keys.clear();
+        slot.use.clear();
+        slot.correction = correction;
+        file(slot);
+        notify(rewritten(correction->from));
+        return;
+    }
+    Redo again = undone_.back();
+    std::string logText = again.use;
     Engine::Snapshot before = engine_.snapshot();
     Step& slot = nextSlot();
-    log_.reserve(keys.size());
+    log_.reserve(again.keys.size());
+    if (!again.use.empty()) {
+        log_.reserveUse();
+    }
     const std::uint64_t end = engine_.tape().end();
     {
         const Redoing redoing(engine_);
-        runAll(before, keys);
+        runAll(before, again.keys, again.use);
     }
     undone_.pop_back();
-    for (const std::uint8_t key : keys) {
-        log_.record(static_cast<Key>(key));
-    }
+    logKeys(again.keys, logText);
     slot.before = std::move(before);
-    slot.keys = std::move(keys);
+    slot.keys = std::move(again.keys);
+    slot.use = std::move(again.use);
+    slot.correction.reset();
     file(slot);
+    keepCheckpoint();
     notify(written(end));
 }
 
 void Session::clearTape() {
     engine_.clearTape();
+    cutKey_ = std::max(cutKey_, redoReach());
+    was_.clear();
     Change change;
     change.from = engine_.tape().end();
     change.cleared = true;
@@ -202,6 +378,7 @@ void Session::clearTape() {
 
 void Session::eraseLines(std::span<const std::uint64_t> numbers) {
     engine_.eraseLines(numbers);
+    cutKey_ = std::max(cutKey_, redoReach());
     Change change;
     change.from = engine_.tape().end();
     change.erased = numbers;
@@ -212,21 +389,304 @@ void Session::eraseLines(std::span<const std::uint64_t> numbers) {
 
 namespace quillo {
 
-// Not built yet.
-bool Session::reuse(std::string_view) {
-    return false;
+namespace {
+
+Refusal refusal(Refusal::Why why) {
+    Refusal r;
+    r.why = why;
+    return r;
 }
 
-std::vector<LineNumber> Session::numbers(std::uint64_t) const {
-    return {};
+// The keys that type `text`: digits, at most one point, a leading minus.
+std::optional<std::vector<Key>> typingKeys(std::string_view text) {
+    std::vector<Key> keys;
+    bool point = false;
+    bool digit = false;
+    if (text.size() > kPasteLimit) {
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '-' && i == 0) {
+            keys.push_back(Key::Minus);
+        } else if (c == '.' && !point) {
+            point = true;
+            keys.push_back(Key::Decimal);
+        } else if (c >= '0' && c <= '9') {
+            digit = true;
+            keys.push_back(static_cast<Key>(static_cast<int>(Key::D0) + (c - '0')));
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!digit) {
+        return std::nullopt;
+    }
+    return keys;
 }
 
-Session::Preview Session::preview(std::uint64_t, std::size_t, std::string_view) const {
-    return {engine_.tape().empty() ? std::string() : std::string(), Refusal{}};
+// Runs one entry of a key log on an engine.
+void run(Engine& engine, const KeyLog& log, std::uint64_t index) {
+    const std::uint8_t code = log.code(index);
+    if (code == KeyLog::kUse) {
+        engine.Reuse(log.used(index));
+    } else {
+        quillo::press(engine, static_cast<Key>(code));
+    }
 }
 
-void Session::correct(std::uint64_t, std::size_t, std::string_view) {
-    throw CorrectionRefused(Refusal{});
+} // namespace
+
+bool Session::reachable(std::uint64_t begin, std::uint64_t end) const noexcept {
+    if (begin < cutKey_ || begin < log_.begin() || end > log_.end() || end <= begin) {
+        return false;
+    }
+    // A replay starts at a checkpoint, with its keys still in the log.
+    const auto c =
+        std::upper_bound(checkpoints_.begin(), checkpoints_.end(), begin,
+                         [](std::uint64_t k, const Checkpoint& cp) { return k < cp.key; });
+    if (c == checkpoints_.begin() || std::prev(c)->key < log_.begin()) {
+        return false;
+    }
+    // Every line written since must be in view: the one before the first
+    // in view, if kept, was written before the number.
+    const Tape& tape = engine_.tape();
+    return tape.first() == tape.oldest() || tape.info(tape.first() - 1).key < begin;
+}
+
+std::vector<LineNumber> Session::numbers(std::uint64_t line) const {
+    const Tape& tape = engine_.tape();
+    std::vector<LineNumber> out;
+    if (line < tape.first() || !tape.shown(line)) {
+        return out;
+    }
+    const LineInfo& info = tape.info(line);
+    out.reserve(info.count);
+    for (std::size_t i = 0; i < info.count; ++i) {
+        const NumberMark& mark = info.numbers[i];
+        LineNumber n;
+        n.offset = mark.offset;
+        n.length = mark.length;
+        n.correctable = mark.keys > 0 && reachable(mark.key, mark.key + mark.keys);
+        if (mark.keys > 0) {
+            if (const auto it = was_.find(mark.key); it != was_.end()) {
+                n.was = it->second;
+            }
+        }
+        out.push_back(std::move(n));
+    }
+    return out;
+}
+
+Session::Outcome Session::workOut(std::uint64_t line, std::size_t index, std::string_view text,
+                                  bool whole) const {
+    Outcome out;
+    out.display = engine_.display();
+    const std::optional<std::vector<Key>> keys = typingKeys(text);
+    if (!keys) {
+        out.refused = refusal(Refusal::Why::NotANumber);
+        return out;
+    }
+    const Tape& tape = engine_.tape();
+    if (line < tape.first() || !tape.shown(line) || index >= tape.info(line).count ||
+        tape.info(line).numbers[index].keys == 0) {
+        out.refused = refusal(Refusal::Why::NotCorrectable);
+        return out;
+    }
+    const NumberMark mark = tape.info(line).numbers[index];
+    const std::uint64_t begin = mark.key;
+    const std::uint64_t end = begin + mark.keys;
+    if (begin < cutKey_) {
+        out.refused = refusal(Refusal::Why::AcrossClear);
+        return out;
+    }
+    if (!reachable(begin, end)) {
+        out.refused = refusal(Refusal::Why::NotCorrectable);
+        return out;
+    }
+    // The lines that keys from the number's first on wrote.
+    std::uint64_t from = tape.end();
+    while (from > tape.first() && tape.info(from - 1).key >= begin) {
+        --from;
+    }
+    for (std::uint64_t n = from; n < tape.end(); ++n) {
+        if (!tape.shown(n)) {
+            out.refused = refusal(Refusal::Why::AcrossClear);
+            return out;
+        }
+    }
+
+    // From the nearest checkpoint to the number, on a copy, with no warning
+    // shown: the keys up to the number ran before and run the same.
+    const Checkpoint& start = *std::prev(
+        std::upper_bound(checkpoints_.begin(), checkpoints_.end(), begin,
+                         [](std::uint64_t k, const Checkpoint& c) { return k < c.key; }));
+    StandardSurface surface;
+    Engine engine(surface);
+    engine.restore(Engine::Snapshot(start.engine));
+    engine.setRedoing(true);
+    try {
+        for (std::uint64_t k = start.key; k < begin; ++k) {
+            run(engine, log_, k);
+        }
+    } catch (const EngineError&) {
+        out.refused = refusal(Refusal::Why::NotCorrectable);
+        return out;
+    }
+    const std::uint64_t scratchFrom = engine.tape().end();
+    const std::uint64_t added = keys->size();
+    // The caption of the key with index k after the correction.
+    auto captionOf = [&](std::uint64_t k) {
+        if (k < begin) {
+            return log_.caption(k);
+        }
+        if (k < begin + added) {
+            return std::string(caption((*keys)[k - begin]));
+        }
+        return log_.caption(k - begin - added + end);
+    };
+    auto fails = [&](const EngineError& e, std::uint64_t k) {
+        Refusal r = refusal(Refusal::Why::KeyFails);
+        r.error = e.kind();
+        r.line = from + (engine.tape().end() - scratchFrom);
+        r.key = captionOf(k);
+        out.refused = std::move(r);
+    };
+    try {
+        if (keys->front() == Key::Minus) {
+            // The minus key makes a negative entry here, or the number can
+            // have none.
+            quillo::press(engine, Key::Minus);
+            if (!equals(engine.state().EntryState, "NEG")) {
+                out.refused = refusal(Refusal::Why::MinusHere);
+                return out;
+            }
+        }
+        for (std::size_t i = keys->front() == Key::Minus ? 1 : 0; i < keys->size(); ++i) {
+            quillo::press(engine, (*keys)[i]);
+        }
+    } catch (const EngineError&) {
+        out.refused = refusal(Refusal::Why::MinusHere);
+        return out;
+    }
+    std::uint64_t lastCheckpoint = start.key;
+    for (std::uint64_t k = end; k < log_.end(); ++k) {
+        const std::uint64_t now = k - end + begin + added;
+        if (whole && now - lastCheckpoint >= kCheckpointEvery) {
+            out.checkpoints.push_back(Checkpoint{now, engine.snapshot()});
+            lastCheckpoint = now;
+        }
+        try {
+            run(engine, log_, k);
+        } catch (const EngineError& e) {
+            fails(e, now);
+            return out;
+        }
+    }
+    // Each key writes as many lines as before: only a rule depends on the
+    // tape, and every one since the number follows a line since it.
+    const std::uint64_t count = engine.tape().end() - scratchFrom;
+    if (count != tape.end() - from) {
+        out.refused = refusal(Refusal::Why::NotCorrectable);
+        return out;
+    }
+    for (std::uint64_t j = 0; j < count; ++j) {
+        const LineInfo& info = engine.tape().info(scratchFrom + j);
+        if (info.zeroDivisor && !tape.info(from + j).zeroDivisor) {
+            Refusal r = refusal(Refusal::Why::DivideByZero);
+            r.line = from + j;
+            r.key = captionOf(info.key);
+            out.refused = std::move(r);
+            return out;
+        }
+    }
+    out.display = surface.display();
+    if (!whole) {
+        return out;
+    }
+    out.from = from;
+    out.begin = begin;
+    out.end = end;
+    out.keys = *keys;
+    out.engine = engine.snapshot();
+    out.engine.tapeEnd = from + count;
+    out.lines.reserve(count);
+    for (std::uint64_t j = 0; j < count; ++j) {
+        out.lines.push_back(
+            Tape::Line{engine.tape().at(scratchFrom + j), engine.tape().info(scratchFrom + j)});
+    }
+    out.oldText = tape.at(line).substr(mark.offset, mark.length);
+    const Tape::Line& now = out.lines[line - from];
+    const NumberMark& moved = now.info.numbers[index];
+    out.newText = now.text.substr(moved.offset, moved.length);
+    return out;
+}
+
+Session::Preview Session::preview(std::uint64_t line, std::size_t index,
+                                  std::string_view text) const {
+    Outcome out = workOut(line, index, text, false);
+    return {std::move(out.display), std::move(out.refused)};
+}
+
+void Session::correct(std::uint64_t line, std::size_t index, std::string_view text) {
+    Outcome out = workOut(line, index, text, true);
+    if (out.refused) {
+        throw CorrectionRefused(std::move(*out.refused));
+    }
+    auto correction = std::make_shared<Correction>();
+    correction->from = out.from;
+    Side& before = correction->before;
+    before.engine = engine_.snapshot();
+    before.lines = engine_.tape().lines(out.from);
+    before.log = log_;
+    before.checkpoints = checkpoints_;
+    before.was = was_;
+    Side& after = correction->after;
+    after.engine = std::move(out.engine);
+    after.lines = std::move(out.lines);
+    after.log = log_.replaced(out.begin, out.end, out.keys);
+    for (const Checkpoint& c : checkpoints_) {
+        if (c.key <= out.begin) {
+            after.checkpoints.push_back(c);
+        }
+    }
+    after.checkpoints.insert(after.checkpoints.end(),
+                             std::make_move_iterator(out.checkpoints.begin()),
+                             std::make_move_iterator(out.checkpoints.end()));
+    // The marks of numbers after this one move with their keys; the first
+    // text this number had stays its mark.
+    const std::uint64_t added = out.keys.size();
+    for (const auto& [key, was] : was_) {
+        if (key <= out.begin) {
+            after.was.emplace(key, was);
+        } else if (key >= out.end) {
+            after.was.emplace(key - out.end + out.begin + added, was);
+        }
+    }
+    const auto mark = after.was.try_emplace(out.begin, out.oldText).first;
+    if (mark->second == out.newText) {
+        after.was.erase(mark);
+    }
+    correction->bytes = sizeof(Correction) + before.bytes() + after.bytes();
+
+    Step& slot = nextSlot();
+    apply(correction->after, correction->from, false);
+    dropRedo(log_.end());
+    slot.keys.clear();
+    slot.use.clear();
+    slot.correction = std::move(correction);
+    file(slot);
+    notify(rewritten(slot.correction->from));
+}
+
+void Session::apply(const Side& side, std::uint64_t from, bool redone) {
+    Side copy = side;
+    engine_.reserveLines(copy.lines.size());
+    engine_.exchange(copy.engine); // the display first: if it fails, nothing has changed
+    engine_.rewriteLines(from, copy.lines, redone);
+    std::swap(log_, copy.log);
+    checkpoints_.swap(copy.checkpoints);
+    was_.swap(copy.was);
 }
 
 } // namespace quillo

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -25,12 +27,15 @@ class Session;
 // those from `from` up to tape.end() are new (some of them written as gone
 // by a redo). Lines went out of view at the top, or came back there with an
 // undo, when tape.first() moved. `cleared`: every line was cleared, the kept
-// ones of earlier runs included; `erased`: the lines deleted.
+// ones of earlier runs included; `erased`: the lines deleted. `corrected`:
+// a correction, or its undo or redo, wrote the lines from `from` anew, and
+// the numbers' marks (Session::numbers) may have changed on any line.
 struct Change {
     bool display = false; // the display was written
     std::uint64_t from = 0;
     bool cleared = false;
     std::span<const std::uint64_t> erased;
+    bool corrected = false;
 };
 
 // A number on a tape line, where the line's text has it.
@@ -48,17 +53,19 @@ struct LineNumber {
 // owns the words.
 struct Refusal {
     enum class Why {
-        KeyFails,     // a later key raises `error` now
-        DivideByZero, // a later key now meets a zero divisor it did not meet
-        NotANumber,   // the new text is not digits, one point, a leading minus
-        MinusHere,    // a minus cannot be typed where the number stands
+        KeyFails,       // a later key raises `error` now
+        DivideByZero,   // a later key now meets a zero divisor it did not meet
+        NotANumber,     // the new text is not digits, one point, a leading minus
+        MinusHere,      // a minus cannot be typed where the number stands
         NotCorrectable, // the number is computed, or its keys are out of reach
-        AcrossClear,  // the tape was cleared or lines deleted after the number
+        AcrossClear,    // the tape was cleared or lines deleted after the number
     };
     Why why = Why::NotCorrectable;
     ErrorKind error = ErrorKind::InvalidArgument; // with KeyFails
-    std::uint64_t line = 0;                       // the tape line the failing key is on
-    std::string key;                              // the failing key's caption, or ""
+    // KeyFails, DivideByZero: the tape line the failing key writes, or for a
+    // key that raises an error the number its line would have had.
+    std::uint64_t line = 0;
+    std::string key; // the failing key's caption, or ""
 };
 
 class CorrectionRefused : public std::exception {
@@ -128,18 +135,24 @@ public:
     bool reuse(std::string_view result);
 
     // The numbers on tape line `line`, in the order the line shows them; none
-    // for a line out of view or gone.
+    // for a line out of view or gone. A number is correctable when typed,
+    // pasted or reused, with its keys still in the key log, no tape cleared
+    // or line deleted since its first key, and every line written since in
+    // view.
     std::vector<LineNumber> numbers(std::uint64_t line) const;
     // What the display would become with the `index`th number of `line`
     // (counted among numbers(line)) typed as `text`: worked out on a copy.
+    // Refused, the display is the one shown now.
     struct Preview {
         std::string display;
         std::optional<Refusal> refused;
     };
     Preview preview(std::uint64_t line, std::size_t index, std::string_view text) const;
-    // The same, carried out as one step: the number's keys are replaced and
-    // every later key runs again; the tape from that line on is written anew
-    // (Change::from). Throws CorrectionRefused with everything as it was.
+    // The same, carried out as one step: the number's keys are replaced by
+    // the keys that type `text` (digits, at most one point, a leading minus)
+    // and every later key runs again, warnings unshown; the tape from the
+    // first line a key since the number wrote is written anew (Change::from,
+    // Change::corrected). Throws CorrectionRefused with everything as it was.
     void correct(std::uint64_t line, std::size_t index, std::string_view text);
 
     // Neither is a step: they cannot be undone, and a redo does not bring
@@ -148,20 +161,57 @@ public:
     void eraseLines(std::span<const std::uint64_t> numbers);
 
 private:
-    // A step's keys, one byte a key: a single key needs no allocation.
+    // A step's keys, one byte a key: a single key needs no allocation. A
+    // reused number is the byte KeyLog::kUse, its text beside the keys.
     using Keys = std::basic_string<std::uint8_t>;
+    struct Correction;
     struct Step {
         Engine::Snapshot before;
         Keys keys;
+        std::string use;
+        // A correction's step holds no keys: both sides of it are here.
+        std::shared_ptr<const Correction> correction;
         std::size_t weight = 0; // bytes, counted against kBudget
     };
+    // What a redo carries out again.
+    struct Redo {
+        Keys keys;
+        std::string use;
+        std::shared_ptr<const Correction> correction;
+    };
+    // Where the engine stood before key `key`: a correction's replay starts
+    // from the nearest one before the number.
+    struct Checkpoint {
+        std::uint64_t key = 0;
+        Engine::Snapshot engine;
+    };
+    static constexpr std::uint64_t kCheckpointEvery = 256;
+    // The old texts of corrected numbers, by the index of their first key.
+    using Marks = std::map<std::uint64_t, std::string>;
+    struct Side;
+    struct Outcome;
+    Outcome workOut(std::uint64_t line, std::size_t index, std::string_view text, bool whole) const;
+    // The oldest key a correction can start at, and whether the keys
+    // [begin, end) of a number can be replaced.
+    bool reachable(std::uint64_t begin, std::uint64_t end) const noexcept;
+    // Makes a side of a correction the calculator's; may throw with
+    // nothing changed until the display is written.
+    void apply(const Side& side, std::uint64_t from, bool redone);
+    void keepCheckpoint() noexcept;
+    // The furthest key index a redo could bring back.
+    std::uint64_t redoReach() const noexcept;
+    // A new step drops what could be redone.
+    void dropRedo(std::uint64_t end) noexcept;
     // The slot the next step goes into; may grow the ring.
     Step& nextSlot();
     // Files the step now in `slot`, which nextSlot() gave; cannot fail.
     void file(Step& slot) noexcept;
     void dropOldest() noexcept;
     // Runs keys as one step; the engine is put back as it was if one fails.
-    void runAll(Engine::Snapshot& before, const Keys& keys);
+    void runAll(Engine::Snapshot& before, const Keys& keys, std::string_view use);
+    // Records a step's keys in the log, after log_.reserve() (and
+    // reserveUse() for a reuse); `use` gives up its buffer.
+    void logKeys(const Keys& keys, std::string& use) noexcept;
     void notify(const Change& change) noexcept;
 
     Engine engine_;
@@ -172,8 +222,13 @@ private:
     std::size_t doneHead_ = 0; // slot of the oldest
     std::size_t doneCount_ = 0;
     std::size_t doneBytes_ = 0;
-    std::vector<Keys> undone_; // newest last
+    std::vector<Redo> undone_; // newest last
     std::vector<SessionListener*> listeners_;
+    std::vector<Checkpoint> checkpoints_; // by key, oldest first
+    // Keys before this one may have written lines that were cleared or
+    // deleted (now or by a redo to come): their numbers are not corrected.
+    std::uint64_t cutKey_ = 0;
+    Marks was_;
 };
 
 } // namespace quillo

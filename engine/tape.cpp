@@ -37,20 +37,40 @@ void Tape::reserve() {
     }
 }
 
-void Tape::push(std::string& line, bool redone) noexcept {
+void Tape::reserve(std::size_t n) {
+    // Lines go into the slots there are, then at the end of the vector.
+    const std::size_t want = std::min(kKept, kept_ + n);
+    if (want > slots_.capacity()) {
+        slots_.reserve(std::max(want, std::min(kKept, slots_.capacity() * 2)));
+    }
+}
+
+std::vector<Tape::Line> Tape::lines(std::uint64_t from) const {
+    std::vector<Line> out;
+    from = std::max(from, begin_);
+    out.reserve(static_cast<std::size_t>(end() - std::min(from, end())));
+    for (std::uint64_t n = from; n < end(); ++n) {
+        out.push_back(Line{slot(n).text, slot(n).info});
+    }
+    return out;
+}
+
+void Tape::push(std::string& line, const LineInfo& info, bool redone) noexcept {
     const bool gone = redone && cleared(end());
     if (kept_ < slots_.size()) {
         Slot& s = slots_[(head_ + kept_) % slots_.size()];
         s.text.swap(line);
         s.gone = gone;
+        s.info = info;
         ++kept_;
     } else if (slots_.size() < kKept) {
-        slots_.push_back(Slot{std::move(line), gone}); // reserved: no allocation
+        slots_.push_back(Slot{std::move(line), gone, info}); // reserved: no allocation
         ++kept_;
     } else {
         Slot& s = slots_[head_];
         s.text.swap(line);
         s.gone = gone;
+        s.info = info;
         head_ = (head_ + 1) % slots_.size();
         ++begin_;
     }

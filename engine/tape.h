@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -9,6 +10,25 @@
 #include <vector>
 
 namespace quillo {
+
+// A number on a line, where the line's text has it, and the keys that typed
+// it: key-log indexes [key, key + keys); keys == 0 for a computed one.
+struct NumberMark {
+    std::uint32_t offset = 0;
+    std::uint32_t length = 0;
+    std::uint64_t key = 0;
+    std::uint32_t keys = 0;
+    bool operator==(const NumberMark&) const = default;
+};
+
+// What the engine says of a line as it writes it.
+struct LineInfo {
+    std::uint64_t key = 0;    // the key-log index of the key that wrote it
+    bool zeroDivisor = false; // the refused zero divisor's line
+    std::uint8_t count = 0;   // numbers used
+    std::array<NumberMark, 3> numbers{};
+    bool operator==(const LineInfo&) const = default;
+};
 
 // The lines of the calculation tape, oldest first: the last kCapacity are in
 // view. Each line has a number that counts every line ever written, so that
@@ -34,15 +54,29 @@ public:
     bool shown(std::uint64_t number) const noexcept;
     // The text of a line in view.
     const std::string& at(std::uint64_t number) const noexcept;
+    // What the engine said of a line kept (oldest() <= number < end()).
+    const LineInfo& info(std::uint64_t number) const noexcept { return slot(number).info; }
+    // The number of the oldest line kept, in view or not.
+    std::uint64_t oldest() const noexcept { return begin_; }
     // The newest line in view, shown or not; empty() must be false.
     const std::string& back() const noexcept { return at(end() - 1); }
 
     // Makes room so that the next push() allocates nothing; may throw
     // std::bad_alloc with the tape unchanged.
     void reserve();
+    // Room for n more lines, as reserve() for one.
+    void reserve(std::size_t n);
     // Adds a line, taking its buffer; after reserve() it cannot fail. A
     // redone line whose number was cleared or deleted is added as gone.
-    void push(std::string& line, bool redone) noexcept;
+    void push(std::string& line, const LineInfo& info, bool redone) noexcept;
+
+    // A line with what the engine said of it, for lines written anew.
+    struct Line {
+        std::string text;
+        LineInfo info;
+    };
+    // Copies of the lines kept from `from` on.
+    std::vector<Line> lines(std::uint64_t from) const;
     // A new key (not a redo) wrote from `end` on: the numbers from there are
     // new lines, whatever lines they once stood for.
     void renumberFrom(std::uint64_t end) noexcept;
@@ -61,6 +95,7 @@ private:
     struct Slot {
         std::string text;
         bool gone = false;
+        LineInfo info;
     };
     Slot& slot(std::uint64_t number) noexcept;
     const Slot& slot(std::uint64_t number) const noexcept;

@@ -2,6 +2,7 @@
 // quillo-keys: replays calculator key captions from standard input without a
 // window and prints the display after every key.
 
+#include "engine.h"
 #include "keylog.h"
 #include "replay.h"
 #include "version.h"
@@ -18,6 +19,7 @@ constexpr std::string_view kUsage =
     "usage: quillo-keys [--state] [--tape] < keys.txt\n"
     "       quillo-keys --help | --version\n"
     "Reads key captions, one per line (0-9 . + - X / x^y = % x^2 x^3 Sqrt C CE),\n"
+    "or 'use NUMBER' for a number reused from the tape (use -5, use 1.5E+20),\n"
     "and prints for every key: KEY TAB |DISPLAY| [TAB warning] [TAB error:KIND]\n"
     "[TAB the seven fields with --state]; with --tape, then TAB tape TAB LINE for\n"
     "each line the key added to the tape.\n"
@@ -28,11 +30,12 @@ void write(std::FILE* f, std::string_view s) {
     std::fwrite(s.data(), 1, s.size(), f);
 }
 
-// Only a few bytes make a caption, so a line keeps at most kKept bytes after
-// its leading blanks and an endless line (from /dev/zero, say) costs no memory.
-// The first non-blank byte past those is kept too: a cut line still reads as
-// no caption, while trailing blanks of any length still trim away.
-constexpr std::size_t kKept = 256;
+// Only a few bytes make a caption or a reused number, so a line keeps at most
+// kKept bytes after its leading blanks and an endless line (from /dev/zero,
+// say) costs no memory. The first non-blank byte past those is kept too: a
+// cut line still reads as nothing known, while trailing blanks of any length
+// still trim away.
+constexpr std::size_t kKept = 64 + quillo::kReuseLimit;
 
 bool isBlank(int c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';

@@ -2,9 +2,11 @@
 #include "replay.h"
 
 #include "errors.h"
+#include "keylog.h"
 #include "keys.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace quillo {
 
@@ -30,26 +32,56 @@ bool Replay::feed(std::string_view line, std::string& out, std::string& error) {
     }
     const auto last = line.find_last_not_of(" \t\r\n\v\f");
     const std::string_view text = line.substr(first, last - first + 1);
-    const auto key = keyFromCaption(text);
-    if (!key) {
-        error = "unknown key caption '";
-        // Keep the message one printable line, whatever bytes came in.
-        for (char c : text.substr(0, 40)) {
+    // Keep a message one printable line, whatever bytes came in.
+    auto quote = [&error](std::string_view what) {
+        error += '\'';
+        for (char c : what.substr(0, 40)) {
             const auto u = static_cast<unsigned char>(c);
             error += (u >= 0x20 && u < 0x7f) ? c : '?';
         }
-        error += text.size() > 40 ? "...'" : "'";
-        return false;
+        error += what.size() > 40 ? "...'" : "'";
+    };
+    // "use NUMBER": a number reused from the tape.
+    const std::string_view use = KeyLog::kUseWord;
+    const bool reuse = text.size() > use.size() && text.starts_with(use) &&
+                       (text[use.size()] == ' ' || text[use.size()] == '\t');
+    std::optional<Key> key;
+    std::string_view number;
+    if (reuse) {
+        number = text.substr(use.size());
+        number.remove_prefix(number.find_first_not_of(" \t"));
+        if (!typedNumber(number)) {
+            error = "not a number to use ";
+            quote(number);
+            return false;
+        }
+    } else {
+        key = keyFromCaption(text);
+        if (!key) {
+            error = "unknown key caption ";
+            quote(text);
+            return false;
+        }
     }
     const Tape& tape = impl_->engine.tape();
     const std::uint64_t tapeEnd = tape.end();
     std::string_view kind;
     try {
-        press(impl_->engine, *key);
+        if (key) {
+            press(impl_->engine, *key);
+        } else {
+            impl_->engine.Reuse(number);
+        }
     } catch (const EngineError& e) {
         kind = name(e.kind());
     }
-    out += caption(*key);
+    if (key) {
+        out += caption(*key);
+    } else {
+        out += use;
+        out += ' ';
+        out += number;
+    }
     out += "\t|";
     out += impl_->surface.display();
     out += '|';

@@ -73,7 +73,8 @@ struct Calc {
 
     // Captions and commands separated by single spaces: "undo", "redo",
     // "clear" (the tape), "erase:N" (tape line N), "paste:1.5" (its keys as
-    // one step), "keys:N:K_L" (N times the captions K L). A key that raises an
+    // one step), "use:-5" (a reused number), "keys:N:K_L" (N times the
+    // captions K L). A key that raises an
     // error is skipped, as the window reports and drops it.
     void act(std::string_view actions) {
         while (!actions.empty()) {
@@ -108,6 +109,8 @@ struct Calc {
                 keys.push_back(*keyFromCaption(std::string_view(&c, 1)));
             }
             session.paste(keys);
+        } else if (a.starts_with("use:")) {
+            session.reuse(a.substr(4));
         } else if (a.starts_with("keys:")) {
             const auto colon = a.find(':', 5);
             std::string keys(a.substr(colon + 1));
@@ -380,8 +383,108 @@ INSTANTIATE_TEST_SUITE_P(
                       StepRow{"Redo", "keys:20:1 + 2 = X 3 = undo undo", "redo"},
                       StepRow{"RedoWithTheUndoRingFull", "keys:1001:1 + 2 = undo", "redo"},
                       StepRow{"RedoOfAPaste", "keys:20:1 + paste:23.5 undo", "redo"},
-                      StepRow{"EraseLine", "1 + 2 = X 3 =", "erase:1"}),
+                      StepRow{"EraseLine", "1 + 2 = X 3 =", "erase:1"},
+                      StepRow{"Reuse", "2 - 7 =", "use:-5"},
+                      StepRow{"ReuseWithTheUndoRingFull", "keys:1001:1 +", "use:1.5E+20"},
+                      StepRow{"ReuseWithTheKeyLogFull", "use:2 keys:50001:1_CE 1 +",
+                              "use:-1234567890123456789"},
+                      StepRow{"RedoOfAReuse", "keys:20:1 + use:0.25 undo", "redo"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A number reused from the tape enters the display as typed: the next key
+// treats it as a typed entry, undo and redo take it back and bring it again,
+// and the copied keys replay to the same display and fields.
+struct ReuseRow {
+    const char* name;
+    const char* before;
+    const char* result;
+    const char* display; // after the reuse
+    bool point;          // DecimalTyped after it
+    const char* after;   // keys after it, and the display they leave
+    const char* afterDisplay;
+};
+
+class Reuse : public ::testing::TestWithParam<ReuseRow> {};
+TEST_P(Reuse, EntersTheNumberAsTyped) {
+    const ReuseRow& row = GetParam();
+    Calc calc;
+    calc.act(row.before);
+    const std::string before = everything(calc);
+    ASSERT_TRUE(calc.session.reuse(row.result));
+    const std::string reused = everything(calc);
+    EXPECT_EQ(calc.surface.display(), row.display);
+    EXPECT_EQ(calc.session.engine().state().DecimalTyped, row.point);
+    EXPECT_EQ(describe(calc.session.engine().state().EntryState), "text:|NUMS|");
+    calc.session.undo();
+    EXPECT_EQ(everything(calc), before + "redo");
+    calc.session.redo();
+    EXPECT_EQ(everything(calc), reused);
+    calc.act(row.after);
+    EXPECT_EQ(calc.surface.display(), row.afterDisplay);
+    // The copied keys, "use" lines included, replay to the same fields.
+    const std::string keys = calc.session.log().text();
+    Replay replay(true);
+    std::string out, error;
+    for (std::size_t at = 0, end; (end = keys.find('\n', at)) != std::string::npos; at = end + 1) {
+        out.clear();
+        ASSERT_TRUE(replay.feed(std::string_view(keys).substr(at, end - at), out, error)) << error;
+    }
+    EXPECT_NE(keys.find(std::string("use ") + row.result + "\n"), std::string::npos) << keys;
+    EXPECT_TRUE(out.ends_with("\t|" + calc.surface.display() + "|\t" +
+                              describe(calc.session.engine().state()) + "\n"))
+        << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Session, Reuse,
+    ::testing::Values(
+        ReuseRow{"Negative", "2 - 7 =", "-5", "-5.", false, "X 2 =", "-10"},
+        ReuseRow{"DigitAfterIt", "", "-5", "-5.", false, "3 + 1 =", "-52"},
+        ReuseRow{"Exponent", "paste:1856231056 x^2", "3.44559373325887E+18", "3445593733258870000.",
+                 false, "- 1 =", "3.44559373325887E+18"},
+        ReuseRow{"SmallExponent", "C", "1.5E-05", "0.000015", true, "2 X 1 0 =", "0.000152"},
+        ReuseRow{"Point", "1 + paste:0.234 =", "1.234", "1.234", true, "5 + 1 =", "2.2345"},
+        ReuseRow{"AsSecondOperand", "9 -", "0.5", "0.5", true, "=", "8.5"},
+        ReuseRow{"ReplacesATypedEntry", "4 4", "7", "7.", false, "+ 1 =", "8"},
+        ReuseRow{"AfterTheMinusSign", "-", "3", "3.", false, "+ 1 =", "4"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Reuse, RefusesWhatTheTapeDoesNotWrite) {
+    const char* refused[] = {"",
+                             "abc",
+                             "1.",
+                             ".5",
+                             "-0",
+                             " 5",
+                             "5 ",
+                             "1,5",
+                             "+5",
+                             "--5",
+                             "5-",
+                             "1.2.3",
+                             "0012",
+                             "1.50",
+                             "1E5",
+                             "1e+20",
+                             "1E+5",
+                             "1.0E+20",
+                             "1E+999",
+                             "12E+20",
+                             "-",
+                             "1E+20x",
+                             std::string(1001, '1').c_str()};
+    for (const char* text : refused) {
+        Calc calc;
+        calc.act("1 + 2 = 3");
+        const std::string before = everything(calc);
+        const std::string beforeHistory = history(calc);
+        Calc again;
+        again.act("1 + 2 = 3");
+        EXPECT_FALSE(again.session.reuse(text)) << text;
+        EXPECT_EQ(everything(again), before) << text;
+        EXPECT_EQ(history(again), beforeHistory) << text;
+    }
+}
 
 } // namespace
 } // namespace quillo
