@@ -131,6 +131,11 @@ void TapeModel::removeRows(int from, int to) {
 void TapeModel::sessionChanged(const quillo::Session&, const quillo::Change& change) noexcept {
     try {
         follow(change);
+        // A correction may mark or unmark numbers on lines it did not rewrite.
+        if (change.corrected && rowCount() > thisRun()) {
+            emit dataChanged(index(thisRun()), index(rowCount() - 1),
+                             {CorrectedSpansRole, Qt::ToolTipRole, Qt::AccessibleDescriptionRole});
+        }
     } catch (const std::bad_alloc&) {
         // Out of memory the list cannot follow; it starts again from the tape.
         beginResetModel();
