@@ -155,7 +155,6 @@ void TapeWindow::correctCurrent() {
                     emit correctionApplied(line, index, text);
                 });
         editor->show();
-        editor->activateWindow(); // its field has the keyboard at once
     } catch (const std::exception&) {
         QApplication::beep(); // out of memory: no editor
     }

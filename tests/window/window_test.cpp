@@ -1605,7 +1605,7 @@ private slots:
         QCOMPARE(lines(), corrected);
         const QModelIndex first = model->index(0, 0);
         QCOMPARE(first.data(TapeModel::CorrectedSpansRole).toList(), QVariantList{QPoint(0, 1)});
-        QVERIFY(first.data(Qt::ToolTipRole).toString().contains("Corrected: 5 was 12"));
+        QCOMPARE(first.data(Qt::ToolTipRole).toString(), QString("5 + 3 = 8\nCorrected: 5 was 12"));
         QCOMPARE(first.data(Qt::AccessibleDescriptionRole).toString(),
                  QString("Corrected: 5 was 12"));
         tape->copyAll();
