@@ -129,6 +129,7 @@ Calculator::Calculator(Dispatch dispatch, QString title, QWidget* parent)
         [this](QKeyEvent* event) { return handleKey(event); });
     tape_->setKeepOnTop(keepOnTop_);
     connect(tape_.get(), &TapeController::resultChosen, this, &Calculator::reuse);
+    connect(tape_.get(), &TapeController::correctionApplied, this, &Calculator::correct);
     session_.addListener(this);
 }
 
@@ -277,6 +278,17 @@ void Calculator::undo() {
 
 void Calculator::redo() {
     step([this] { session_.redo(); });
+}
+
+void Calculator::correct(quint64 line, int index, const QString& text) {
+    step([this, line, index, &text] {
+        session_.correct(line, static_cast<std::size_t>(index), text.toStdString());
+    });
+}
+
+QString Calculator::tapeLine(quint64 number) const {
+    const quillo::Tape& tape = session_.engine().tape();
+    return tape.shown(number) ? QString::fromStdString(tape.at(number)) : QString();
 }
 
 void Calculator::toggleTape() {

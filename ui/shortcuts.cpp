@@ -31,6 +31,7 @@ constexpr Row kRows[] = {
     {Action::SaveAs, QKeySequence::Save, {Qt::ControlModifier | Qt::Key_S, kNone}},
     {Action::Delete, QKeySequence::UnknownKey, {QKeyCombination(Qt::Key_Delete), kNone}},
     {Action::ChooseLine, QKeySequence::UnknownKey, {QKeyCombination(Qt::Key_Return), Qt::KeypadModifier | Qt::Key_Enter}},
+    {Action::Correct, QKeySequence::UnknownKey, {QKeyCombination(Qt::Key_F2), kNone}},
     {Action::CloseTape, QKeySequence::UnknownKey, {QKeyCombination(Qt::Key_Escape), kNone}},
 };
 // clang-format on

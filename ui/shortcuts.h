@@ -20,6 +20,7 @@ enum class Action {
     SaveAs,
     Delete,
     ChooseLine,
+    Correct,
     CloseTape,
 };
 

@@ -51,6 +51,7 @@ public:
 
 signals:
     void resultChosen(QString result);
+    void correctionApplied(quint64 line, int index, QString text);
 
 private:
     void keptChanged(const KeptTape& kept, const KeptChange& change) noexcept override;

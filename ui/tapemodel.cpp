@@ -31,15 +31,27 @@ int TapeModel::rowCount(const QModelIndex& parent) const {
 }
 
 QVariant TapeModel::data(const QModelIndex& index, int role) const {
-    if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid() ||
-        index.row() >= rowCount()) {
+    if (!index.isValid() || index.row() >= rowCount()) {
+        return {};
+    }
+    if (role == CorrectedSpansRole || role == Qt::AccessibleDescriptionRole) {
+        return corrections(index.row(), role);
+    }
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole) {
         return {};
     }
     if (index.row() < thisRun()) {
         return earlier_[static_cast<std::size_t>(index.row())].text;
     }
-    return fromUtf8(
+    QString text = fromUtf8(
         session_.engine().tape().at(lines_[static_cast<std::size_t>(index.row() - thisRun())]));
+    if (role == Qt::ToolTipRole) {
+        if (const QString note = corrections(index.row(), Qt::AccessibleDescriptionRole).toString();
+            !note.isEmpty()) {
+            text += u'\n' + note;
+        }
+    }
+    return text;
 }
 
 TapeModel::Line TapeModel::line(int row) const {
@@ -159,6 +171,11 @@ void TapeModel::removeRows(int from, int to) {
 void TapeModel::sessionChanged(const quillo::Session&, const quillo::Change& change) noexcept {
     try {
         follow(change);
+        // A correction may mark or unmark numbers on lines it did not rewrite.
+        if (change.corrected && rowCount() > thisRun()) {
+            emit dataChanged(index(thisRun()), index(rowCount() - 1),
+                             {CorrectedSpansRole, Qt::ToolTipRole, Qt::AccessibleDescriptionRole});
+        }
     } catch (const std::bad_alloc&) {
         // Out of memory the list cannot follow; it starts again from the tape.
         beginResetModel();

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 // The tape as a list: the lines kept from earlier runs, each run under its
@@ -18,6 +19,9 @@ class TapeModel : public QAbstractListModel, public quillo::SessionListener {
 public:
     explicit TapeModel(quillo::Session& session, QObject* parent = nullptr);
     ~TapeModel() override;
+
+    // A line's corrected numbers, as spans of its text: QPoint(start, length).
+    static constexpr int CorrectedSpansRole = Qt::UserRole + 1;
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -45,6 +49,11 @@ public:
     // The rows' texts, each followed by a newline.
     QString text(const QList<int>& rows) const;
     QString text() const;
+    // The numbers a row's line holds; none for a heading or an earlier run's line.
+    std::vector<quillo::LineNumber> numbers(int row) const;
+    const quillo::Session& session() const noexcept { return session_; }
+    // How a corrected number is told ("Corrected: %1 was %2").
+    void setCorrectedNote(QString note) { correctedNote_ = std::move(note); }
     // Takes rows of earlier runs out of the list, with a heading left with
     // no line under it.
     void removeEarlier(std::vector<int> rows);
@@ -54,6 +63,8 @@ public:
 
 private:
     void follow(const quillo::Change& change);
+    // The roles that tell a line's corrections.
+    QVariant corrections(int row, int role) const;
     int thisRun() const { return static_cast<int>(earlier_.size()); }
     void removeRows(int from, int to); // [from, to)
     // Takes out headings left with no line under them.
@@ -69,4 +80,5 @@ private:
     std::vector<std::uint64_t> lines_;
     std::uint64_t first_;
     std::uint64_t end_;
+    QString correctedNote_;
 };

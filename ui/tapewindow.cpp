@@ -59,6 +59,7 @@ TapeWindow::TapeWindow(TapeModel* model, KeyHandler forward, QWidget* parent)
     model_->setParent(this);
     ui->lines->setModel(model_);
     ui->lines->setItemDelegate(new TapeDelegate(this));
+    model_->setCorrectedNote(ui->lines->property("correctedNote").toString());
     ui->lines->installEventFilter(this);
     connect(ui->copyAll, &QPushButton::clicked, this, &TapeWindow::copyAll);
     connect(ui->saveAs, &QPushButton::clicked, this, &TapeWindow::saveAs);
@@ -244,15 +245,21 @@ void TapeWindow::showMenu(const QPoint& at) {
         connect(menuUi_->actionCopy, &QAction::triggered, this, &TapeWindow::copySelected);
         connect(menuUi_->actionCopyAll, &QAction::triggered, this, &TapeWindow::copyAll);
         connect(menuUi_->actionSaveAs, &QAction::triggered, this, &TapeWindow::saveAs);
+        connect(menuUi_->actionCorrect, &QAction::triggered, this, &TapeWindow::correctCurrent);
         connect(menuUi_->actionDelete, &QAction::triggered, this, &TapeWindow::deleteSelected);
         connect(menuUi_->actionClearTape, &QAction::triggered, this, &TapeWindow::clearRequested);
         connect(menuUi_->actionKeepTape, &QAction::triggered, this, &TapeWindow::keepingChanged);
         shortcuts::showOn(*menuUi_->actionCopy, shortcuts::Action::Copy);
         shortcuts::showOn(*menuUi_->actionSaveAs, shortcuts::Action::SaveAs);
         shortcuts::showOn(*menuUi_->actionDelete, shortcuts::Action::Delete);
+        shortcuts::showOn(*menuUi_->actionCorrect, shortcuts::Action::Correct);
     }
     const bool any = model_->rowCount() > 0;
     menuUi_->actionCopy->setEnabled(ui->lines->currentIndex().isValid());
+    const char* why = whyNotCorrectable(ui->lines->currentIndex().row());
+    menuUi_->actionCorrect->setEnabled(why == nullptr);
+    menuUi_->actionCorrect->setToolTip(
+        menuUi_->actionCorrect->property(why ? why : "whatItDoes").toString());
     menuUi_->actionDelete->setEnabled(!selectedRows().isEmpty());
     menuUi_->actionCopyAll->setEnabled(any);
     menuUi_->actionClearTape->setEnabled(any);
@@ -309,6 +316,8 @@ bool TapeWindow::handleKey(QKeyEvent* event) {
         copySelected();
     } else if (shortcuts::matches(e, Action::SaveAs)) {
         saveAs();
+    } else if (shortcuts::matches(e, Action::Correct)) {
+        correctCurrent();
     } else if (shortcuts::matches(e, Action::Delete)) {
         deleteSelected();
     } else if (shortcuts::matches(e, Action::ChooseLine)) {

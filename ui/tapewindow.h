@@ -29,11 +29,14 @@ class TapeDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    // A corrected number is drawn marked.
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
 };
 
 // The tape beside the calculator: its lines, newest at the bottom, with a
-// menu of Copy, Copy all, Save as, Delete, Clear tape and Keep tape between
-// runs. Keys it does not use itself (Escape, Enter, Delete, Ctrl+C, Ctrl+S,
+// menu of Copy, Copy all, Save as, Correct, Delete, Clear tape and Keep tape
+// between runs. Keys it does not use itself (Escape, Enter, Delete, Ctrl+C, Ctrl+S,
 // the arrows and the list's own keys) go to `forward`, so that the calculator
 // can be typed on while the tape has the focus.
 class TapeWindow : public QWidget {
@@ -83,6 +86,9 @@ signals:
     // The rows to delete, and the number a line ends on, for the calculator.
     void deleteRequested(QList<int> rows);
     void resultChosen(QString result);
+    // A number of this run's line `line` typed anew: the `index`th of the
+    // session's numbers(line).
+    void correctionApplied(quint64 line, int index, QString text);
     void keepingChanged(bool on);
     // Closed or hidden, not minimised.
     void hidden();
@@ -99,6 +105,12 @@ private:
     void saveAs();
     void deleteSelected();
     void choose(const QModelIndex& index);
+    // Opens the editor on the current line's typed numbers; beeps when it
+    // has none that can be corrected.
+    void correctCurrent();
+    // Why a row cannot be corrected, as the name of the menu item's
+    // property that says it; nullptr when it can.
+    const char* whyNotCorrectable(int row) const;
     void showMenu(const QPoint& at);
     QList<int> selectedRows() const;
     // What one row is on the vertical scroll bar.

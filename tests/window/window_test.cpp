@@ -5,6 +5,7 @@
 
 #include "calculator.h"
 #include "clipboard.h"
+#include "correctioneditor.h"
 #include "dispatch.h"
 #include "display.h"
 #include "frm2.h"
@@ -24,6 +25,7 @@
 #include <QImage>
 #include <QImageReader>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QMessageBox>
@@ -54,6 +56,7 @@ struct BoxSeen {
     bool shown = false;
     QString title;
     QString text;
+    QString informative;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QMessageBox::StandardButtons buttons;
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
@@ -73,6 +76,7 @@ void answerNextBox(QMessageBox::StandardButton answer, BoxSeen* seen) {
         seen->shown = true;
         seen->title = box->windowTitle();
         seen->text = box->text();
+        seen->informative = box->informativeText();
         seen->icon = box->icon();
         seen->buttons = box->standardButtons();
         seen->defaultButton = box->defaultButton() ? box->standardButton(box->defaultButton())
@@ -95,6 +99,13 @@ int runUntilEnd(const std::function<void()>& action, int guardMs = 6000) {
 
 QString displayOf(const Calculator& c) {
     return c.findChild<QLabel*>("Readout")->text();
+}
+
+// Types each key into whatever has the keyboard then; \t, \r, \b and \x1b are keys.
+void typeKeys(const QString& keys) {
+    for (const QChar c : keys) {
+        QTest::keyClicks(QApplication::focusWidget(), QString(c));
+    }
 }
 
 } // namespace
@@ -1645,6 +1656,260 @@ private slots:
             QCOMPARE(error, cause);
             QCOMPARE(state(), before);
         }
+    }
+
+    // The Correct item, and F2, on lines that cannot be corrected: an earlier
+    // run's line or heading, this run's heading, a line with no number, or no
+    // line at all. The item says why; F2 opens no editor.
+    void correctionNotOffered_data() {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("why");
+        // An earlier run's heading and 12 + 3 = 15, this run's heading, 2 + 2 = 4, --------.
+        QTest::newRow("earlier heading") << 0 << "A heading";
+        QTest::newRow("earlier line") << 1 << "earlier run";
+        QTest::newRow("this run's heading") << 2 << "A heading";
+        QTest::newRow("no number") << 4 << "This line holds no number";
+        QTest::newRow("no line") << -1 << "Choose a line";
+    }
+    void correctionNotOffered() {
+        QTest::keyClicks(calc.get(), "12+3=");
+        calc = std::make_unique<Calculator>(&quillo::dispatch, QStringLiteral("Quillo-v2"));
+        calc->show();
+        QTest::keyClicks(calc.get(), "2+2=");
+        click("Cancel");
+        calc->toggleTape();
+        TapeWindow* tape = calc->tapeWindow();
+        auto* list = tape->findChild<QListView*>("lines");
+        QCOMPARE(list->model()->rowCount(), 5);
+        QFETCH(int, row);
+        list->setCurrentIndex(list->model()->index(row, 0));
+        QTest::keyClick(list, Qt::Key_F2);
+        QVERIFY(tape->findChild<CorrectionEditor*>() == nullptr);
+        QCOMPARE(list->model()->rowCount(), 5);
+        emit list->customContextMenuRequested(QPoint(5, 5));
+        auto* menu = tape->findChild<QMenu*>("TapeMenu");
+        QTRY_VERIFY(menu->isVisible());
+        auto* item = menu->findChild<QAction*>("actionCorrect");
+        QVERIFY(!item->isEnabled());
+        QFETCH(QString, why);
+        QVERIFY2(item->toolTip().contains(why), qPrintable(item->toolTip()));
+        QVERIFY(menu->toolTipsVisible());
+        menu->hide();
+    }
+
+    // The editor by keyboard on "12 + 3 = 15" (12 and 3 typed): the focus
+    // starts on 12; what the keys cannot type is refused in the field and
+    // nothing runs on it; Enter applies one changed number, Escape cancels.
+    void correctionEditor_data() {
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<int>("index"); // the number applied; -1: none
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("problem");
+        QTest::addColumn<QString>("shows");
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<bool>("afterComputed"); // "15 X 2 = 30", 15 computed
+        QTest::newRow("first") << QString("7\r") << 0 << "7" << false << "would show 99." << false
+                               << false;
+        QTest::newRow("second by Tab")
+            << QString("\t30\r") << 1 << "30" << false << "would show 99." << false << false;
+        QTest::newRow("leading minus")
+            << QString("-4\r") << 0 << "-4" << false << "would show" << false << false;
+        QTest::newRow("refused by a later key, still applied")
+            << QString("0\r") << 0 << "0" << false
+            << "on the line «99 / 0: Can't divide by zero», the key \"/\" would now divide by zero"
+            << false << false;
+        QTest::newRow("Escape") << QString("7\x1b") << -1 << "" << false << "would show" << false
+                                << false;
+        QTest::newRow("unchanged")
+            << QString("\r") << -1 << "" << false << "Nothing changed" << true << false;
+        QTest::newRow("letter") << QString("7a\r") << -1 << "" << true << "" << true << false;
+        QTest::newRow("two points") << QString("1.2.\r") << -1 << "" << true << "" << true << false;
+        QTest::newRow("minus inside") << QString("1-\r") << -1 << "" << true << "" << true << false;
+        QTest::newRow("emptied") << QString("\b\r") << -1 << "" << true << "" << true << false;
+        QTest::newRow("after a computed number")
+            << QString("7\r") << 1 << "7" << false << "would show" << false << true;
+    }
+    void correctionEditor() {
+        QStringList previewed;
+        auto preview = [&previewed](std::size_t index, std::string_view text) {
+            previewed << QString::number(index) + ":" + QString::fromUtf8(text.data(), text.size());
+            quillo::Session::Preview p{"99.", std::nullopt};
+            if (text == "0") {
+                p.refused = quillo::Refusal{quillo::Refusal::Why::DivideByZero,
+                                            quillo::ErrorKind::DivisionByZero, 7, "/"};
+            }
+            return p;
+        };
+        auto lineText = [](std::uint64_t line) {
+            return line == 7 ? std::string("99 / 0: Can't divide by zero") : std::string();
+        };
+        QFETCH(bool, afterComputed);
+        CorrectionEditor editor(afterComputed ? "15 X 2 = 30" : "12 + 3 = 15",
+                                {{0, 2, !afterComputed, ""}, {5, 1, true, ""}, {9, 2, false, ""}},
+                                preview, lineText, calc.get());
+        QSignalSpy applied(&editor, &CorrectionEditor::applied);
+        editor.show();
+        QVERIFY(QTest::qWaitForWindowActive(&editor));
+        const auto& fields = editor.fields();
+        // Computed numbers are plain text.
+        QCOMPARE(fields.size(), std::size_t(afterComputed ? 1 : 2));
+        QCOMPARE(fields[0]->accessibleName(), QString("first number"));
+        QCOMPARE(fields.back()->accessibleName(),
+                 QString(afterComputed ? "first number" : "second number"));
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(fields[0]));
+
+        QFETCH(QString, keys);
+        typeKeys(keys);
+        QFETCH(int, index);
+        QFETCH(QString, text);
+        QCOMPARE(applied.size(), index < 0 ? 0 : 1);
+        if (index >= 0) {
+            QCOMPARE(applied[0][0].toInt(), index);
+            QCOMPARE(applied[0][1].toString(), text);
+            QCOMPARE(previewed.last(), QString("%1:%2").arg(index).arg(text));
+        }
+        QFETCH(bool, problem);
+        auto* reason = editor.findChild<QLabel*>("fieldProblem");
+        QCOMPARE(reason->isVisible(), problem);
+        QFETCH(bool, open);
+        // Left open, the editor has nothing it could apply.
+        QVERIFY(!open || !editor.findChild<QPushButton*>("apply")->isEnabled());
+        if (problem) {
+            // Nothing ran on the refused text; the other field waits.
+            QVERIFY(!previewed.contains("0:" + fields[0]->text()));
+            QVERIFY(fields.back()->isReadOnly());
+        }
+        QFETCH(QString, shows);
+        const QString shown = editor.findChild<QLabel*>("preview")->text();
+        QVERIFY2(shows.isEmpty() ? shown.isEmpty() : shown.contains(shows), qPrintable(shown));
+        QCOMPARE(editor.isVisible(), open);
+    }
+
+    // A refused correction's box at the dispatch point: which line's key
+    // fails and why, the zero divisor in its own warning's style.
+    void correctionRefusedBox_data() {
+        using Why = quillo::Refusal::Why;
+        QTest::addColumn<int>("why");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<int>("line");
+        QTest::addColumn<QString>("informative");
+        const std::tuple<const char*, Why, quillo::ErrorKind, int, const char*> rows[] = {
+            {"zero divisor",
+             Why::DivideByZero,
+             {},
+             0,
+             "On the line «12 / 3 = 4», the key \"/\" would now divide by zero. The correction "
+             "was not made."},
+            {"key fails", Why::KeyFails, quillo::ErrorKind::Overflow, 0,
+             "On the line «12 / 3 = 4», the key \"/\" would now fail: Overflow."},
+            {"line out of view", Why::KeyFails, quillo::ErrorKind::InvalidArgument, 99,
+             "On a later line, the key \"/\" would now fail: Invalid procedure call or argument."},
+            {"not a number", Why::NotANumber, {}, 0, "cannot type the new number"},
+            {"minus", Why::MinusHere, {}, 0, "A minus cannot be typed"},
+            {"computed", Why::NotCorrectable, {}, 0, "worked out by the calculator"},
+            {"across a clear", Why::AcrossClear, {}, 0, "The tape was cleared"},
+        };
+        for (const auto& [name, why, error, line, informative] : rows) {
+            QTest::newRow(name) << int(why) << int(error) << line << QString(informative);
+        }
+    }
+    void correctionRefusedBox() {
+        QTest::keyClicks(calc.get(), "12/3=");
+        QFETCH(int, why);
+        QFETCH(int, error);
+        QFETCH(int, line);
+        const quillo::Refusal refusal{quillo::Refusal::Why(why), quillo::ErrorKind(error),
+                                      std::uint64_t(line), "/"};
+        BoxSeen seen;
+        answerNextBox(QMessageBox::Ok, &seen);
+        QVERIFY(!quillo::dispatch(calc.get(), [&] { throw quillo::CorrectionRefused(refusal); }));
+        QVERIFY(seen.shown);
+        // The zero divisor in its own warning's words; the rest in the program's.
+        const bool zero = refusal.why == quillo::Refusal::Why::DivideByZero;
+        QCOMPARE(seen.title, QString(zero ? "Calculator" : "Quillo-v2"));
+        QCOMPARE(seen.text,
+                 QString(zero ? "Can't divide by zero" : "The correction was not made."));
+        QCOMPARE(seen.icon, QMessageBox::Warning);
+        QFETCH(QString, informative);
+        QVERIFY2(seen.informative.contains(informative), qPrintable(seen.informative));
+    }
+
+    // With the engine's correction: F2 on a typed number, the editor by
+    // keyboard, the line rewritten and marked, one step for Ctrl+Z and
+    // Ctrl+Y in either window; a zero divisor refused with nothing changed.
+    void correctionApplied_data() {
+        QTest::addColumn<bool>("undoInTape");
+        QTest::newRow("undo in the tape") << true;
+        QTest::newRow("undo in the calculator") << false;
+    }
+    void correctionApplied() {
+        QTest::keyClicks(calc.get(), "12+3=X2=");
+        calc->toggleTape();
+        TapeWindow* tape = calc->tapeWindow();
+        auto* list = tape->findChild<QListView*>("lines");
+        auto* model = list->model();
+        if (calc->session().numbers(0).empty()) {
+            QSKIP("The session finds no typed numbers on the tape in this build");
+        }
+        auto lines = [model] {
+            QString text;
+            for (int row = 0; row < model->rowCount(); ++row) {
+                text += model->index(row, 0).data().toString() + '\n';
+            }
+            return text;
+        };
+        const QString typed = lines();
+        QCOMPARE(typed, QString("12 + 3 = 15\n15 X 2 = 30\n"));
+        list->setCurrentIndex(model->index(0, 0));
+        QTest::keyClick(list, Qt::Key_F2);
+        auto* editor = tape->findChild<CorrectionEditor*>();
+        QVERIFY(editor != nullptr);
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(editor->fields()[0]));
+        typeKeys("5");
+        QVERIFY2(editor->findChild<QLabel*>("preview")->text().contains("16"),
+                 qPrintable(editor->findChild<QLabel*>("preview")->text()));
+        QCOMPARE(displayOf(*calc), QString("30")); // a preview changes nothing
+        typeKeys("\r");
+        QCOMPARE(displayOf(*calc), QString("16"));
+        QTRY_VERIFY(tape->findChild<CorrectionEditor*>() == nullptr); // it goes once closed
+        const QString corrected = "5 + 3 = 8\n8 X 2 = 16\n";
+        QCOMPARE(lines(), corrected);
+        const QModelIndex first = model->index(0, 0);
+        QCOMPARE(first.data(TapeModel::CorrectedSpansRole).toList(), QVariantList{QPoint(0, 1)});
+        QCOMPARE(first.data(Qt::ToolTipRole).toString(), QString("5 + 3 = 8\nCorrected: 5 was 12"));
+        QCOMPARE(first.data(Qt::AccessibleDescriptionRole).toString(),
+                 QString("Corrected: 5 was 12"));
+        tape->copyAll();
+        QCOMPARE(QGuiApplication::clipboard()->text(), corrected);
+
+        QFETCH(bool, undoInTape);
+        QWidget* window = undoInTape ? static_cast<QWidget*>(list) : calc.get();
+        QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(displayOf(*calc), QString("30"));
+        QCOMPARE(lines(), typed);
+        QTest::keyClick(window, Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(displayOf(*calc), QString("16"));
+        QCOMPARE(lines(), corrected);
+
+        // 16 / 3 (16 computed) with the 3 typed as 0: refused, nothing changed.
+        QTest::keyClicks(calc.get(), "/3=");
+        const QString before = lines();
+        const QString display = displayOf(*calc);
+        list->setCurrentIndex(model->index(2, 0));
+        QTest::keyClick(list, Qt::Key_F2);
+        editor = tape->findChild<CorrectionEditor*>();
+        QVERIFY(editor != nullptr);
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(editor->fields()[0]));
+        QCOMPARE(editor->fields().size(), std::size_t(1));
+        typeKeys("0");
+        BoxSeen seen;
+        answerNextBox(QMessageBox::Ok, &seen);
+        typeKeys("\r");
+        QTRY_VERIFY(seen.shown);
+        QCOMPARE(seen.text, QString("Can't divide by zero"));
+        QVERIFY2(seen.informative.contains("«16 / 3 = "), qPrintable(seen.informative));
+        QCOMPARE(lines(), before);
+        QCOMPARE(displayOf(*calc), display);
     }
 };
 

@@ -1,0 +1,161 @@
+// SPDX-License-Identifier: MIT
+// The tape's side of correcting a typed number: which lines can be corrected,
+// the editor they open, and how a corrected number shows on its line.
+#include "correctioneditor.h"
+#include "tapemodel.h"
+#include "tapewindow.h"
+#include "ui_TapeWindow.h"
+
+#include <QApplication>
+#include <QListView>
+#include <QPainter>
+#include <QPoint>
+#include <QTextLayout>
+
+#include <algorithm>
+#include <exception>
+#include <limits>
+#include <string_view>
+
+namespace {
+
+QString fromUtf8(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+} // namespace
+
+std::vector<quillo::LineNumber> TapeModel::numbers(int row) const {
+    if (row < thisRun() || row >= rowCount()) {
+        return {};
+    }
+    return session_.numbers(lines_[static_cast<std::size_t>(row - thisRun())]);
+}
+
+QVariant TapeModel::corrections(int row, int role) const {
+    try {
+        const std::vector<quillo::LineNumber> all = numbers(row);
+        if (all.empty()) {
+            return {};
+        }
+        const std::string_view line =
+            session_.engine().tape().at(lines_[static_cast<std::size_t>(row - thisRun())]);
+        QVariantList spans;
+        QStringList notes;
+        for (const quillo::LineNumber& n : all) {
+            if (n.was.empty() || n.offset > line.size() || n.length > line.size() - n.offset) {
+                continue;
+            }
+            // The view counts UTF-16 units, the session bytes.
+            const QString now = fromUtf8(line.substr(n.offset, n.length));
+            spans.append(QPoint(static_cast<int>(fromUtf8(line.substr(0, n.offset)).size()),
+                                static_cast<int>(now.size())));
+            if (!correctedNote_.isEmpty()) {
+                notes.append(correctedNote_.arg(now, fromUtf8(n.was)));
+            }
+        }
+        if (role == CorrectedSpansRole) {
+            return spans.isEmpty() ? QVariant() : QVariant(spans);
+        }
+        return notes.isEmpty() ? QVariant() : QVariant(notes.join(u'\n'));
+    } catch (const std::exception&) {
+        return {}; // out of memory the line shows unmarked
+    }
+}
+
+void TapeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                         const QModelIndex& index) const {
+    const QVariantList spans = index.data(TapeModel::CorrectedSpansRole).toList();
+    if (spans.isEmpty()) {
+        QStyledItemDelegate::paint(painter, option, index);
+        return;
+    }
+    QStyleOptionViewItem opt(option);
+    initStyleOption(&opt, index);
+    const QString text = opt.text;
+    opt.text.clear(); // the row's background and focus, then the text with its marks
+    const QWidget* widget = opt.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
+
+    const bool selected = opt.state.testFlag(QStyle::State_Selected);
+    QTextCharFormat mark;
+    mark.setFontUnderline(true);
+    mark.setForeground(opt.palette.brush(selected ? QPalette::HighlightedText : QPalette::Link));
+    QList<QTextLayout::FormatRange> formats;
+    for (const QVariant& span : spans) {
+        const QPoint p = span.toPoint();
+        formats.append({p.x(), p.y(), mark});
+    }
+    QTextLayout layout(text, opt.font);
+    layout.setFormats(formats);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    line.setLineWidth(std::numeric_limits<int>::max() / 4);
+    layout.endLayout();
+
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+    const QRect area = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget)
+                           .adjusted(margin, 0, -margin, 0);
+    // As the other rows: a line too long is cut at its start, its result in view.
+    const qreal width = line.naturalTextWidth();
+    const qreal x = width > area.width() ? area.right() + 1 - width : area.left();
+    painter->save();
+    painter->setClipRect(area);
+    painter->setPen(opt.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+    layout.draw(painter, QPointF(x, area.top() + (area.height() - line.height()) / 2));
+    painter->restore();
+}
+
+const char* TapeWindow::whyNotCorrectable(int row) const {
+    if (row < 0 || row >= model_->rowCount()) {
+        return "whyNoLine";
+    }
+    const TapeModel::Line line = model_->line(row);
+    if (line.kind == TapeModel::Line::Kind::Heading) {
+        return "whyHeading";
+    }
+    if (line.kind == TapeModel::Line::Kind::Earlier) {
+        return "whyEarlierRun";
+    }
+    const std::vector<quillo::LineNumber> numbers = model_->numbers(row);
+    if (numbers.empty()) {
+        return "whyNoNumber";
+    }
+    if (std::none_of(numbers.begin(), numbers.end(),
+                     [](const quillo::LineNumber& n) { return n.correctable; })) {
+        return "whyComputed";
+    }
+    return nullptr;
+}
+
+void TapeWindow::correctCurrent() {
+    try {
+        const int row = ui->lines->currentIndex().row();
+        if (whyNotCorrectable(row) != nullptr) {
+            QApplication::beep();
+            return;
+        }
+        const std::uint64_t line = model_->line(row).number;
+        const quillo::Session& session = model_->session();
+        // Modal: no key changes the session while the editor shows its line.
+        auto* editor = new CorrectionEditor(
+            session.engine().tape().at(line), model_->numbers(row),
+            [&session, line](std::size_t index, std::string_view text) {
+                return session.preview(line, index, text);
+            },
+            [&session](std::uint64_t number) {
+                const quillo::Tape& tape = session.engine().tape();
+                return tape.shown(number) ? tape.at(number) : std::string();
+            },
+            this);
+        editor->setAttribute(Qt::WA_DeleteOnClose);
+        connect(editor, &CorrectionEditor::applied, this,
+                [this, line](int index, const QString& text) {
+                    emit correctionApplied(line, index, text);
+                });
+        editor->show();
+    } catch (const std::exception&) {
+        QApplication::beep(); // out of memory: no editor
+    }
+}
