@@ -143,7 +143,7 @@ void KeptTape::sessionChanged(const quillo::Session& session,
                 store_->remove(n);
             }
             const auto lines = shown(tape, from);
-            if (from < end || change.corrected) {
+            if (from < end) {
                 store_->replace(from, lines); // undo, or a correction: one transaction
             } else if (!lines.empty()) {
                 store_->add(lines);

@@ -870,6 +870,11 @@ private slots:
                                  << "CUUURRR" << QStringList{};
         QTest::newRow("off") << "12+3="
                              << "O" << QStringList{};
+        // A correction's lines instead of the old ones; its undo puts them back.
+        QTest::newRow("corrected") << "12+3=X2="
+                                   << "F" << QStringList{"5 + 3 = 8", "8 X 2 = 16"};
+        QTest::newRow("corrected, undone") << "12+3=X2="
+                                           << "FU" << QStringList{"12 + 3 = 15", "15 X 2 = 30"};
         // Switched off in another window: this one keeps its next line no more.
         QTest::newRow("off elsewhere") << "12+3="
                                        << "E" << QStringList{};
@@ -894,6 +899,8 @@ private slots:
             } else if (c == u'O') {
                 calc->setKeepTape(false);
                 QCOMPARE(QDir(home->filePath("state/quillo")).entryList(QDir::Files), {});
+            } else if (c == u'F') {
+                calc->correct(calc->session().engine().tape().first(), 0, QStringLiteral("5"));
             } else if (c == u'E') {
                 Calculator other(&quillo::dispatch, QStringLiteral("Quillo-v2"));
                 other.setKeepTape(false);
