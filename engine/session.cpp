@@ -103,14 +103,8 @@ Change rewritten(std::uint64_t from) noexcept {
 
 } // namespace
 
-void Session::removeListener(SessionListener* listener) noexcept {
-    listeners_.erase(std::remove(listeners_.begin(), listeners_.end(), listener), listeners_.end());
-}
-
 void Session::notify(const Change& change) noexcept {
-    for (SessionListener* listener : listeners_) {
-        listener->sessionChanged(*this, change);
-    }
+    listeners_.each([&](SessionListener& listener) { listener.sessionChanged(*this, change); });
 }
 
 void Session::load() {

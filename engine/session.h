@@ -5,6 +5,7 @@
 #include "errors.h"
 #include "keylog.h"
 #include "keys.h"
+#include "listeners.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -113,8 +114,11 @@ public:
     const Engine& engine() const noexcept { return engine_; }
     const KeyLog& log() const noexcept { return log_; }
 
-    void addListener(SessionListener* listener) { listeners_.push_back(listener); }
-    void removeListener(SessionListener* listener) noexcept;
+    using Subscription = Listeners<SessionListener>::Subscription;
+    // Told of every step until the subscription goes.
+    [[nodiscard]] Subscription listen(SessionListener& listener) {
+        return listeners_.add(listener);
+    }
 
     // The window's load: the start values, not a step of its own.
     void load();
@@ -223,7 +227,7 @@ private:
     std::size_t doneCount_ = 0;
     std::size_t doneBytes_ = 0;
     std::vector<Redo> undone_; // newest last
-    std::vector<SessionListener*> listeners_;
+    Listeners<SessionListener> listeners_;
     std::vector<Checkpoint> checkpoints_; // by key, oldest first
     // Keys before this one may have written lines that were cleared or
     // deleted (now or by a redo to come): their numbers are not corrected.

@@ -130,13 +130,11 @@ Calculator::Calculator(Dispatch dispatch, QString title, QWidget* parent)
     tape_->setKeepOnTop(keepOnTop_);
     connect(tape_.get(), &TapeController::resultChosen, this, &Calculator::reuse);
     connect(tape_.get(), &TapeController::correctionApplied, this, &Calculator::correct);
-    session_.addListener(this);
+    listening_ = session_.listen(*this);
 }
 
+// The tape goes first, while the calculator it stands beside is whole.
 Calculator::~Calculator() {
-    session_.removeListener(this);
-    // The tape's list and the kept tape listen to the session, which goes
-    // before QWidget deletes the children.
     tape_.reset();
 }
 

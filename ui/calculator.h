@@ -117,6 +117,7 @@ private:
     Dispatch dispatch_;
     QString title_;
     quillo::Session session_;
+    quillo::Session::Subscription listening_;
     QString announced_; // the display as a screen reader was last told it
     QPixmap background_;
     bool busy_ = false;

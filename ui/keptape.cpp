@@ -13,21 +13,6 @@ constexpr int kFlushMilliseconds = 500;
 
 } // namespace
 
-KeptTape::Listening::~Listening() {
-    if (const auto registry = registry_.lock()) {
-        std::erase(*registry, listener_);
-    }
-}
-
-KeptTape::Listening& KeptTape::Listening::operator=(Listening&& other) noexcept {
-    if (this != &other) {
-        Listening gone(std::move(*this));
-        registry_ = std::move(other.registry_);
-        listener_ = std::exchange(other.listener_, nullptr);
-    }
-    return *this;
-}
-
 KeptTape::KeptTape(quillo::Session& session, std::string folder, std::time_t started, bool on,
                    std::function<bool()> wanted)
     : session_(session), folder_(std::move(folder)), started_(started),
@@ -35,26 +20,16 @@ KeptTape::KeptTape(quillo::Session& session, std::string folder, std::time_t sta
     flush_.setSingleShot(true);
     flush_.setInterval(kFlushMilliseconds);
     flush_.callOnTimeout([this] { flush(); });
-    session_.addListener(this);
+    listening_ = session_.listen(*this);
     setOn(on);
 }
 
 KeptTape::~KeptTape() {
-    session_.removeListener(this);
     sync();
 }
 
-KeptTape::Listening KeptTape::listen(KeptTapeListener& listener) {
-    listeners_->push_back(&listener);
-    return Listening(listeners_, &listener);
-}
-
 void KeptTape::notify(const KeptChange& change) noexcept {
-    // A copy: a listener may stop listening while told.
-    const Listening::Registry listeners = *listeners_;
-    for (KeptTapeListener* listener : listeners) {
-        listener->keptChanged(*this, change);
-    }
+    listeners_.each([&](KeptTapeListener& listener) { listener.keptChanged(*this, change); });
 }
 
 std::uint64_t KeptTape::problemSerial() const noexcept {

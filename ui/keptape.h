@@ -55,23 +55,7 @@ public:
         std::vector<Line> lines;
     };
 
-    // Told of every change until it goes out of scope; either side may go
-    // first.
-    class Listening {
-    public:
-        Listening() = default;
-        ~Listening();
-        Listening(Listening&& other) noexcept = default;
-        Listening& operator=(Listening&& other) noexcept;
-
-    private:
-        friend class KeptTape;
-        using Registry = std::vector<KeptTapeListener*>;
-        Listening(const std::shared_ptr<Registry>& registry, KeptTapeListener* listener)
-            : registry_(registry), listener_(listener) {}
-        std::weak_ptr<Registry> registry_;
-        KeptTapeListener* listener_ = nullptr;
-    };
+    using Listening = quillo::Listeners<KeptTapeListener>::Subscription;
 
     // Keeps nothing until `on`; touches no file until the first line.
     // `wanted` says whether the keeping is still on for every window; asked
@@ -82,7 +66,8 @@ public:
     KeptTape(const KeptTape&) = delete;
     KeptTape& operator=(const KeptTape&) = delete;
 
-    [[nodiscard]] Listening listen(KeptTapeListener& listener);
+    // Told of every change until the subscription goes; either side may go first.
+    [[nodiscard]] Listening listen(KeptTapeListener& listener) { return listeners_.add(listener); }
 
     bool on() const noexcept { return store_ != nullptr; }
     // Turned off, what is kept is deleted; turned on, this run's lines so far
@@ -123,5 +108,6 @@ private:
     std::uint64_t serial_ = 0; // counts changes of problem_
     std::function<bool()> wanted_;
     QTimer flush_;
-    std::shared_ptr<Listening::Registry> listeners_ = std::make_shared<Listening::Registry>();
+    quillo::Listeners<KeptTapeListener> listeners_;
+    quillo::Session::Subscription listening_;
 };

@@ -19,12 +19,10 @@ TapeModel::TapeModel(quillo::Session& session, QObject* parent)
       end_(first_) {
     end_ = session.engine().tape().end();
     insertLines(lines_.end(), first_, end_);
-    session_.addListener(this);
+    listening_ = session_.listen(*this);
 }
 
-TapeModel::~TapeModel() {
-    session_.removeListener(this);
-}
+TapeModel::~TapeModel() = default;
 
 int TapeModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : thisRun() + static_cast<int>(lines_.size());

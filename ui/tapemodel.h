@@ -75,6 +75,7 @@ private:
     void insertLines(std::vector<std::uint64_t>::iterator at, std::uint64_t from, std::uint64_t to);
 
     quillo::Session& session_;
+    quillo::Session::Subscription listening_;
     std::vector<Earlier> earlier_;
     // This run's lines shown, by number, and the numbers they cover.
     std::vector<std::uint64_t> lines_;
