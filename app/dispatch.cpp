@@ -30,15 +30,11 @@ QString fromUtf8(std::string_view s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-// Where the failing key is, by its line as the window shows it now.
-QString lineOf(QWidget* window, const Refusal& refusal) {
-    QString line;
-    if (window != nullptr) {
-        QMetaObject::invokeMethod(window, "tapeLine", Qt::DirectConnection,
-                                  Q_RETURN_ARG(QString, line), Q_ARG(quint64, refusal.line));
-    }
-    return line.isEmpty() ? QStringLiteral("On a later line")
-                          : QStringLiteral("On the line «%1»").arg(line);
+// Where the failing key is, by its line as the tape shows it now.
+QString lineOf(const Refusal& refusal) {
+    return refusal.lineText.empty()
+               ? QStringLiteral("On a later line")
+               : QStringLiteral("On the line «%1»").arg(fromUtf8(refusal.lineText));
 }
 
 QString keyOf(const Refusal& refusal) {
@@ -57,7 +53,7 @@ void refuse(QWidget* window, const Refusal& refusal) noexcept {
                             fromUtf8(kDivideByZeroText), QMessageBox::Ok, window);
             box.setInformativeText(
                 QStringLiteral("%1, %2 would now divide by zero. The correction was not made.")
-                    .arg(lineOf(window, refusal), keyOf(refusal)));
+                    .arg(lineOf(refusal), keyOf(refusal)));
             box.exec();
             return;
         }
@@ -65,7 +61,7 @@ void refuse(QWidget* window, const Refusal& refusal) noexcept {
         switch (refusal.why) {
         case Why::KeyFails:
             why = QStringLiteral("%1, %2 would now fail: %3.")
-                      .arg(lineOf(window, refusal), keyOf(refusal), errorText(refusal.error));
+                      .arg(lineOf(refusal), keyOf(refusal), errorText(refusal.error));
             break;
         case Why::NotANumber:
             why = QStringLiteral("The keys cannot type the new number: use digits, one point "

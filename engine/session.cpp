@@ -625,7 +625,13 @@ Session::Preview Session::preview(std::uint64_t line, std::size_t index,
 void Session::correct(std::uint64_t line, std::size_t index, std::string_view text) {
     Outcome out = workOut(line, index, text, true);
     if (out.refused) {
-        throw CorrectionRefused(std::move(*out.refused));
+        Refusal& r = *out.refused;
+        const Tape& tape = engine_.tape();
+        if ((r.why == Refusal::Why::KeyFails || r.why == Refusal::Why::DivideByZero) &&
+            tape.shown(r.line)) {
+            r.lineText = tape.at(r.line);
+        }
+        throw CorrectionRefused(std::move(r));
     }
     auto correction = std::make_shared<Correction>();
     correction->from = out.from;

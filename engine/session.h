@@ -67,6 +67,8 @@ struct Refusal {
     // key that raises an error the number its line would have had.
     std::uint64_t line = 0;
     std::string key; // the failing key's caption, or ""
+    // That line as the tape shows it now, or "" when it shows none there.
+    std::string lineText;
 };
 
 class CorrectionRefused : public std::exception {

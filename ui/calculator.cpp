@@ -284,11 +284,6 @@ void Calculator::correct(quint64 line, int index, const QString& text) {
     });
 }
 
-QString Calculator::tapeLine(quint64 number) const {
-    const quillo::Tape& tape = session_.engine().tape();
-    return tape.shown(number) ? QString::fromStdString(tape.at(number)) : QString();
-}
-
 void Calculator::toggleTape() {
     tape_->toggle();
 }

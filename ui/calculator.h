@@ -67,9 +67,6 @@ public:
     // Types the `index`th number of tape line `line` anew, every later key
     // worked out again: one step, refused with a box when a key would fail.
     void correct(quint64 line, int index, const QString& text);
-    // A tape line's text, or "" when it is not shown: for the dispatch
-    // point's words on a refused correction.
-    Q_INVOKABLE QString tapeLine(quint64 number) const;
 
     // Takes back the last step (a key, or a paste) and brings it back.
     void undo();

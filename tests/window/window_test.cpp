@@ -1743,7 +1743,7 @@ private slots:
             quillo::Session::Preview p{"99.", std::nullopt};
             if (text == "0") {
                 p.refused = quillo::Refusal{quillo::Refusal::Why::DivideByZero,
-                                            quillo::ErrorKind::DivisionByZero, 7, "/"};
+                                            quillo::ErrorKind::DivisionByZero, 7, "/", ""};
             }
             return p;
         };
@@ -1825,8 +1825,12 @@ private slots:
         QFETCH(int, why);
         QFETCH(int, error);
         QFETCH(int, line);
-        const quillo::Refusal refusal{quillo::Refusal::Why(why), quillo::ErrorKind(error),
-                                      std::uint64_t(line), "/"};
+        quillo::Refusal refusal{quillo::Refusal::Why(why), quillo::ErrorKind(error),
+                                std::uint64_t(line), "/", ""};
+        const quillo::Tape& tape = calc->session().engine().tape();
+        if (tape.shown(refusal.line)) {
+            refusal.lineText = tape.at(refusal.line);
+        }
         BoxSeen seen;
         answerNextBox(QMessageBox::Ok, &seen);
         QVERIFY(!quillo::dispatch(calc.get(), [&] { throw quillo::CorrectionRefused(refusal); }));
