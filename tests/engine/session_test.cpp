@@ -463,29 +463,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Reuse, RefusesWhatTheTapeDoesNotWrite) {
-    const char* refused[] = {"",
-                             "abc",
-                             "1.",
-                             ".5",
-                             "-0",
-                             " 5",
-                             "5 ",
-                             "1,5",
-                             "+5",
-                             "--5",
-                             "5-",
-                             "1.2.3",
-                             "0012",
-                             "1.50",
-                             "1E5",
-                             "1e+20",
-                             "1E+5",
-                             "1.0E+20",
-                             "1E+999",
-                             "12E+20",
-                             "-",
-                             "1E+20x",
-                             std::string(1001, '1').c_str()};
+    const std::string tooLong(1001, '1');
+    const char* refused[] = {"",       "abc",    "1.",  ".5",     "-0",           " 5",
+                             "5 ",     "1,5",    "+5",  "--5",    "5-",           "1.2.3",
+                             "0012",   "1.50",   "1E5", "1e+20",  "1E+5",         "1.0E+20",
+                             "1E+999", "12E+20", "-",   "1E+20x", tooLong.c_str()};
     for (const char* text : refused) {
         Calc calc;
         calc.act("1 + 2 = 3");
