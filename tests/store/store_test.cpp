@@ -135,6 +135,18 @@ TEST(Store, ReadBackAfterChanges) {
              add(s, kHuge, "huge"), add(s, 3, "3"), s.remove(kHuge);
          },
          {"3"}},
+        {"a first line deleted after 20,050 undos and redos of the next",
+         [](TapeStore& s, const Folder&) {
+             add(s, 0, "a");
+             for (int i = 0; i < 20'050; ++i) {
+                 add(s, 1, "b"), s.cut(1);
+                 if (i % 1'000 == 0) {
+                     s.flush();
+                 }
+             }
+             s.remove(0);
+         },
+         {}},
         {"clear with 2^64-1",
          [](TapeStore& s, const Folder&) { add(s, kHuge, "huge"), s.clear(); },
          {}},
