@@ -54,7 +54,8 @@ void KeptTape::settle(std::uint64_t problemBefore, bool wasOn) noexcept {
 void KeptTape::stop() {
     flush_.stop();
     store_.reset();
-    problem_.clear();
+    problem_ = "Keep tape between runs was switched off in another window: this window's "
+               "lines are not kept.";
     ++serial_;
 }
 

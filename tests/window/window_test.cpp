@@ -906,6 +906,7 @@ private slots:
                 other.setKeepTape(false);
                 QTest::keyClicks(calc.get(), "4+5=");
                 QCOMPARE(QDir(home->filePath("state/quillo")).entryList(QDir::Files), {});
+                QVERIFY(tape->findChild<QLabel*>("problem")->text().contains("another window"));
             }
         }
         // The next run: nothing of this one's calculation, its lines under a heading.
