@@ -1,70 +1,99 @@
 // SPDX-License-Identifier: MIT
 #include "sqlite.h"
 
-#include <sqlite3.h>
+#include <dlfcn.h>
 
 namespace quillo::sql {
 
+const Library* library() noexcept {
+    static const Library* const loaded = []() -> const Library* {
+        // Never closed: its functions are used to the end of the run.
+        void* handle = ::dlopen("libsqlite3.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr) {
+            return nullptr;
+        }
+        static Library functions;
+        bool all = true;
+#define QUILLO_SQLITE_LOAD(name)                                                                   \
+    functions.name =                                                                               \
+        reinterpret_cast<decltype(functions.name)>(::dlsym(handle, "sqlite3_" #name));             \
+    all = all && functions.name != nullptr;
+        QUILLO_SQLITE_FUNCTIONS(QUILLO_SQLITE_LOAD)
+#undef QUILLO_SQLITE_LOAD
+        return all ? &functions : nullptr;
+    }();
+    return loaded;
+}
+
+const char* errorString(int rc) noexcept {
+    const Library* l = library();
+    return l != nullptr ? l->errstr(rc)
+                        : "the SQLite library (libsqlite3.so.0) could not be loaded";
+}
+
 Statement& Statement::operator=(Statement&& other) noexcept {
     if (this != &other) {
-        sqlite3_finalize(stmt_);
+        lib().finalize(stmt_);
         stmt_ = std::exchange(other.stmt_, nullptr);
     }
     return *this;
 }
 
 Statement::~Statement() {
-    sqlite3_finalize(stmt_);
+    lib().finalize(stmt_);
 }
 
 Statement& Statement::bind(int index, std::int64_t value) {
-    sqlite3_bind_int64(stmt_, index, value);
+    lib().bind_int64(stmt_, index, value);
     return *this;
 }
 
 Statement& Statement::bind(int index, std::string_view text) {
     // SQLITE_TRANSIENT would copy each line once more; the text outlives the step.
-    sqlite3_bind_text64(stmt_, index, text.empty() ? "" : text.data(), text.size(), SQLITE_STATIC,
-                        SQLITE_UTF8);
+    lib().bind_text64(stmt_, index, text.empty() ? "" : text.data(), text.size(), SQLITE_STATIC,
+                      SQLITE_UTF8);
     return *this;
 }
 
 int Statement::step() {
-    const int rc = sqlite3_step(stmt_);
+    const int rc = lib().step(stmt_);
     if (rc != SQLITE_ROW) {
-        sqlite3_reset(stmt_);
+        lib().reset(stmt_);
     }
     return rc;
 }
 
 int Statement::run() {
     int rc;
-    while ((rc = sqlite3_step(stmt_)) == SQLITE_ROW) {
+    while ((rc = lib().step(stmt_)) == SQLITE_ROW) {
     }
-    sqlite3_reset(stmt_);
-    sqlite3_clear_bindings(stmt_);
+    lib().reset(stmt_);
+    lib().clear_bindings(stmt_);
     return rc;
 }
 
 void Statement::reset() {
-    sqlite3_reset(stmt_);
-    sqlite3_clear_bindings(stmt_);
+    lib().reset(stmt_);
+    lib().clear_bindings(stmt_);
 }
 
 std::int64_t Statement::integer(int column) const {
-    return sqlite3_column_int64(stmt_, column);
+    return lib().column_int64(stmt_, column);
 }
 
 std::string_view Statement::text(int column) const {
-    const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
-    const int size = sqlite3_column_bytes(stmt_, column);
+    const auto* data = reinterpret_cast<const char*>(lib().column_text(stmt_, column));
+    const int size = lib().column_bytes(stmt_, column);
     return data == nullptr ? std::string_view()
                            : std::string_view(data, static_cast<std::size_t>(size));
 }
 
 int Database::open(const std::string& path, int flags) {
     close();
-    const int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+    if (library() == nullptr) {
+        return SQLITE_CANTOPEN;
+    }
+    const int rc = lib().open_v2(path.c_str(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
         close();
     }
@@ -74,21 +103,20 @@ int Database::open(const std::string& path, int flags) {
 void Database::close() {
     if (db_ != nullptr) {
         // Statements are finalized by their owners first; v2 copes if one is not.
-        sqlite3_close_v2(db_);
+        lib().close_v2(db_);
         db_ = nullptr;
     }
 }
 
 int Database::exec(const char* sql) {
-    return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+    return lib().exec(db_, sql, nullptr, nullptr, nullptr);
 }
 
 Statement Database::prepare(std::string_view sql, bool persistent) {
     sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v3(db_, sql.data(), static_cast<int>(sql.size()),
-                           persistent ? SQLITE_PREPARE_PERSISTENT : 0, &stmt,
-                           nullptr) != SQLITE_OK) {
-        sqlite3_finalize(stmt);
+    if (lib().prepare_v3(db_, sql.data(), static_cast<int>(sql.size()),
+                         persistent ? SQLITE_PREPARE_PERSISTENT : 0, &stmt, nullptr) != SQLITE_OK) {
+        lib().finalize(stmt);
         return {};
     }
     return Statement(stmt);
@@ -105,7 +133,7 @@ std::int64_t Database::integer(const char* sql, std::int64_t fallback) {
 }
 
 int Database::error() const {
-    return db_ == nullptr ? SQLITE_CANTOPEN : sqlite3_extended_errcode(db_);
+    return db_ == nullptr ? SQLITE_CANTOPEN : lib().extended_errcode(db_);
 }
 
 } // namespace quillo::sql

@@ -1,15 +1,58 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <sqlite3.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
 
-struct sqlite3;
-struct sqlite3_stmt;
-
 namespace quillo::sql {
+
+// SQLite's functions, loaded with the first database opened. Linked in, the
+// library's symbol lookups would cost every start of the calculator some two
+// million instructions, for a tape that most runs only write later.
+// clang-format off
+#define QUILLO_SQLITE_FUNCTIONS(X) \
+    X(bind_int64) \
+    X(bind_text64) \
+    X(busy_timeout) \
+    X(clear_bindings) \
+    X(close_v2) \
+    X(column_bytes) \
+    X(column_int64) \
+    X(column_text) \
+    X(db_config) \
+    X(db_readonly) \
+    X(errstr) \
+    X(exec) \
+    X(extended_errcode) \
+    X(file_control) \
+    X(finalize) \
+    X(last_insert_rowid) \
+    X(open_v2) \
+    X(prepare_v3) \
+    X(reset) \
+    X(step) \
+    X(system_errno) \
+    X(wal_checkpoint_v2) \
+    X(wal_hook)
+// clang-format on
+struct Library {
+#define QUILLO_SQLITE_POINTER(name) decltype(&::sqlite3_##name) name;
+    QUILLO_SQLITE_FUNCTIONS(QUILLO_SQLITE_POINTER)
+#undef QUILLO_SQLITE_POINTER
+};
+
+// The library, loaded at the first call; nullptr when it cannot be.
+const Library* library() noexcept;
+// Only where a database is open, which needed the library.
+inline const Library& lib() noexcept {
+    return *library();
+}
+// SQLite's words for a code, or why the library could not be loaded.
+const char* errorString(int rc) noexcept;
 
 // A prepared statement, finalized with its owner. Steps return SQLite's codes.
 class Statement {

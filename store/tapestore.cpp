@@ -123,6 +123,9 @@ std::string errnoReason(int error);
 
 // Why a write failed, in plain words; `error` is the system's, when known.
 std::string sqlReason(int rc, int error = 0) {
+    if (sql::library() == nullptr) {
+        return sql::errorString(rc);
+    }
     if (((rc & 0xff) == SQLITE_IOERR || (rc & 0xff) == SQLITE_CANTOPEN) &&
         (error == ENOSPC || error == EDQUOT || error == EROFS || error == EACCES)) {
         return errnoReason(error);
@@ -144,7 +147,7 @@ std::string sqlReason(int rc, int error = 0) {
     case SQLITE_IOERR:
         return "the disk reported an error";
     default:
-        return sqlite3_errstr(rc);
+        return sql::errorString(rc);
     }
 }
 
@@ -677,13 +680,13 @@ bool TapeStore::Impl::open(int waitMs) {
             run = 0; // this run's row was in another database
         }
         file = opened;
-        sqlite3_busy_timeout(db.get(), waitMs);
+        sql::lib().busy_timeout(db.get(), waitMs);
         // A closing connection then never deletes -wal or -shm by name: they
         // may be a newer database's by then.
         int persist = 1;
-        sqlite3_file_control(db.get(), "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
-        sqlite3_db_config(db.get(), SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
-        sqlite3_db_config(db.get(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+        sql::lib().file_control(db.get(), "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
+        sql::lib().db_config(db.get(), SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+        sql::lib().db_config(db.get(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
         const Kind kind = classify(rc);
         if (kind == Kind::Damaged || kind == Kind::Foreign) {
             closeDb();
@@ -773,7 +776,7 @@ bool TapeStore::Impl::configure(bool fresh, int& rc) {
     if (rc != SQLITE_OK) {
         return false;
     }
-    sqlite3_wal_hook(
+    sql::lib().wal_hook(
         db.get(),
         [](void* self, sqlite3*, const char*, int pages) {
             static_cast<Impl*>(self)->walPages = pages;
@@ -801,7 +804,7 @@ bool TapeStore::Impl::configure(bool fresh, int& rc) {
     // The header with the application_id goes into the file itself at once:
     // until then it is in the WAL, and another window would not know the
     // file for this program's (its switch-off would leave it).
-    sqlite3_wal_checkpoint_v2(db.get(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    sql::lib().wal_checkpoint_v2(db.get(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
     return true;
 }
 
@@ -898,7 +901,7 @@ void TapeStore::Impl::salvage(const std::string& aside) {
     }
     // Read-only: writable_schema only makes SQLite read a file shorter than
     // its header says instead of refusing it.
-    sqlite3_db_config(old.get(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sql::lib().db_config(old.get(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
     old.exec("PRAGMA writable_schema=ON");
     if (old.integer("PRAGMA application_id", -1) != kApplicationId) {
         return;
@@ -1079,7 +1082,7 @@ int TapeStore::Impl::insertCarried(const Carried& carried) {
         if (rc != SQLITE_DONE) {
             return rc;
         }
-        const std::int64_t id = sqlite3_last_insert_rowid(db.get());
+        const std::int64_t id = sql::lib().last_insert_rowid(db.get());
         for (const auto& [number, text] : from.lines) {
             rc = st.insert.bind(1, id).bind(2, stored(number)).bind(3, text).run();
             if (rc != SQLITE_DONE) {
@@ -1169,7 +1172,7 @@ int TapeStore::Impl::apply(std::int64_t& own, std::vector<std::size_t>& tooLong)
     int rc = SQLITE_DONE;
     if (adds && own == 0) {
         rc = st.newRun.bind(1, startedText).run();
-        own = sqlite3_last_insert_rowid(db.get());
+        own = sql::lib().last_insert_rowid(db.get());
     } else if (adds) {
         rc = st.keepRun.bind(1, own).bind(2, startedText).run();
     }
@@ -1209,13 +1212,13 @@ void TapeStore::Impl::write(int waitMs) {
     if (queue.empty() || !ready(waitMs)) {
         return;
     }
-    if (sqlite3_db_readonly(db.get(), "main") == 1) {
+    if (sql::lib().db_readonly(db.get(), "main") == 1) {
         // Opened read-only: reopened next time, when it may be writable again.
         closeDb();
         failWrite(sqlReason(SQLITE_READONLY));
         return;
     }
-    sqlite3_busy_timeout(db.get(), waitMs);
+    sql::lib().busy_timeout(db.get(), waitMs);
     int rc = st.begin.run();
     std::int64_t own = run;
     std::vector<std::size_t> tooLong;
@@ -1228,7 +1231,7 @@ void TapeStore::Impl::write(int waitMs) {
             st.rollback.run();
         }
     }
-    sqlite3_busy_timeout(db.get(), 0);
+    sql::lib().busy_timeout(db.get(), 0);
     if (rc != SQLITE_DONE) {
         if (damage(rc)) {
             // Set aside; what waits goes into the new database.
@@ -1244,7 +1247,7 @@ void TapeStore::Impl::write(int waitMs) {
                                return op.kind != Op::Kind::Add && op.kind != Op::Kind::Cut;
                            });
         if (!quiet) {
-            failWrite(sqlReason(rc, sqlite3_system_errno(db.get())));
+            failWrite(sqlReason(rc, sql::lib().system_errno(db.get())));
         }
         return;
     }
@@ -1270,9 +1273,9 @@ bool TapeStore::Impl::checkpoint(int mode, int waitMs) {
     if (!ready(waitMs)) {
         return false;
     }
-    sqlite3_busy_timeout(db.get(), waitMs);
-    const int rc = sqlite3_wal_checkpoint_v2(db.get(), "main", mode, nullptr, nullptr);
-    sqlite3_busy_timeout(db.get(), 0);
+    sql::lib().busy_timeout(db.get(), waitMs);
+    const int rc = sql::lib().wal_checkpoint_v2(db.get(), "main", mode, nullptr, nullptr);
+    sql::lib().busy_timeout(db.get(), 0);
     if (rc != SQLITE_OK) {
         if (scrub != Scrub::None) {
             failWrite(sqlReason(rc));
@@ -1434,7 +1437,7 @@ Earlier TapeStore::readEarlier() {
         // A second time after a damaged database was set aside.
         for (int attempt = 0; attempt < 2 && s.ready(kReadWaitMs); ++attempt) {
             s.carryOver();
-            sqlite3_busy_timeout(s.db.get(), kReadWaitMs);
+            sql::lib().busy_timeout(s.db.get(), kReadWaitMs);
             earlier = {};
             std::map<std::int64_t, std::size_t> runs;
             s.st.read.bind(1, s.run);
@@ -1452,7 +1455,7 @@ Earlier TapeStore::readEarlier() {
                 earlier.lines.push_back({it->second, id, std::string(s.st.read.text(3))});
             }
             s.st.read.reset();
-            sqlite3_busy_timeout(s.db.get(), 0);
+            sql::lib().busy_timeout(s.db.get(), 0);
             if (rc == SQLITE_DONE) {
                 return;
             }
