@@ -563,6 +563,12 @@ Session::Outcome Session::workOut(std::uint64_t line, std::size_t index, std::st
         out.refused = refusal(Refusal::Why::MinusHere);
         return out;
     }
+    // The entry must read as the text: a minus that an earlier key left (a
+    // second "-" after an operator) would still sign a number typed without.
+    if (copyText(surface.display()) != copyText(text)) {
+        out.refused = refusal(Refusal::Why::MinusHere);
+        return out;
+    }
     std::uint64_t lastCheckpoint = start.key;
     for (std::uint64_t k = end; k < log_.end(); ++k) {
         const std::uint64_t now = k - end + begin + added;

@@ -524,7 +524,7 @@ TEST(Correct, MatchesAFreshRunOfTheCorrectedKeys) {
     std::discrete_distribution<int> pick(
         {4, 4, 4, 4, 4, 4, 4, 4, 4, 4, 1.5, 1, 1.5, 1.5, 2, 2, 0.3, 0.5, 0.3, 0.3, 0.3, 0.2, 0.2});
     std::map<int, int> outcomes;
-    for (int session = 0; session < 400; ++session) {
+    for (int session = 0; session < 2'000; ++session) {
         SCOPED_TRACE("session " + std::to_string(session));
         Calc calc, twin;
         const bool clears = session % 4 == 0;
