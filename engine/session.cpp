@@ -625,19 +625,25 @@ Session::Outcome Session::workOut(std::uint64_t line, std::size_t index, std::st
 Session::Preview Session::preview(std::uint64_t line, std::size_t index,
                                   std::string_view text) const {
     Outcome out = workOut(line, index, text, false);
+    if (out.refused) {
+        nameLine(*out.refused);
+    }
     return {std::move(out.display), std::move(out.refused)};
+}
+
+void Session::nameLine(Refusal& refusal) const {
+    const Tape& tape = engine_.tape();
+    if ((refusal.why == Refusal::Why::KeyFails || refusal.why == Refusal::Why::DivideByZero) &&
+        tape.shown(refusal.line)) {
+        refusal.lineText = tape.at(refusal.line);
+    }
 }
 
 void Session::correct(std::uint64_t line, std::size_t index, std::string_view text) {
     Outcome out = workOut(line, index, text, true);
     if (out.refused) {
-        Refusal& r = *out.refused;
-        const Tape& tape = engine_.tape();
-        if ((r.why == Refusal::Why::KeyFails || r.why == Refusal::Why::DivideByZero) &&
-            tape.shown(r.line)) {
-            r.lineText = tape.at(r.line);
-        }
-        throw CorrectionRefused(std::move(r));
+        nameLine(*out.refused);
+        throw CorrectionRefused(std::move(*out.refused));
     }
     auto correction = std::make_shared<Correction>();
     correction->from = out.from;

@@ -196,6 +196,8 @@ private:
     using Marks = std::map<std::uint64_t, std::string>;
     struct Side;
     struct Outcome;
+    // Gives a refusal its line's text as the tape shows it now.
+    void nameLine(Refusal& refusal) const;
     Outcome workOut(std::uint64_t line, std::size_t index, std::string_view text, bool whole) const;
     // The oldest key a correction can start at, and whether the keys
     // [begin, end) of a number can be replaced.

@@ -40,9 +40,8 @@ bool typable(QStringView text) {
 
 CorrectionEditor::CorrectionEditor(const std::string& line,
                                    const std::vector<quillo::LineNumber>& numbers, Preview preview,
-                                   LineText lineText, QWidget* parent)
-    : QDialog(parent), ui(std::make_unique<Ui::CorrectionEditor>()), preview_(std::move(preview)),
-      lineText_(std::move(lineText)) {
+                                   QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::CorrectionEditor>()), preview_(std::move(preview)) {
     ui->setupUi(this);
     const QStringList ordinals = property("ordinals").toStringList();
     auto addText = [this](std::string_view text) {
@@ -140,9 +139,9 @@ QString CorrectionEditor::refusalWords(const quillo::Refusal& refusal) const {
     switch (refusal.why) {
     case Why::DivideByZero:
     case Why::KeyFails: {
-        const std::string line = lineText_ ? lineText_(refusal.line) : std::string();
-        const QString where =
-            line.empty() ? words("onLaterLine") : words("onLine").arg(fromUtf8(line));
+        const QString where = refusal.lineText.empty()
+                                  ? words("onLaterLine")
+                                  : words("onLine").arg(fromUtf8(refusal.lineText));
         const QString key =
             refusal.key.empty() ? words("aKey") : words("theKey").arg(fromUtf8(refusal.key));
         return words(refusal.why == Why::DivideByZero ? "divideByZero" : "keyFails")

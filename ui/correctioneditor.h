@@ -31,11 +31,8 @@ public:
     // What the display would become with the `index`th number typed as `text`.
     using Preview =
         std::function<quillo::Session::Preview(std::size_t index, std::string_view text)>;
-    // The text of a tape line, or "" when it is not in view.
-    using LineText = std::function<std::string(std::uint64_t line)>;
-
     CorrectionEditor(const std::string& line, const std::vector<quillo::LineNumber>& numbers,
-                     Preview preview, LineText lineText, QWidget* parent);
+                     Preview preview, QWidget* parent);
     ~CorrectionEditor() override;
 
     // The field of each correctable number, in the line's order.
@@ -53,7 +50,6 @@ private:
 
     std::unique_ptr<Ui::CorrectionEditor> ui;
     Preview preview_;
-    LineText lineText_;
     std::vector<QLineEdit*> fields_;
     std::vector<std::size_t> indexes_; // each field's index among the line's numbers
     std::vector<QString> typed_;       // each field's number as the line has it

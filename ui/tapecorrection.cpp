@@ -144,10 +144,6 @@ void TapeWindow::correctCurrent() {
             [&session, line](std::size_t index, std::string_view text) {
                 return session.preview(line, index, text);
             },
-            [&session](std::uint64_t number) {
-                const quillo::Tape& tape = session.engine().tape();
-                return tape.shown(number) ? tape.at(number) : std::string();
-            },
             this);
         editor->setAttribute(Qt::WA_DeleteOnClose);
         connect(editor, &CorrectionEditor::applied, this,

@@ -1744,17 +1744,15 @@ private slots:
             quillo::Session::Preview p{"99.", std::nullopt};
             if (text == "0") {
                 p.refused = quillo::Refusal{quillo::Refusal::Why::DivideByZero,
-                                            quillo::ErrorKind::DivisionByZero, 7, "/", ""};
+                                            quillo::ErrorKind::DivisionByZero, 7, "/",
+                                            "99 / 0: Can't divide by zero"};
             }
             return p;
-        };
-        auto lineText = [](std::uint64_t line) {
-            return line == 7 ? std::string("99 / 0: Can't divide by zero") : std::string();
         };
         QFETCH(bool, afterComputed);
         CorrectionEditor editor(afterComputed ? "15 X 2 = 30" : "12 + 3 = 15",
                                 {{0, 2, !afterComputed, ""}, {5, 1, true, ""}, {9, 2, false, ""}},
-                                preview, lineText, calc.get());
+                                preview, calc.get());
         QSignalSpy applied(&editor, &CorrectionEditor::applied);
         editor.show();
         QVERIFY(QTest::qWaitForWindowActive(&editor));
