@@ -5,7 +5,9 @@
 # cover is clicked away and a sum is clicked) and docs/screenshot-long.png (a
 # long result typed on the keyboard, drawn smaller so that it shows whole) and
 # docs/screenshot-tape.png (the tape window beside the calculator after
-# 5 + 3 x^2 =).
+# 5 + 3 x^2 =), docs/screenshot-zoom200.png (a sum at 200 %, zoomed with
+# Ctrl+=) and docs/screenshot-dark.png (the high-contrast look, tape open).
+# The program keeps its settings and tape in a scratch folder, not the user's.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
@@ -16,9 +18,15 @@ xvfb_pid=$!
 read -r display <&3
 export DISPLAY=":$display" QT_QPA_PLATFORM=xcb
 app_pid=""
+scratch=$(mktemp -d)
+export XDG_CONFIG_HOME=$scratch/config XDG_STATE_HOME=$scratch/state
 cleanup() {
-    [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null || true
+    if [[ -n "$app_pid" ]]; then
+        kill "$app_pid" 2>/dev/null || true
+        wait "$app_pid" 2>/dev/null || true # it writes its settings on the way out
+    fi
     kill "$xvfb_pid" 2>/dev/null || true
+    rm -rf "$scratch"
 }
 trap cleanup EXIT
 
@@ -62,17 +70,49 @@ xdotool key --window "$win" Escape 9 9 9 9 9 9 9 q q q
 sleep 0.3
 import -window "$win" "$root/docs/screenshot-long.png"
 
-# Afresh: 5 + 3 x^2 = and the tape (Ctrl+T), both windows cut from the screen.
+# Afresh, with no kept lines: 5 + 3 x^2 = and the tape (Ctrl+T).
 kill "$app_pid"
 wait "$app_pid" 2>/dev/null || true
+rm -rf "$XDG_STATE_HOME"
 start
 sleep 0.5
 xdotool key --window "$win" Escape 5 plus 3 q Return ctrl+t
 tape=$(window "Quillo-v2 tape")
 sleep 0.5
-read -r x0 y0 < <(xdotool getwindowgeometry --shell "$win" | awk -F= '/^[XY]=/ {printf "%s ", $2} END {print ""}')
-read -r x1 y1 w1 h1 < <(xdotool getwindowgeometry --shell "$tape" |
-    awk -F= '/^(X|Y|WIDTH|HEIGHT)=/ {printf "%s ", $2} END {print ""}')
-import -window root -crop "$((x1 + w1 - x0))x$((y1 + h1 - y0))+$x0+$y0" +repage \
-    "$root/docs/screenshot-tape.png"
-echo "saved docs/screenshot.png, docs/screenshot-sum.png, docs/screenshot-long.png and docs/screenshot-tape.png"
+# Both windows cut from the screen, the tape right of the calculator.
+shoot_both() {
+    local x0 y0 x1 y1 w1 h1
+    read -r x0 y0 < <(xdotool getwindowgeometry --shell "$win" | awk -F= '/^[XY]=/ {printf "%s ", $2} END {print ""}')
+    read -r x1 y1 w1 h1 < <(xdotool getwindowgeometry --shell "$tape" |
+        awk -F= '/^(X|Y|WIDTH|HEIGHT)=/ {printf "%s ", $2} END {print ""}')
+    import -window root -crop "$((x1 + w1 - x0))x$((y1 + h1 - y0))+$x0+$y0" +repage "$1"
+}
+shoot_both "$root/docs/screenshot-tape.png"
+
+# Afresh at 200 %, with no tape: four steps of Ctrl+=, the sum of the second
+# picture typed.
+kill "$app_pid"
+wait "$app_pid" 2>/dev/null || true
+rm -rf "$XDG_CONFIG_HOME" "$XDG_STATE_HOME"
+start
+sleep 0.5
+xdotool key --window "$win" ctrl+equal ctrl+equal ctrl+equal ctrl+equal
+sleep 0.3
+xdotool key --window "$win" Escape 1 2 plus 3 4 period 5 Return
+sleep 0.5
+import -window "$win" "$root/docs/screenshot-zoom200.png"
+
+# Afresh at 100 % in the high-contrast look, as the settings then say, with
+# the tape after 5 + 3 x^2 =.
+kill "$app_pid"
+wait "$app_pid" 2>/dev/null || true
+rm -rf "$XDG_STATE_HOME"
+printf '[view]\nhighContrast=true\nzoom=100\n' >"$XDG_CONFIG_HOME/quillo/quillo.conf"
+start
+sleep 0.5
+xdotool key --window "$win" Escape 5 plus 3 q Return ctrl+t
+tape=$(window "Quillo-v2 tape")
+sleep 0.5
+shoot_both "$root/docs/screenshot-dark.png"
+echo "saved docs/screenshot.png, docs/screenshot-sum.png, docs/screenshot-long.png," \
+    "docs/screenshot-tape.png, docs/screenshot-zoom200.png and docs/screenshot-dark.png"

@@ -2,6 +2,7 @@
 #include "calculator.h"
 
 #include "accessibility.h"
+#include "appearance.h"
 #include "clipboard.h"
 #include "display.h"
 #include "frm2.h"
@@ -26,6 +27,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QSignalBlocker>
+#include <QStyleOption>
 #include <QTimer>
 
 #include <ctime>
@@ -69,22 +71,6 @@ std::string caption(const QAbstractButton* button) {
     return plain.toStdString();
 }
 
-// The picture a widget's description names, in its @2x rendering on a
-// high-DPI screen: drawn at the same size, only sharper.
-QPixmap picture(const QWidget& widget) {
-    const QString name = widget.property("picture").toString();
-    if (widget.devicePixelRatioF() > 1) {
-        const qsizetype dot = name.lastIndexOf(u'.');
-        QString sharp = name;
-        sharp.insert(dot < 0 ? name.size() : dot, QLatin1String("@2x"));
-        if (QPixmap pixmap(sharp); !pixmap.isNull()) {
-            pixmap.setDevicePixelRatio(2); // also where Qt ignores the name's @2x
-            return pixmap;
-        }
-    }
-    return QPixmap(name);
-}
-
 } // namespace
 
 Calculator::Calculator(Dispatch dispatch, QString title, QWidget* parent)
@@ -99,8 +85,8 @@ Calculator::Calculator(Dispatch dispatch, QString title, QWidget* parent)
     QFont keys = font();
     keys.setPointSizeF(kKeyPointSize);
     setFont(keys);
-    background_ = picture(*this);
-    ui->pic1->setPicture(picture(*ui->pic1));
+    background_ = appearance::picture(*this);
+    ui->pic1->setPicture(appearance::picture(*ui->pic1));
     numberByIndex(ui->Number);
     numberByIndex(ui->Operator);
 
@@ -123,6 +109,11 @@ Calculator::Calculator(Dispatch dispatch, QString title, QWidget* parent)
     settings_ = Settings::load();
     keepOnTop_ = settings_.keepOnTop();
     setWindowFlag(Qt::WindowStaysOnTopHint, keepOnTop_);
+    if (settings_.zoom() != zoom_ || settings_.highContrast()) {
+        zoom_ = settings_.zoom();
+        highContrast_ = settings_.highContrast();
+        applyLook();
+    }
     tape_ = std::make_unique<TapeController>(
         session_, settings_, *this, *ui->Readout, title_,
         [this](const std::function<void()>& operation) { step(operation); },
@@ -140,8 +131,17 @@ Calculator::~Calculator() {
 
 void Calculator::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    if (highContrast_) { // the look's background, from its style sheet
+        QStyleOption option;
+        option.initFrom(this);
+        style()->drawPrimitive(QStyle::PE_Widget, &option, &painter, this);
+        return;
+    }
     // Smooth where a high-DPI rendering is drawn at a scale between 1 and 2.
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    if (zoom_ != 100) {
+        painter.scale(zoom_ / 100.0, zoom_ / 100.0);
+    }
     painter.drawPixmap(0, 0, background_);
 }
 
@@ -192,6 +192,12 @@ bool Calculator::handleKey(QKeyEvent* event) {
         redo();
     } else if (shortcuts::matches(e, Action::Tape)) {
         toggleTape();
+    } else if (shortcuts::matches(e, Action::ZoomIn)) {
+        zoomBy(1);
+    } else if (shortcuts::matches(e, Action::ZoomOut)) {
+        zoomBy(-1);
+    } else if (shortcuts::matches(e, Action::ZoomReset)) {
+        zoomBy(0);
     } else if (const auto key = keyboard::keyFor(e)) {
         if (*key == Key::Clear && ui->pic1->isVisible()) {
             ui->pic1->click(); // Escape closes the welcome notice first
@@ -321,26 +327,7 @@ void Calculator::setKeepOnTop(bool on) {
 
 void Calculator::showDisplayMenu(const QPoint& at) {
     if (!menu_) {
-        menu_ = new QMenu(this);
-        menuUi_ = std::make_unique<Ui::DisplayMenu>();
-        menuUi_->setupUi(menu_);
-        connect(menuUi_->actionCopy, &QAction::triggered, this, &Calculator::copy);
-        connect(menuUi_->actionPaste, &QAction::triggered, this, &Calculator::paste);
-        connect(menuUi_->actionCopyKeys, &QAction::triggered, this, &Calculator::copyKeys);
-        connect(menuUi_->actionUndo, &QAction::triggered, this, &Calculator::undo);
-        connect(menuUi_->actionRedo, &QAction::triggered, this, &Calculator::redo);
-        connect(menuUi_->actionTape, &QAction::triggered, this, &Calculator::toggleTape);
-        connect(menuUi_->actionKeepOnTop, &QAction::toggled, this, &Calculator::setKeepOnTop);
-        connect(menuUi_->actionKeepTape, &QAction::triggered, this, &Calculator::setKeepTape);
-        using shortcuts::Action;
-        shortcuts::showOn(*menuUi_->actionCopy, Action::Copy);
-        shortcuts::showOn(*menuUi_->actionPaste, Action::Paste);
-        shortcuts::showOn(*menuUi_->actionUndo, Action::Undo);
-        shortcuts::showOn(*menuUi_->actionRedo, Action::Redo);
-        shortcuts::showOn(*menuUi_->actionTape, Action::Tape);
-        // Wayland has no way for a program to ask for it.
-        menuUi_->actionKeepOnTop->setVisible(
-            !QGuiApplication::platformName().startsWith(QLatin1String("wayland")));
+        makeMenu();
     }
     menuUi_->actionUndo->setEnabled(session_.canUndo());
     menuUi_->actionRedo->setEnabled(session_.canRedo());
@@ -350,7 +337,32 @@ void Calculator::showDisplayMenu(const QPoint& at) {
         const QSignalBlocker quiet(menuUi_->actionKeepOnTop);
         menuUi_->actionKeepOnTop->setChecked(keepOnTop_);
     }
+    tickLookItems();
     menu_->popup(ui->Readout->mapToGlobal(at));
+}
+
+void Calculator::makeMenu() {
+    menu_ = new QMenu(this);
+    menuUi_ = std::make_unique<Ui::DisplayMenu>();
+    menuUi_->setupUi(menu_);
+    connect(menuUi_->actionCopy, &QAction::triggered, this, &Calculator::copy);
+    connect(menuUi_->actionPaste, &QAction::triggered, this, &Calculator::paste);
+    connect(menuUi_->actionCopyKeys, &QAction::triggered, this, &Calculator::copyKeys);
+    connect(menuUi_->actionUndo, &QAction::triggered, this, &Calculator::undo);
+    connect(menuUi_->actionRedo, &QAction::triggered, this, &Calculator::redo);
+    connect(menuUi_->actionTape, &QAction::triggered, this, &Calculator::toggleTape);
+    connect(menuUi_->actionKeepOnTop, &QAction::toggled, this, &Calculator::setKeepOnTop);
+    connect(menuUi_->actionKeepTape, &QAction::triggered, this, &Calculator::setKeepTape);
+    using shortcuts::Action;
+    shortcuts::showOn(*menuUi_->actionCopy, Action::Copy);
+    shortcuts::showOn(*menuUi_->actionPaste, Action::Paste);
+    shortcuts::showOn(*menuUi_->actionUndo, Action::Undo);
+    shortcuts::showOn(*menuUi_->actionRedo, Action::Redo);
+    shortcuts::showOn(*menuUi_->actionTape, Action::Tape);
+    // Wayland has no way for a program to ask for it.
+    menuUi_->actionKeepOnTop->setVisible(
+        !QGuiApplication::platformName().startsWith(QLatin1String("wayland")));
+    makeLookItems();
 }
 
 // Tells a screen reader about a new display text: the display's text event,
@@ -367,14 +379,18 @@ void Calculator::sessionChanged(const quillo::Session&, const quillo::Change& ch
         QAccessibleTextUpdateEvent event(ui->Readout, 0, announced_, now);
         QAccessible::updateAccessibility(&event);
         announced_ = now;
-        if (!announcer_) {
-            announcer_ = new Announcer(this);
-        }
         // Spoken as a number: "12" while "12." is typed, "9" for " 9".
-        announcer_->announce(toQString(quillo::copyText(now.toStdString())));
+        announce(toQString(quillo::copyText(now.toStdString())));
     } catch (const std::bad_alloc&) {
         // Out of memory only the announcement is lost; the display is right.
     }
+}
+
+void Calculator::announce(const QString& text) {
+    if (!announcer_) {
+        announcer_ = new Announcer(this);
+    }
+    announcer_->announce(text);
 }
 
 std::optional<Key> Calculator::keyOf(const QAbstractButton* b) const {

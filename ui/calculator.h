@@ -79,6 +79,15 @@ public:
     // Whether the tape is kept between runs; turned off, what was kept is deleted.
     void setKeepTape(bool on);
 
+    // The zoom of every window, in per cent (one of appearance::zoomSteps()),
+    // and the dark high-contrast look; both remembered and announced.
+    int zoom() const noexcept { return zoom_; }
+    void setZoom(int percent);
+    // `by` steps larger or smaller; 0 goes back to 100 %.
+    void zoomBy(int by);
+    bool highContrast() const noexcept { return highContrast_; }
+    void setHighContrast(bool on);
+
     // A typed key or shortcut, from this window or the tape's; false for a
     // key that is none of the calculator's.
     bool handleKey(QKeyEvent* event);
@@ -100,6 +109,13 @@ private:
     void sessionChanged(const quillo::Session& session,
                         const quillo::Change& change) noexcept override;
     void showDisplayMenu(const QPoint& at);
+    void makeMenu();
+    // The zoom's and the look's items in the display's menu, and their ticks.
+    void makeLookItems();
+    void tickLookItems();
+    // This window drawn for the zoom and the look now set.
+    void applyLook();
+    void announce(const QString& text);
     QAbstractButton* button(quillo::Key key) const;
     void pic1_Click();
     void cmdexit_Click();
@@ -120,6 +136,8 @@ private:
     bool busy_ = false;
     bool keepOnTop_ = false;
     bool shownOnce_ = false;
+    int zoom_ = 100;
+    bool highContrast_ = false;
     Settings settings_;
     std::unique_ptr<TapeController> tape_;
     // Made when first needed: most runs use neither.

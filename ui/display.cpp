@@ -30,7 +30,7 @@ DisplayLabel::Fit DisplayLabel::fit() const {
     }
     QFont f = font();
     QFont smallest = f;
-    smallest.setPointSizeF(kMinimumPointSize);
+    smallest.setPointSizeF(minimum_);
     const QFontMetricsF small(smallest);
     // A text too long for even the smallest font's narrowest characters fits
     // at no size; seen early, it costs no measuring of all of a long entry.
@@ -40,7 +40,7 @@ DisplayLabel::Fit DisplayLabel::fit() const {
     }
     narrowest = qMax(narrowest, qreal(1));
     if (whole.size() * narrowest <= width) {
-        for (qreal size = f.pointSizeF() - kStep; size >= kMinimumPointSize; size -= kStep) {
+        for (qreal size = f.pointSizeF() - kStep; size >= minimum_; size -= kStep) {
             f.setPointSizeF(size);
             if (fits(whole, f, width)) {
                 return {whole, f};

@@ -15,6 +15,11 @@ public:
     using QLabel::QLabel;
 
     static constexpr qreal kMinimumPointSize = 7.0;
+    // The window's zoom, which the legible minimum follows.
+    void setZoom(qreal factor) {
+        minimum_ = kMinimumPointSize * factor;
+        update();
+    }
 
     // What is drawn: the text or its marked end, and the font it is drawn in.
     struct Fit {
@@ -27,4 +32,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+
+private:
+    qreal minimum_ = kMinimumPointSize;
 };

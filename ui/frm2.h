@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <QPixmap>
 #include <QTimer>
 #include <QWidget>
 
@@ -21,9 +22,13 @@ public:
     // Named apart from QObject::startTimer, which it would otherwise hide.
     void startTmr1() { tmr1.start(); }
 
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
 private:
     void tmr1_Timer();
 
     std::unique_ptr<Ui::frm2> ui;
     QTimer tmr1;
+    QPixmap picture_; // drawn at a zoom only
 };

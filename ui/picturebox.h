@@ -8,7 +8,7 @@
 
 // A picture that reports a click: a press and a release over it, as a
 // button does, so that dragging off it does not count. The picture is drawn
-// unscaled from the top-left corner, under whatever the label shows.
+// from the top-left corner at the window's zoom, under whatever the label shows.
 class PictureBox : public QLabel {
     Q_OBJECT
 public:
@@ -17,8 +17,9 @@ public:
     // A click from elsewhere: a screen reader's press action.
     void click() { emit clicked(); }
 
-    void setPicture(const QPixmap& picture) {
+    void setPicture(const QPixmap& picture, qreal scale = 1) {
         picture_ = picture;
+        scale_ = scale;
         update();
     }
 
@@ -31,6 +32,9 @@ protected:
             QPainter painter(this);
             // Smooth where a high-DPI rendering is drawn at a scale between 1 and 2.
             painter.setRenderHint(QPainter::SmoothPixmapTransform);
+            if (scale_ != 1) {
+                painter.scale(scale_, scale_);
+            }
             painter.drawPixmap(0, 0, picture_);
         }
         QLabel::paintEvent(event);
@@ -51,5 +55,6 @@ protected:
 
 private:
     QPixmap picture_;
+    qreal scale_ = 1;
     bool pressed_ = false;
 };

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "settings.h"
 
+#include "appearance.h"
 #include "xdg.h"
 
 #include <QFile>
@@ -17,7 +18,8 @@ constexpr qint64 kLargest = 64 * 1024;
 constexpr int kLargestSide = 100'000;
 
 // The keys as the file names them, in the order of Settings::Key.
-constexpr const char* kKeyNames[] = {"keepOnTop", "tape/open", "tape/geometry", "tape/keep"};
+constexpr const char* kKeyNames[] = {"keepOnTop", "tape/open", "tape/geometry",
+                                     "tape/keep", "view/zoom", "view/highContrast"};
 
 QString keyName(int key) {
     return QString::fromLatin1(kKeyNames[key]);
@@ -106,6 +108,12 @@ Settings Settings::load() {
     s.keepOnTop_ = flag(settings, static_cast<int>(Key::KeepOnTop), s.keepOnTop_);
     s.keepTape_ = flag(settings, static_cast<int>(Key::KeepTape), s.keepTape_);
     s.tapeOpen_ = flag(settings, static_cast<int>(Key::TapeOpen), s.tapeOpen_);
+    s.highContrast_ = flag(settings, static_cast<int>(Key::HighContrast), s.highContrast_);
+    bool number = false;
+    const int zoom = settings.value(keyName(static_cast<int>(Key::Zoom))).toInt(&number);
+    if (number && appearance::isZoomStep(zoom)) {
+        s.zoom_ = zoom;
+    }
     const QRect geometry = settings.value(keyName(static_cast<int>(Key::TapeGeometry))).toRect();
     if (geometry.isValid() && geometry.width() < kLargestSide && geometry.height() < kLargestSide) {
         s.tapeGeometry_ = geometry;
@@ -147,6 +155,16 @@ void Settings::setTapeGeometry(const QRect& geometry) {
 void Settings::setKeepTape(bool on) {
     keepTape_ = on;
     save(Key::KeepTape, on);
+}
+
+void Settings::setZoom(int percent) {
+    zoom_ = percent;
+    save(Key::Zoom, percent);
+}
+
+void Settings::setHighContrast(bool on) {
+    highContrast_ = on;
+    save(Key::HighContrast, on);
 }
 
 void Settings::save(Key key, const QVariant& value) {

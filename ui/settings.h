@@ -24,6 +24,9 @@ public:
     // frame's top left; empty: never opened.
     QRect tapeGeometry() const noexcept { return tapeGeometry_; }
     bool keepTape() const noexcept { return keepTape_; }
+    // The zoom in per cent (one of the zoom steps) and the dark look.
+    int zoom() const noexcept { return zoom_; }
+    bool highContrast() const noexcept { return highContrast_; }
 
     // Whether the tape is still to be kept, as the file now says: another
     // window may have switched it off. Reads the file only when it changed.
@@ -33,18 +36,22 @@ public:
     void setTapeOpen(bool open);
     void setTapeGeometry(const QRect& geometry);
     void setKeepTape(bool on);
+    void setZoom(int percent);
+    void setHighContrast(bool on);
 
     // The file; "" where neither XDG_CONFIG_HOME nor HOME is an absolute path.
     static QString path();
 
 private:
-    enum class Key { KeepOnTop, TapeOpen, TapeGeometry, KeepTape };
+    enum class Key { KeepOnTop, TapeOpen, TapeGeometry, KeepTape, Zoom, HighContrast };
     static void save(Key key, const QVariant& value);
 
     bool keepOnTop_ = false;
     bool tapeOpen_ = false;
     QRect tapeGeometry_;
     bool keepTape_ = true;
+    int zoom_ = 100;
+    bool highContrast_ = false;
     // The file as last read for keepTapeNow(): its change time, in ns.
     qint64 seen_ = -1;
 };

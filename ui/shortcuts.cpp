@@ -16,7 +16,7 @@ struct Row {
     // The platform's keys for it, if it has any...
     QKeySequence::StandardKey standard;
     // ...and these, taken exactly as typed; the first is the one shown.
-    std::array<QKeyCombination, 2> typed;
+    std::array<QKeyCombination, 3> typed;
 };
 
 constexpr QKeyCombination kNone{};
@@ -33,6 +33,10 @@ constexpr Row kRows[] = {
     {Action::ChooseLine, QKeySequence::UnknownKey, {QKeyCombination(Qt::Key_Return), Qt::KeypadModifier | Qt::Key_Enter}},
     {Action::Correct, QKeySequence::UnknownKey, {QKeyCombination(Qt::Key_F2), kNone}},
     {Action::CloseTape, QKeySequence::UnknownKey, {QKeyCombination(Qt::Key_Escape), kNone}},
+    // Ctrl and the key that has "+" on it, shifted or not.
+    {Action::ZoomIn, QKeySequence::ZoomIn, {Qt::ControlModifier | Qt::Key_Plus, Qt::ControlModifier | Qt::Key_Equal, Qt::ControlModifier | Qt::ShiftModifier | Qt::Key_Plus}},
+    {Action::ZoomOut, QKeySequence::ZoomOut, {Qt::ControlModifier | Qt::Key_Minus, kNone}},
+    {Action::ZoomReset, QKeySequence::UnknownKey, {Qt::ControlModifier | Qt::Key_0, Qt::ControlModifier | Qt::KeypadModifier | Qt::Key_0}},
 };
 // clang-format on
 
@@ -43,7 +47,7 @@ static_assert(
                 return false;
             }
         }
-        return std::size(kRows) == static_cast<std::size_t>(Action::CloseTape) + 1;
+        return std::size(kRows) == static_cast<std::size_t>(Action::ZoomReset) + 1;
     }(),
     "one row an action, in the order of Action");
 

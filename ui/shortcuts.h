@@ -22,6 +22,9 @@ enum class Action {
     ChooseLine,
     Correct,
     CloseTape,
+    ZoomIn,
+    ZoomOut,
+    ZoomReset,
 };
 
 // The keys that do `action`, the one a menu shows first.

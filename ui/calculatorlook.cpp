@@ -1,0 +1,92 @@
+// SPDX-License-Identifier: MIT
+// The calculator's zoom and look, as the keyboard and the display's menu
+// change them, and this window drawn for them. The other windows follow the
+// application's font and style sheet, which appearance sets.
+#include "appearance.h"
+#include "calculator.h"
+#include "shortcuts.h"
+#include "ui_Calculator.h"
+#include "ui_DisplayMenu.h"
+
+#include <QAccessible>
+#include <QActionGroup>
+#include <QMenu>
+
+void Calculator::setZoom(int percent) {
+    if (!appearance::isZoomStep(percent) || percent == zoom_) {
+        return;
+    }
+    zoom_ = percent;
+    applyLook();
+    settings_.setZoom(percent);
+    if (QAccessible::isActive()) {
+        if (!menu_) {
+            makeMenu(); // the words are the menu's
+        }
+        announce(menuUi_->menuZoom->property("announcement").toString().arg(percent));
+    }
+}
+
+void Calculator::zoomBy(int by) {
+    setZoom(appearance::zoomStep(zoom_, by));
+}
+
+void Calculator::setHighContrast(bool on) {
+    if (on == highContrast_) {
+        return;
+    }
+    highContrast_ = on;
+    applyLook();
+    settings_.setHighContrast(on);
+    if (QAccessible::isActive()) {
+        if (!menu_) {
+            makeMenu();
+        }
+        announce(
+            menuUi_->actionHighContrast->property(on ? "announceOn" : "announceOff").toString());
+    }
+}
+
+void Calculator::applyLook() {
+    appearance::setZoom(zoom_);
+    appearance::setHighContrast(highContrast_);
+    appearance::scaleWindow(*this);
+    const qreal factor = zoom_ / 100.0;
+    ui->Readout->setZoom(factor);
+    // The @2x renderings serve a zoom as they serve a high-DPI screen.
+    background_ = appearance::picture(*this);
+    ui->pic1->setPicture(appearance::picture(*ui->pic1), factor);
+    update();
+}
+
+void Calculator::makeLookItems() {
+    QMenu* steps = menuUi_->menuZoom;
+    auto* group = new QActionGroup(steps);
+    const QString text = steps->property("stepText").toString();
+    for (const int percent : appearance::zoomSteps()) {
+        QAction* step = steps->addAction(text.arg(percent));
+        step->setCheckable(true);
+        step->setData(percent);
+        group->addAction(step);
+        connect(step, &QAction::triggered, this, [this, percent] { setZoom(percent); });
+    }
+    connect(menuUi_->actionZoomIn, &QAction::triggered, this, [this] { zoomBy(1); });
+    connect(menuUi_->actionZoomOut, &QAction::triggered, this, [this] { zoomBy(-1); });
+    connect(menuUi_->actionZoomReset, &QAction::triggered, this, [this] { zoomBy(0); });
+    connect(menuUi_->actionHighContrast, &QAction::triggered, this, &Calculator::setHighContrast);
+    using shortcuts::Action;
+    shortcuts::showOn(*menuUi_->actionZoomIn, Action::ZoomIn);
+    shortcuts::showOn(*menuUi_->actionZoomOut, Action::ZoomOut);
+    shortcuts::showOn(*menuUi_->actionZoomReset, Action::ZoomReset);
+}
+
+void Calculator::tickLookItems() {
+    for (QAction* step : menuUi_->menuZoom->actions()) {
+        if (step->data().isValid()) {
+            step->setChecked(step->data().toInt() == zoom_);
+        }
+    }
+    menuUi_->actionZoomIn->setEnabled(zoom_ < appearance::zoomSteps().back());
+    menuUi_->actionZoomOut->setEnabled(zoom_ > appearance::zoomSteps().front());
+    menuUi_->actionHighContrast->setChecked(highContrast_);
+}
