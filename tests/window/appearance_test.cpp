@@ -130,7 +130,8 @@ private slots:
             const DisplayLabel::Fit fit = readout->fit();
             QCOMPARE(fit.shown, readout->text());
             QVERIFY(QFontMetricsF(fit.font).horizontalAdvance(fit.shown) <= readout->textWidth());
-            QCOMPARE(fit.font.pointSizeF() >= DisplayLabel::kMinimumPointSize * f, true);
+            readout->setText(QString(60, '9')); // cut at the smallest size there is
+            QCOMPARE(readout->fit().font.pointSizeF(), DisplayLabel::kMinimumPointSize * f);
 
             QTest::keyClick(calc.get(), Qt::Key_Escape);
             const QPoint seven =
@@ -138,6 +139,12 @@ private slots:
             QWidget* at = calc->childAt(seven);
             QTest::mouseClick(at, Qt::LeftButton, {}, at->mapFrom(calc.get(), seven));
             QCOMPARE(readout->text(), QString("7."));
+            if (percent == 200) { // the @2x pictures, drawn one to one
+                const QImage shot = calc->grab().toImage();
+                QImage want = QImage(":/pictures/background@2x.png").copy(0, 0, 16, 524);
+                want.setDevicePixelRatio(1);
+                QCOMPARE(shot.copy(0, 0, 16, 524), want.convertToFormat(shot.format()));
+            }
         }
         QTest::keyClick(calc.get(), Qt::Key_0, Qt::ControlModifier);
         for (const auto& [w, r] : base) {
