@@ -150,18 +150,17 @@ void scaleWindow(QWidget& window) {
             w->setGeometry(scaled(w->property(kBaseGeometry).toRect(), factor));
         }
     }
-    // The fonts set by the description or the program; the others follow them.
+    // Each control's font set on it, not left to follow the window's: under a
+    // style sheet a control no longer takes its parent's font.
     QList<QWidget*> all = window.findChildren<QWidget*>();
     all.prepend(&window);
-    for (QWidget* w : all) {
-        const bool own = w->testAttribute(Qt::WA_SetFont) &&
-                         (w->font().resolveMask() & QFont::SizeResolved) != 0;
-        if (w->window() != &window || (!own && !w->property(kBasePointSize).isValid())) {
-            continue;
-        }
+    all.removeIf([&window](const QWidget* w) { return w->window() != &window; });
+    for (QWidget* w : all) { // all first, before a parent's change reaches them
         if (!w->property(kBasePointSize).isValid()) {
             w->setProperty(kBasePointSize, w->font().pointSizeF());
         }
+    }
+    for (QWidget* w : all) {
         QFont f = w->font();
         f.setPointSizeF(w->property(kBasePointSize).toReal() * factor);
         w->setFont(f);

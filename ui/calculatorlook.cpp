@@ -48,9 +48,10 @@ void Calculator::setHighContrast(bool on) {
 }
 
 void Calculator::applyLook() {
+    // Scaled first: the fonts at 100 % are taken before a style sheet is on.
     appearance::setZoom(zoom_);
-    appearance::setHighContrast(highContrast_);
     appearance::scaleWindow(*this);
+    appearance::setHighContrast(highContrast_);
     const qreal factor = zoom_ / 100.0;
     ui->Readout->setZoom(factor);
     // The @2x renderings serve a zoom as they serve a high-DPI screen.

@@ -248,6 +248,7 @@ private slots:
         QCOMPARE(calc->zoom(), 150);
         QCOMPARE(calc->size(), QSize(524, 393));
         QVERIFY(calc->highContrast() && !qApp->styleSheet().isEmpty());
+        QCOMPARE(key(0)->font().pointSizeF(), 9.75 * 1.5); // under the style sheet too
     }
 };
 
