@@ -70,8 +70,9 @@ private slots:
 
     // Every step scales the window, each control and the fonts by its factor,
     // boxes, tooltips and the tape's lines too; the display's text fits; a
-    // click at a key's new place presses it; the keys stop at 200 %; 100 %
-    // gives back every pixel, as does the default look after the dark one.
+    // click at a key's new place presses it; the window stays on its screen;
+    // the keys stop at 200 %; 100 % gives back every pixel, as does the
+    // default look after the dark one.
     void zoomSteps() {
         const QImage before = calc->grab().toImage();
         const qreal appFont = QApplication::font().pointSizeF();
@@ -81,6 +82,8 @@ private slots:
         }
         part("pic1")->hide();
         calc->toggleTape();
+        const QRect screen = calc->screen()->availableGeometry();
+        calc->move(screen.bottomRight() - QPoint(360, 280)); // zoomed, it would cross the edges
         auto* readout = calc->findChild<DisplayLabel*>("Readout");
         // Each step by another of the keys that zoom in.
         const std::pair<qreal, Qt::KeyboardModifiers> steps[] = {
@@ -92,6 +95,7 @@ private slots:
             QTest::keyClick(calc.get(), f == 1.25 ? Qt::Key_Equal : Qt::Key_Plus, modifiers);
             QCoreApplication::processEvents();
             QCOMPARE(calc->size(), QSize(std::lround(349 * f), std::lround(262 * f)));
+            QVERIFY(screen.contains(calc->frameGeometry()));
             for (const auto& [w, r] : base) { // within a pixel
                 const QRect g = w->geometry(),
                             want = QRectF(QPointF(r.topLeft()) * f, QSizeF(r.size()) * f).toRect();
