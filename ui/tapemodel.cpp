@@ -167,6 +167,7 @@ void TapeModel::removeRows(int from, int to) {
 }
 
 void TapeModel::sessionChanged(const quillo::Session&, const quillo::Change& change) noexcept {
+    ++steps_;
     try {
         follow(change);
         // A correction may mark or unmark numbers on lines it did not rewrite.
@@ -181,6 +182,7 @@ void TapeModel::sessionChanged(const quillo::Session&, const quillo::Change& cha
         first_ = end_ = session_.engine().tape().end();
         endResetModel();
     }
+    emit followed();
 }
 
 void TapeModel::follow(const quillo::Change& change) {

@@ -60,6 +60,12 @@ public:
 
     void sessionChanged(const quillo::Session& session,
                         const quillo::Change& change) noexcept override;
+    // How many of the session's steps the list has followed.
+    std::uint64_t steps() const noexcept { return steps_; }
+
+signals:
+    // The list has followed a step of the session, with every row it moves.
+    void followed();
 
 private:
     void follow(const quillo::Change& change);
@@ -82,4 +88,5 @@ private:
     std::uint64_t first_;
     std::uint64_t end_;
     QString correctedNote_;
+    std::uint64_t steps_ = 0;
 };
