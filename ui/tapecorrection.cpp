@@ -46,14 +46,20 @@ QVariant TapeModel::corrections(int row, int role) const {
             session_.engine().tape().at(lines_[static_cast<std::size_t>(row - thisRun())]);
         QVariantList spans;
         QStringList notes;
+        // A line listed by its end (see data()) is marked from there.
+        const qsizetype cut = std::max<qsizetype>(0, fromUtf8(line).size() - kShownCharacters);
         for (const quillo::LineNumber& n : all) {
             if (n.was.empty() || n.offset > line.size() || n.length > line.size() - n.offset) {
                 continue;
             }
             // The view counts UTF-16 units, the session bytes.
             const QString now = fromUtf8(line.substr(n.offset, n.length));
-            spans.append(QPoint(static_cast<int>(fromUtf8(line.substr(0, n.offset)).size()),
-                                static_cast<int>(now.size())));
+            const qsizetype start = fromUtf8(line.substr(0, n.offset)).size() - cut;
+            const qsizetype skipped = cut > 0 ? std::max<qsizetype>(0, 1 - start) : 0;
+            if (skipped < now.size()) {
+                spans.append(QPoint(static_cast<int>(start + skipped),
+                                    static_cast<int>(now.size() - skipped)));
+            }
             if (!correctedNote_.isEmpty()) {
                 notes.append(correctedNote_.arg(now, fromUtf8(n.was)));
             }
