@@ -72,6 +72,17 @@ TapeWindow::TapeWindow(TapeModel* model, KeyHandler forward, QWidget* parent)
       forward_(std::move(forward)) {
     ui->setupUi(this);
     model_->setParent(this);
+    // Before the view's and its selection's own connections, which move the
+    // current row off rows going out.
+    connect(model_, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            [this](const QModelIndex&, int first, int last) {
+                const QModelIndex current = ui->lines->currentIndex();
+                if (!lostCurrent_ && current.isValid() && current.row() >= first &&
+                    current.row() <= last) {
+                    lostCurrent_ = current.row();
+                    lostSelected_ = ui->lines->selectionModel()->isSelected(current);
+                }
+            });
     ui->lines->setModel(model_);
     ui->lines->setItemDelegate(new TapeDelegate(this));
     model_->setCorrectedNote(ui->lines->property("correctedNote").toString());
@@ -94,12 +105,6 @@ TapeWindow::TapeWindow(TapeModel* model, KeyHandler forward, QWidget* parent)
     // the view is moved up by the rows taken out above it.
     connect(model_, &QAbstractItemModel::rowsAboutToBeRemoved, this,
             [this, bar](const QModelIndex&, int first, int last) {
-                const QModelIndex current = ui->lines->currentIndex();
-                if (!lostCurrent_ && current.isValid() && current.row() >= first &&
-                    current.row() <= last) {
-                    lostCurrent_ = current.row();
-                    lostSelected_ = ui->lines->selectionModel()->isSelected(current);
-                }
                 const int top = bar->value() / rowStep();
                 removedAbove_ = bar->value() == bar->maximum()
                                     ? 0
