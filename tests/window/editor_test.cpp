@@ -1,0 +1,273 @@
+// SPDX-License-Identifier: MIT
+// Correcting a number from the tape as every user meets it: by keyboard, by
+// screen reader, with numbers too long for the screen, and the tape's
+// current row through the correction's undo and redo.
+
+#include "calculator.h"
+#include "correctioneditor.h"
+#include "dispatch.h"
+#include "tapemodel.h"
+#include "tapewindow.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtGui/private/qguiapplication_p.h>
+#include <QtTest>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
+
+#include <memory>
+#include <optional>
+#include <tuple>
+
+namespace {
+
+void typeKeys(const QString& keys) {
+    for (const QChar c : keys) {
+        QTest::keyClicks(QApplication::focusWidget(), QString(c));
+    }
+}
+
+// The informative text of the next modal box, which is answered with Ok.
+void answerNextBox(QString* informative) {
+    auto* poll = new QTimer;
+    poll->setInterval(5);
+    QObject::connect(poll, &QTimer::timeout, [poll, informative] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            poll->stop();
+            poll->deleteLater();
+            *informative = box->informativeText();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    poll->start();
+}
+
+// A widget's rectangle on the screen.
+QRect global(const QWidget& w) {
+    return {w.mapToGlobal(QPoint(0, 0)), w.size()};
+}
+
+} // namespace
+
+class EditorTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<Calculator> calc;
+    std::unique_ptr<QTemporaryDir> home;
+
+    QListView* list() const { return calc->tapeWindow()->findChild<QListView*>("lines"); }
+    // F2 on `row` of the tape, opened first; the editor it opens.
+    CorrectionEditor* correct(int row) {
+        if (!calc->tapeWindow() || !calc->tapeWindow()->isOpen()) {
+            calc->toggleTape();
+        }
+        list()->setCurrentIndex(list()->model()->index(row, 0));
+        QTest::keyClick(list(), Qt::Key_F2);
+        auto* editor = calc->tapeWindow()->findChild<CorrectionEditor*>();
+        // With the keyboard, or the test fails on it.
+        if (editor != nullptr && !editor->fields().empty() && !QTest::qWaitFor([editor] {
+                return QApplication::focusWidget() == editor->fields()[0];
+            })) {
+            return nullptr;
+        }
+        return editor;
+    }
+
+private slots:
+    void init() {
+        home = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_STATE_HOME", home->filePath("state").toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", home->filePath("config").toLocal8Bit());
+        calc = std::make_unique<Calculator>(&quillo::dispatch, QStringLiteral("Quillo-v2"));
+        calc->show();
+        QVERIFY(QTest::qWaitForWindowExposed(calc.get()));
+    }
+    void cleanup() { calc.reset(); }
+
+    // The preview as a screen reader meets it: read through the text
+    // interface, named by what it says, announced at each change while the
+    // focus stays in the field; a refusal that wraps is shown whole.
+    void previewSpoken() {
+        QTest::keyClicks(calc.get(), "12/3=");
+        CorrectionEditor* editor = correct(0);
+        QVERIFY(editor != nullptr);
+        auto* preview = editor->findChild<QLabel*>("preview");
+
+        static QStringList heard;
+        heard.clear();
+        QAccessible::installUpdateHandler([](QAccessibleEvent* e) {
+            if (e->type() == QAccessible::TextUpdated) {
+                heard << "text:" + static_cast<QAccessibleTextUpdateEvent*>(e)->textInserted();
+            } else if (e->type() == QAccessible::ObjectShow &&
+                       e->object()->objectName() == "Announcer") {
+                heard << "said:" + e->accessibleInterface()->text(QAccessible::Name);
+            }
+        });
+        QPlatformAccessibility* platform =
+            QGuiApplicationPrivate::platformIntegration()->accessibility();
+        platform->setActive(true);
+        auto quiet = qScopeGuard([platform] {
+            platform->setActive(false);
+            QAccessible::installUpdateHandler(nullptr);
+        });
+        typeKeys("5"); // 5 / 3
+        const QString shows = preview->text();
+        QVERIFY2(shows.contains("1.66666"), qPrintable(shows));
+        QCOMPARE(heard, QStringList({"text:" + shows, "said:" + shows}));
+
+        QAccessibleInterface* read = QAccessible::queryAccessibleInterface(preview);
+        QCOMPARE(read->text(QAccessible::Name), shows);
+        QVERIFY(read->textInterface() != nullptr);
+        QCOMPARE(read->textInterface()->text(0, read->textInterface()->characterCount()), shows);
+
+        // Back to 12, then the 3 typed as 0: refused, and the whole reason shown.
+        typeKeys("\b12\t0");
+        const QString refused = preview->text();
+        QVERIFY2(refused.contains("would now divide by zero"), qPrintable(refused));
+        QCOMPARE(heard.last(), "said:" + refused);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(editor->fields()[1]));
+        QVERIFY2(preview->height() >= preview->heightForWidth(preview->width()),
+                 qPrintable(QString("%1 < %2")
+                                .arg(preview->height())
+                                .arg(preview->heightForWidth(preview->width()))));
+        QVERIFY(editor->geometry().contains(global(*preview)));
+    }
+
+    // A line too wide for the screen: the editor stays on it, beside the
+    // line it corrects, with every field reached by Tab and Apply and Cancel
+    // in view.
+    void longNumberWithinScreen() {
+        QTest::keyClicks(calc.get(), QString(200, '7') + "+" + QString(120, '3') + "=");
+        CorrectionEditor* editor = correct(0);
+        QVERIFY(editor != nullptr);
+        QCOMPARE(editor->fields().size(), std::size_t(2));
+        const QRect screen = editor->screen()->availableGeometry();
+        QVERIFY2(screen.contains(editor->frameGeometry()),
+                 qPrintable(QString("%1 px wide").arg(editor->frameGeometry().width())));
+        const QRect row = list()->visualRect(list()->currentIndex());
+        QVERIFY(!editor->frameGeometry().intersects(
+            QRect(list()->viewport()->mapToGlobal(row.topLeft()), row.size())));
+        for (const char* name : {"apply", "cancel", "preview"}) {
+            auto* w = editor->findChild<QWidget*>(name);
+            QVERIFY2(editor->geometry().contains(global(*w)), name);
+        }
+        typeKeys("\t");
+        QLineEdit* second = editor->fields()[1];
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(second));
+        QVERIFY(!second->visibleRegion().isEmpty());
+    }
+
+    // An undo or redo of a correction, or the correction itself, keeps the
+    // tape's current row: Ctrl+C copies it and the arrows go on from it.
+    void currentRowKept_data() {
+        QTest::addColumn<QString>("keys"); // typed into the tape after the correction
+        QTest::addColumn<QString>("copied");
+        QTest::newRow("corrected") << ""
+                                   << "8 X 2 = 16\n";
+        QTest::newRow("undone") << "\x1a"
+                                << "15 X 2 = 30\n";
+        QTest::newRow("redone") << "\x1a\x19"
+                                << "8 X 2 = 16\n";
+    }
+    void currentRowKept() {
+        QTest::keyClicks(calc.get(), "12+3=X2=");
+        calc->toggleTape();
+        list()->setCurrentIndex(list()->model()->index(1, 0));
+        calc->correct(calc->session().engine().tape().first(), 0, QStringLiteral("5"));
+        QFETCH(QString, keys);
+        for (const QChar c : keys) {
+            QTest::keyClick(list(), c == u'\x1a' ? Qt::Key_Z : Qt::Key_Y, Qt::ControlModifier);
+        }
+        QCOMPARE(list()->currentIndex().row(), 1);
+        QTest::keyClick(list(), Qt::Key_C, Qt::ControlModifier);
+        QFETCH(QString, copied);
+        QCOMPARE(QGuiApplication::clipboard()->text(), copied);
+        QTest::keyClick(list(), Qt::Key_Up);
+        QCOMPARE(list()->currentIndex().row(), 0);
+    }
+
+    // Each reason a correction is refused in the same words in the preview
+    // and in the box the dispatch point shows.
+    void refusalWordedOnce_data() {
+        using Why = quillo::Refusal::Why;
+        QTest::addColumn<int>("why");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("lineText");
+        const std::tuple<const char*, Why, quillo::ErrorKind, const char*> rows[] = {
+            {"zero divisor", Why::DivideByZero, {}, "12 / 3 = 4"},
+            {"key fails", Why::KeyFails, quillo::ErrorKind::Overflow, "12 / 3 = 4"},
+            {"key fails on a later line", Why::KeyFails, quillo::ErrorKind::InvalidArgument, ""},
+            {"not a number", Why::NotANumber, {}, ""},
+            {"minus", Why::MinusHere, {}, ""},
+            {"computed", Why::NotCorrectable, {}, ""},
+            {"across a clear", Why::AcrossClear, {}, ""},
+        };
+        for (const auto& [name, why, error, line] : rows) {
+            QTest::newRow(name) << int(why) << int(error) << QString(line);
+        }
+    }
+    void refusalWordedOnce() {
+        QFETCH(int, why);
+        QFETCH(int, error);
+        QFETCH(QString, lineText);
+        const quillo::Refusal refusal{quillo::Refusal::Why(why), quillo::ErrorKind(error), 0, "/",
+                                      lineText.toStdString()};
+        CorrectionEditor editor(
+            "12 / 3 = 4", {{0, 2, true, ""}, {5, 1, true, ""}, {9, 1, false, ""}},
+            [&refusal](std::size_t, std::string_view) {
+                return quillo::Session::Preview{"4", refusal};
+            },
+            calc.get());
+        editor.show();
+        editor.fields()[1]->setText("0");
+        const QString preview = editor.findChild<QLabel*>("preview")->text();
+        QString box;
+        answerNextBox(&box);
+        QVERIFY(!quillo::dispatch(calc.get(), [&] { throw quillo::CorrectionRefused(refusal); }));
+        const QString reason = preview.mid(preview.indexOf(". ") + 2);
+        QVERIFY(!reason.isEmpty());
+        QVERIFY2(box.startsWith(reason), qPrintable(preview + " | " + box));
+    }
+
+    // A line of 900 KB in the kept tape costs the open tape no more than a
+    // short one: the list shows its end, copying gives it whole.
+    void longLineShownByItsEnd() {
+        calc->toggleTape();
+        TapeModel* model = calc->tapeWindow()->model();
+        const QString tail = QStringLiteral(" = 42");
+        const QString longLine = QString(900'000, '9') + tail;
+        std::vector<TapeModel::Earlier> earlier;
+        for (std::uint64_t id = 1; id <= 40; ++id) {
+            earlier.push_back({id, longLine, false});
+        }
+        model->setEarlier(std::move(earlier), QStringLiteral("======== now"));
+        QCOMPARE(model->rowCount(), 41);
+        for (const int role : {int(Qt::DisplayRole), int(Qt::ToolTipRole)}) {
+            const QString shown = model->index(0, 0).data(role).toString();
+            QVERIFY2(shown.size() < 10'000, qPrintable(QString::number(shown.size())));
+            QVERIFY(shown.endsWith(tail));
+        }
+        QCOMPARE(model->text({0}), longLine + '\n');
+        list()->scrollToBottom();
+        QElapsedTimer took;
+        took.start();
+        QTest::keyClicks(calc.get(), "1+2=");
+        QApplication::processEvents();
+        calc->tapeWindow()->grab();
+        QVERIFY2(took.elapsed() < 1000, qPrintable(QString("%1 ms").arg(took.elapsed())));
+    }
+};
+
+QTEST_MAIN(EditorTest)
+#include "editor_test.moc"
