@@ -176,15 +176,12 @@ void CorrectionEditor::showPreview(const QString& text) {
     QLabel& shown = *ui->preview;
     const QString before = shown.text();
     shown.setText(text);
-    if (layout()->hasHeightForWidth()) {
-        layout()->activate();
-        if (const int needed = heightForWidth(width()); needed > height()) {
-            const QRect screen = this->screen()->availableGeometry();
-            resize(width(), std::min(needed, screen.height()));
-            if (geometry().bottom() > screen.bottom()) {
-                move(x(), std::max(screen.top(), screen.bottom() + 1 - height()));
-            }
-        }
+    // The layout grows the editor to the wrapped text now, so that the
+    // editor can be kept on its screen.
+    layout()->activate();
+    const QRect screen = this->screen()->availableGeometry();
+    if (isVisible() && frameGeometry().bottom() > screen.bottom()) {
+        move(x(), std::max(screen.top(), y() - (frameGeometry().bottom() - screen.bottom())));
     }
     if (text == before || text.isEmpty() || !QAccessible::isActive()) {
         return;
