@@ -168,6 +168,20 @@ private slots:
         QVERIFY(!second->visibleRegion().isEmpty());
     }
 
+    // F2 on a line typed before lines were deleted says so, not that its
+    // numbers were worked out by the calculator.
+    void reasonAfterDelete() {
+        QTest::keyClicks(calc.get(), "12+3=4+5=");
+        calc->toggleTape();
+        QCOMPARE(list()->model()->rowCount(), 3); // 12 + 3 = 15, = 4, 4 + 5 = 9
+        list()->setCurrentIndex(list()->model()->index(1, 0));
+        QTest::keyClick(list(), Qt::Key_Delete);
+        QString said;
+        answerNextBox(&said);
+        QCOMPARE(correct(0), nullptr);
+        QTRY_VERIFY2(said.contains("lines deleted"), qPrintable(said));
+    }
+
     // An undo or redo of a correction, or the correction itself, keeps the
     // tape's current row: Ctrl+C copies it and the arrows go on from it.
     void currentRowKept_data() {

@@ -1745,6 +1745,8 @@ private slots:
         QTest::newRow("two points") << QString("1.2.\r") << -1 << "" << true << "" << true << false;
         QTest::newRow("minus inside") << QString("1-\r") << -1 << "" << true << "" << true << false;
         QTest::newRow("emptied") << QString("\b\r") << -1 << "" << true << "" << true << false;
+        QTest::newRow("1,001 digits")
+            << QString(1001, '1') + "\r" << -1 << "" << true << "" << true << false;
         QTest::newRow("after a computed number")
             << QString("7\r") << 1 << "7" << false << "would show" << false << true;
     }
@@ -1934,6 +1936,7 @@ private slots:
         QCOMPARE(lines(), before);
         QCOMPARE(displayOf(*calc), display);
         // What was typed stays in the editor, which keeps the keyboard.
+        QVERIFY(editor->isVisible());
         QCOMPARE(editor->fields()[0]->text(), QString("0"));
         QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(editor->fields()[0]));
     }
