@@ -1807,7 +1807,8 @@ private slots:
     }
 
     // A refused correction's box at the dispatch point: which line's key
-    // fails and why, the zero divisor in its own warning's style.
+    // fails and why, the zero divisor in its own warning's style; the
+    // editor's preview in the same words.
     void correctionRefusedBox_data() {
         using Why = quillo::Refusal::Why;
         QTest::addColumn<int>("why");
@@ -1857,6 +1858,17 @@ private slots:
         QCOMPARE(seen.icon, QMessageBox::Warning);
         QFETCH(QString, informative);
         QVERIFY2(seen.informative.contains(informative), qPrintable(seen.informative));
+        // The editor's preview says the same, in the same words.
+        CorrectionEditor editor(
+            "12 / 3 = 4", {{0, 2, true, ""}, {5, 1, true, ""}},
+            [&](std::size_t, std::string_view) {
+                return quillo::Session::Preview{"4", refusal};
+            },
+            calc.get());
+        editor.fields()[1]->setText("0");
+        const QString preview = editor.findChild<QLabel*>("preview")->text();
+        QVERIFY2(seen.informative.startsWith(preview.mid(preview.indexOf(". ") + 2)),
+                 qPrintable(preview));
     }
 
     // With the engine's correction: F2 on a typed number, the editor by
