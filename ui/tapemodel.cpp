@@ -107,14 +107,14 @@ void TapeModel::setEarlier(std::vector<Earlier> earlier, const QString& thisRunH
         }
     }
     std::erase_if(earlier, [](const Earlier& e) { return e.heading && e.text.isEmpty(); });
-    if (earlier.empty()) {
-        return;
+    if (!earlier.empty()) {
+        earlier.push_back({0, thisRunHeading, true});
+        beginInsertRows({}, 0, static_cast<int>(earlier.size()) - 1);
+        earlier_ = std::move(earlier);
+        endInsertRows();
+        removeBareHeadings();
     }
-    earlier.push_back({0, thisRunHeading, true});
-    beginInsertRows({}, 0, static_cast<int>(earlier.size()) - 1);
-    earlier_ = std::move(earlier);
-    endInsertRows();
-    removeBareHeadings();
+    emit followed();
 }
 
 void TapeModel::removeEarlier(std::vector<int> rows) {
@@ -125,6 +125,7 @@ void TapeModel::removeEarlier(std::vector<int> rows) {
         }
     }
     removeBareHeadings();
+    emit followed();
 }
 
 void TapeModel::removeBareHeadings() {

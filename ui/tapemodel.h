@@ -69,7 +69,8 @@ public:
     std::uint64_t steps() const noexcept { return steps_; }
 
 signals:
-    // The list has followed a step of the session, with every row it moves.
+    // The list has followed a change: a step of the session, with every
+    // row it moves, or the earlier runs' lines set or taken out.
     void followed();
 
 private:
