@@ -2,6 +2,7 @@
 #include "dispatch.h"
 
 #include "engine.h"
+#include "refusalwords.h"
 #include "session.h"
 #include "version.h"
 
@@ -30,58 +31,22 @@ QString fromUtf8(std::string_view s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-// Where the failing key is, by its line as the tape shows it now.
-QString lineOf(const Refusal& refusal) {
-    return refusal.lineText.empty()
-               ? QStringLiteral("On a later line")
-               : QStringLiteral("On the line «%1»").arg(fromUtf8(refusal.lineText));
-}
-
-QString keyOf(const Refusal& refusal) {
-    return refusal.key.empty() ? QStringLiteral("a key")
-                               : QStringLiteral("the key \"%1\"").arg(fromUtf8(refusal.key));
-}
-
 // A correction that would make a later key fail, or that the keys cannot
 // type: nothing was changed, and the box says which line and why.
 void refuse(QWidget* window, const Refusal& refusal) noexcept {
     try {
-        using Why = Refusal::Why;
-        if (refusal.why == Why::DivideByZero) {
+        if (refusal.why == Refusal::Why::DivideByZero) {
             // The zero divisor's own warning, as the key itself would give it.
             QMessageBox box(QMessageBox::Warning, fromUtf8(kDivideByZeroTitle),
                             fromUtf8(kDivideByZeroText), QMessageBox::Ok, window);
-            box.setInformativeText(
-                QStringLiteral("%1, %2 would now divide by zero. The correction was not made.")
-                    .arg(lineOf(refusal), keyOf(refusal)));
+            box.setInformativeText(refusalText(refusal) +
+                                   QStringLiteral(" The correction was not made."));
             box.exec();
             return;
         }
-        QString why;
-        switch (refusal.why) {
-        case Why::KeyFails:
-            why = QStringLiteral("%1, %2 would now fail: %3.")
-                      .arg(lineOf(refusal), keyOf(refusal), errorText(refusal.error));
-            break;
-        case Why::NotANumber:
-            why = QStringLiteral("The keys cannot type the new number: use digits, one point "
-                                 "and a leading minus only.");
-            break;
-        case Why::MinusHere:
-            why = QStringLiteral("A minus cannot be typed where this number stands.");
-            break;
-        case Why::AcrossClear:
-            why = QStringLiteral("The tape was cleared, or lines deleted, after this number.");
-            break;
-        case Why::DivideByZero:
-        case Why::NotCorrectable:
-            why = QStringLiteral("This number was worked out by the calculator, or typed too "
-                                 "long ago for its keys to be kept.");
-            break;
-        }
         QMessageBox box(QMessageBox::Warning, fromUtf8(kAppTitle),
                         QStringLiteral("The correction was not made."), QMessageBox::Ok, window);
-        box.setInformativeText(why);
+        box.setInformativeText(refusalText(refusal));
         box.exec();
     } catch (...) {
         // Nothing is left to report with; nothing was changed all the same.
@@ -89,20 +54,6 @@ void refuse(QWidget* window, const Refusal& refusal) noexcept {
 }
 
 } // namespace
-
-QString errorText(ErrorKind kind) {
-    switch (kind) {
-    case ErrorKind::TypeMismatch:
-        return QStringLiteral("Type mismatch");
-    case ErrorKind::InvalidArgument:
-        return QStringLiteral("Invalid procedure call or argument");
-    case ErrorKind::Overflow:
-        return QStringLiteral("Overflow");
-    case ErrorKind::DivisionByZero:
-        return QStringLiteral("Division by zero");
-    }
-    return QStringLiteral("Unexpected error");
-}
 
 bool dispatch(QWidget* window, const std::function<void()>& operation) noexcept {
     try {

@@ -76,11 +76,12 @@ public:
     }
 };
 
-// The display's whole text, however it is drawn; read-only, no selection.
-class DisplayAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
+// A label's whole text, however it is drawn (the display's, a preview's);
+// read-only, no selection. A spoken label with no name of its own is named
+// by its text, as a screen reader reads a plain label.
+class LabelAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
 public:
-    explicit DisplayAccessible(DisplayLabel* display)
-        : QAccessibleWidget(display, QAccessible::StaticText) {}
+    explicit LabelAccessible(QLabel* label) : QAccessibleWidget(label, QAccessible::StaticText) {}
 
     void* interface_cast(QAccessible::InterfaceType type) override {
         if (type == QAccessible::TextInterface) {
@@ -89,6 +90,10 @@ public:
         return QAccessibleWidget::interface_cast(type);
     }
     QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty() &&
+            widget()->property("spoken").toBool()) {
+            return whole();
+        }
         return t == QAccessible::Value ? whole() : QAccessibleWidget::text(t);
     }
 
@@ -126,8 +131,9 @@ QAccessibleInterface* factory(const QString& className, QObject* object) {
     if (className == QLatin1String("Calculator") || className == QLatin1String("TapeWindow")) {
         return new QAccessibleWidget(widget, QAccessible::Window);
     }
-    if (className == QLatin1String("DisplayLabel")) {
-        return new DisplayAccessible(static_cast<DisplayLabel*>(widget));
+    if (className == QLatin1String("DisplayLabel") ||
+        (className == QLatin1String("QLabel") && widget->property("spoken").toBool())) {
+        return new LabelAccessible(static_cast<QLabel*>(widget));
     }
     if (className == QLatin1String("PictureBox")) {
         return new CoverAccessible(static_cast<PictureBox*>(widget));

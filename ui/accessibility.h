@@ -6,8 +6,9 @@
 
 // What a screen reader is told beyond Qt's defaults: the keys' press actions
 // with their keyboard keys, the display's whole text through the text
-// interface, the welcome notice's press action, both windows as frames,
-// and spoken results through the announcer below.
+// interface (and any label's with the property spoken set), the welcome
+// notice's press action, both windows as frames, and spoken results
+// through the announcer below.
 namespace accessibility {
 
 // Installs the interfaces' factory; once is enough, more is harmless.

@@ -1,11 +1,19 @@
 // SPDX-License-Identifier: MIT
 #include "correctioneditor.h"
 
+#include "accessibility.h"
+#include "clipboard.h"
+#include "placement.h"
+#include "refusalwords.h"
 #include "ui_CorrectionEditor.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 
 #include <algorithm>
 #include <exception>
@@ -17,8 +25,12 @@ QString fromUtf8(std::string_view s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-// What the number keys can type: digits, at most one point, a minus in front.
+// What the number keys can type: digits, at most one point, a minus in
+// front, no longer than the engine takes.
 bool typable(QStringView text) {
+    if (static_cast<std::size_t>(text.size()) > quillo::kPasteLimit) {
+        return false;
+    }
     if (text.startsWith(u'-')) {
         text = text.mid(1);
     }
@@ -49,6 +61,8 @@ CorrectionEditor::CorrectionEditor(const std::string& line,
             ui->lineLayout->addWidget(new QLabel(fromUtf8(text), ui->line));
         }
     };
+    // A long number scrolls in its field rather than widen the editor.
+    const int widest = ui->lineArea->property("fieldCharacters").toInt();
     std::size_t at = 0;
     QWidget* previous = nullptr;
     for (std::size_t i = 0; i < numbers.size(); ++i) {
@@ -61,13 +75,14 @@ CorrectionEditor::CorrectionEditor(const std::string& line,
         addText(std::string_view(line).substr(at, n.offset - at));
         const QString number = fromUtf8(std::string_view(line).substr(n.offset, n.length));
         auto* field = new QLineEdit(number, ui->line);
-        const qsizetype ordinal = static_cast<qsizetype>(fields_.size());
+        // Named by the number's place on the line, as the user reads it.
+        const qsizetype ordinal = static_cast<qsizetype>(i);
         field->setAccessibleName(ordinal < ordinals.size()
                                      ? property("fieldName").toString().arg(ordinals[ordinal])
                                      : property("fieldNumbered").toString().arg(ordinal + 1));
         field->setAccessibleDescription(property("fieldDescription").toString().arg(number));
         field->setMinimumWidth(field->fontMetrics().horizontalAdvance(
-            QString(std::max<qsizetype>(number.size(), 4) + 2, u'0')));
+            QString(std::clamp<qsizetype>(number.size() + 2, 6, widest), u'0')));
         ui->lineLayout->addWidget(field);
         connect(field, &QLineEdit::textChanged, this, [this, f = fields_.size()] { edited(f); });
         if (previous) {
@@ -95,6 +110,27 @@ CorrectionEditor::CorrectionEditor(const std::string& line,
 
 CorrectionEditor::~CorrectionEditor() = default;
 
+void CorrectionEditor::showBeside(const QRect& line) {
+    // The scroll bar of a line wider than the area comes under it, not over it.
+    QScrollArea& area = *ui->lineArea;
+    const QSize wanted = ui->line->sizeHint();
+    const bool scrolls = wanted.width() > area.sizeHint().width();
+    area.setMinimumHeight(wanted.height() +
+                          (scrolls ? area.horizontalScrollBar()->sizeHint().height() : 0));
+    const QRect screen =
+        (parentWidget() ? parentWidget()->screen() : this->screen())->availableGeometry();
+    // Not framed yet: the frame of the window it stands over is the best guess.
+    const QWidget* over = parentWidget() ? parentWidget()->window() : this;
+    const QRect framed = over->frameGeometry();
+    const QRect client = over->geometry();
+    const QMargins margins(client.left() - framed.left(), client.top() - framed.top(),
+                           framed.right() - client.right(), framed.bottom() - client.bottom());
+    const QSize size = sizeHint().boundedTo(screen.marginsRemoved(margins).size());
+    const QRect frame = placement::besideLine(screen, line, size.grownBy(margins));
+    setGeometry(frame.marginsRemoved(margins));
+    show();
+}
+
 void CorrectionEditor::edited(std::size_t field) {
     QLineEdit& edit = *fields_[field];
     const QString text = edit.text();
@@ -106,57 +142,57 @@ void CorrectionEditor::edited(std::size_t field) {
     }
     QLabel& problem = *ui->fieldProblem;
     const bool refused = differs && !valid;
-    problem.setText(refused ? problem.property(text.isEmpty() ? "empty" : "notANumber").toString()
-                            : QString());
+    quillo::Refusal notANumber;
+    notANumber.why = quillo::Refusal::Why::NotANumber;
+    problem.setText(!refused         ? QString()
+                    : text.isEmpty() ? problem.property("empty").toString()
+                                     : quillo::refusalText(notANumber));
     problem.setVisible(refused);
     // A screen reader hears the reason with the field, not only beside it.
     edit.setAccessibleDescription(
         refused ? problem.text() : property("fieldDescription").toString().arg(typed_[field]));
     ui->apply->setEnabled(differs && valid);
 
-    QLabel& shown = *ui->preview;
+    const QLabel& shown = *ui->preview;
     if (!differs) {
-        shown.setText(shown.property("unchanged").toString());
+        showPreview(shown.property("unchanged").toString());
     } else if (refused) {
-        shown.clear(); // nothing runs on a text the keys cannot type
+        showPreview(QString()); // nothing runs on a text the keys cannot type
     } else {
         try {
             const quillo::Session::Preview p = preview_(indexes_[field], text.toStdString());
-            shown.setText(
-                p.refused ? refusalWords(*p.refused)
-                          : shown.property("shows").toString().arg(fromUtf8(p.display).trimmed()));
+            showPreview(
+                p.refused
+                    ? shown.property("refused").toString().arg(quillo::refusalText(*p.refused))
+                    : shown.property("shows").toString().arg(fromUtf8(p.display).trimmed()));
         } catch (const std::exception&) {
             // Out of memory, say: only the preview is lost.
-            shown.setText(shown.property("noPreview").toString());
+            showPreview(shown.property("noPreview").toString());
         }
     }
 }
 
-QString CorrectionEditor::refusalWords(const quillo::Refusal& refusal) const {
-    using Why = quillo::Refusal::Why;
-    const QLabel& preview = *ui->preview;
-    auto words = [&preview](const char* name) { return preview.property(name).toString(); };
-    switch (refusal.why) {
-    case Why::DivideByZero:
-    case Why::KeyFails: {
-        const QString where = refusal.lineText.empty()
-                                  ? words("onLaterLine")
-                                  : words("onLine").arg(fromUtf8(refusal.lineText));
-        const QString key =
-            refusal.key.empty() ? words("aKey") : words("theKey").arg(fromUtf8(refusal.key));
-        return words(refusal.why == Why::DivideByZero ? "divideByZero" : "keyFails")
-            .arg(where, key);
+void CorrectionEditor::showPreview(const QString& text) {
+    QLabel& shown = *ui->preview;
+    const QString before = shown.text();
+    shown.setText(text);
+    // The layout grows the editor to the wrapped text now, so that the
+    // editor can be kept on its screen.
+    layout()->activate();
+    const QRect screen = this->screen()->availableGeometry();
+    if (isVisible() && frameGeometry().bottom() > screen.bottom()) {
+        move(x(), std::max(screen.top(), y() - (frameGeometry().bottom() - screen.bottom())));
     }
-    case Why::NotANumber:
-        return words("notANumber");
-    case Why::MinusHere:
-        return words("minusHere");
-    case Why::AcrossClear:
-        return words("acrossClear");
-    case Why::NotCorrectable:
-        break;
+    if (text == before || text.isEmpty() || !QAccessible::isActive()) {
+        return;
     }
-    return words("notCorrectable");
+    QAccessibleTextUpdateEvent changed(&shown, 0, before, text);
+    QAccessible::updateAccessibility(&changed);
+    // Spoken wherever the focus is: it stays in the field being typed in.
+    if (!announcer_) {
+        announcer_ = new Announcer(this);
+    }
+    announcer_->announce(text);
 }
 
 void CorrectionEditor::accept() {
@@ -164,9 +200,5 @@ void CorrectionEditor::accept() {
     if (changed_ == SIZE_MAX || !ui->apply->isEnabled()) {
         return;
     }
-    const int index = static_cast<int>(indexes_[changed_]);
-    const QString text = fields_[changed_]->text();
-    // Closed first: a refusal's box then stands over the calculator alone.
-    QDialog::accept();
-    emit applied(index, text);
+    emit applied(static_cast<int>(indexes_[changed_]), fields_[changed_]->text());
 }

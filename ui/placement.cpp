@@ -108,4 +108,18 @@ QRect tapeFrame(const Request& r) {
     return best.isValid() ? best : leastCovering(r, least);
 }
 
+QRect besideLine(const QRect& screen, const QRect& line, QSize size) {
+    size = size.boundedTo(screen.size());
+    const int x = within(line.left(), size.width(), screen.left(), screen.right());
+    const int below = line.bottom() + 1;
+    const int above = line.top() - size.height();
+    const int roomBelow = screen.bottom() + 1 - below;
+    const int roomAbove = line.top() - screen.top();
+    int y = below;
+    if (roomBelow < size.height()) {
+        y = roomAbove >= size.height() || roomAbove > roomBelow ? above : below;
+    }
+    return {QPoint(x, within(y, size.height(), screen.top(), screen.bottom())), size};
+}
+
 } // namespace placement

@@ -33,4 +33,10 @@ inline constexpr int kGap = 8;
 // calculator and none of its display.
 QRect tapeFrame(const Request& request);
 
+// A frame of `size` for editing the `line` of a list: below it, or above it
+// where below has no room, never over it while the screen has room on
+// either side; otherwise on the side with more room. Within `screen`, which
+// a frame larger than it is cut to.
+QRect besideLine(const QRect& screen, const QRect& line, QSize size);
+
 } // namespace placement

@@ -2,12 +2,15 @@
 // The tape's side of correcting a typed number: which lines can be corrected,
 // the editor they open, and how a corrected number shows on its line.
 #include "correctioneditor.h"
+#include "refusalwords.h"
 #include "tapemodel.h"
 #include "tapewindow.h"
+#include "ui_TapeMenu.h"
 #include "ui_TapeWindow.h"
 
 #include <QApplication>
 #include <QListView>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPoint>
 #include <QTextLayout>
@@ -15,6 +18,7 @@
 #include <algorithm>
 #include <exception>
 #include <limits>
+#include <optional>
 #include <string_view>
 
 namespace {
@@ -42,14 +46,20 @@ QVariant TapeModel::corrections(int row, int role) const {
             session_.engine().tape().at(lines_[static_cast<std::size_t>(row - thisRun())]);
         QVariantList spans;
         QStringList notes;
+        // A line listed by its end (see data()) is marked from there.
+        const qsizetype cut = std::max<qsizetype>(0, fromUtf8(line).size() - kShownCharacters);
         for (const quillo::LineNumber& n : all) {
             if (n.was.empty() || n.offset > line.size() || n.length > line.size() - n.offset) {
                 continue;
             }
             // The view counts UTF-16 units, the session bytes.
             const QString now = fromUtf8(line.substr(n.offset, n.length));
-            spans.append(QPoint(static_cast<int>(fromUtf8(line.substr(0, n.offset)).size()),
-                                static_cast<int>(now.size())));
+            const qsizetype start = fromUtf8(line.substr(0, n.offset)).size() - cut;
+            const qsizetype skipped = cut > 0 ? std::max<qsizetype>(0, 1 - start) : 0;
+            if (skipped < now.size()) {
+                spans.append(QPoint(static_cast<int>(start + skipped),
+                                    static_cast<int>(now.size() - skipped)));
+            }
             if (!correctedNote_.isEmpty()) {
                 notes.append(correctedNote_.arg(now, fromUtf8(n.was)));
             }
@@ -107,33 +117,52 @@ void TapeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     painter->restore();
 }
 
-const char* TapeWindow::whyNotCorrectable(int row) const {
+QString TapeWindow::whyNotCorrectable(int row) {
+    const QAction& item = *menu().actionCorrect;
+    auto words = [&item](const char* name) { return item.property(name).toString(); };
     if (row < 0 || row >= model_->rowCount()) {
-        return "whyNoLine";
+        return words("whyNoLine");
     }
     const TapeModel::Line line = model_->line(row);
     if (line.kind == TapeModel::Line::Kind::Heading) {
-        return "whyHeading";
+        return words("whyHeading");
     }
     if (line.kind == TapeModel::Line::Kind::Earlier) {
-        return "whyEarlierRun";
+        return words("whyEarlierRun");
     }
     const std::vector<quillo::LineNumber> numbers = model_->numbers(row);
     if (numbers.empty()) {
-        return "whyNoNumber";
+        return words("whyNoNumber");
     }
-    if (std::none_of(numbers.begin(), numbers.end(),
-                     [](const quillo::LineNumber& n) { return n.correctable; })) {
-        return "whyComputed";
+    if (std::any_of(numbers.begin(), numbers.end(),
+                    [](const quillo::LineNumber& n) { return n.correctable; })) {
+        return {};
     }
-    return nullptr;
+    // The engine knows why each number is out of reach; a clear or a delete
+    // since is the reason the user can act on, so it is told first.
+    std::optional<quillo::Refusal> why;
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+        std::optional<quillo::Refusal> refused =
+            model_->session().preview(line.number, i, "0").refused;
+        if (refused && (!why || refused->why == quillo::Refusal::Why::AcrossClear)) {
+            why = std::move(refused);
+        }
+    }
+    return why ? quillo::refusalText(*why) : words("whyNoNumber");
 }
 
 void TapeWindow::correctCurrent() {
     try {
-        const int row = ui->lines->currentIndex().row();
-        if (whyNotCorrectable(row) != nullptr) {
-            QApplication::beep();
+        const QModelIndex current = ui->lines->currentIndex();
+        const int row = current.row();
+        if (const QString why = whyNotCorrectable(row); !why.isEmpty()) {
+            // Said in a box, which a screen reader reads and a key closes.
+            auto* box = new QMessageBox(QMessageBox::Information, windowTitle(),
+                                        menu().actionCorrect->property("cannot").toString(),
+                                        QMessageBox::Ok, this);
+            box->setInformativeText(why);
+            box->setAttribute(Qt::WA_DeleteOnClose);
+            box->open();
             return;
         }
         const std::uint64_t line = model_->line(row).number;
@@ -147,10 +176,21 @@ void TapeWindow::correctCurrent() {
             this);
         editor->setAttribute(Qt::WA_DeleteOnClose);
         connect(editor, &CorrectionEditor::applied, this,
-                [this, line](int index, const QString& text) {
+                [this, editor, line](int index, const QString& text) {
+                    const std::uint64_t steps = model_->steps();
                     emit correctionApplied(line, index, text);
+                    if (model_->steps() != steps) {
+                        editor->done(QDialog::Accepted);
+                        activateWindow();
+                    } else {
+                        // Refused: what was typed stays, to be changed.
+                        editor->activateWindow();
+                    }
                 });
-        editor->show();
+        ui->lines->scrollTo(current);
+        const QRect shown = ui->lines->visualRect(current);
+        editor->showBeside(
+            QRect(ui->lines->viewport()->mapToGlobal(shown.topLeft()), shown.size()));
     } catch (const std::exception&) {
         QApplication::beep(); // out of memory: no editor
     }

@@ -12,6 +12,11 @@ QString fromUtf8(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
+QString shown(const QString& line) {
+    constexpr qsizetype kShown = TapeModel::kShownCharacters;
+    return line.size() <= kShown ? line : QChar(0x2026) + line.right(kShown - 1);
+}
+
 } // namespace
 
 TapeModel::TapeModel(quillo::Session& session, QObject* parent)
@@ -38,11 +43,7 @@ QVariant TapeModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole) {
         return {};
     }
-    if (index.row() < thisRun()) {
-        return earlier_[static_cast<std::size_t>(index.row())].text;
-    }
-    QString text = fromUtf8(
-        session_.engine().tape().at(lines_[static_cast<std::size_t>(index.row() - thisRun())]));
+    QString text = shown(whole(index.row()));
     if (role == Qt::ToolTipRole) {
         if (const QString note = corrections(index.row(), Qt::AccessibleDescriptionRole).toString();
             !note.isEmpty()) {
@@ -50,6 +51,13 @@ QVariant TapeModel::data(const QModelIndex& index, int role) const {
         }
     }
     return text;
+}
+
+QString TapeModel::whole(int row) const {
+    if (row < thisRun()) {
+        return earlier_[static_cast<std::size_t>(row)].text;
+    }
+    return fromUtf8(session_.engine().tape().at(lines_[static_cast<std::size_t>(row - thisRun())]));
 }
 
 TapeModel::Line TapeModel::line(int row) const {
@@ -63,8 +71,10 @@ TapeModel::Line TapeModel::line(int row) const {
 QString TapeModel::text(const QList<int>& rows) const {
     QString out;
     for (const int row : rows) {
-        out += data(index(row), Qt::DisplayRole).toString();
-        out += u'\n';
+        if (row >= 0 && row < rowCount()) {
+            out += whole(row);
+            out += u'\n';
+        }
     }
     return out;
 }
@@ -97,14 +107,14 @@ void TapeModel::setEarlier(std::vector<Earlier> earlier, const QString& thisRunH
         }
     }
     std::erase_if(earlier, [](const Earlier& e) { return e.heading && e.text.isEmpty(); });
-    if (earlier.empty()) {
-        return;
+    if (!earlier.empty()) {
+        earlier.push_back({0, thisRunHeading, true});
+        beginInsertRows({}, 0, static_cast<int>(earlier.size()) - 1);
+        earlier_ = std::move(earlier);
+        endInsertRows();
+        removeBareHeadings();
     }
-    earlier.push_back({0, thisRunHeading, true});
-    beginInsertRows({}, 0, static_cast<int>(earlier.size()) - 1);
-    earlier_ = std::move(earlier);
-    endInsertRows();
-    removeBareHeadings();
+    emit followed();
 }
 
 void TapeModel::removeEarlier(std::vector<int> rows) {
@@ -115,6 +125,7 @@ void TapeModel::removeEarlier(std::vector<int> rows) {
         }
     }
     removeBareHeadings();
+    emit followed();
 }
 
 void TapeModel::removeBareHeadings() {
@@ -167,6 +178,7 @@ void TapeModel::removeRows(int from, int to) {
 }
 
 void TapeModel::sessionChanged(const quillo::Session&, const quillo::Change& change) noexcept {
+    ++steps_;
     try {
         follow(change);
         // A correction may mark or unmark numbers on lines it did not rewrite.
@@ -181,6 +193,7 @@ void TapeModel::sessionChanged(const quillo::Session&, const quillo::Change& cha
         first_ = end_ = session_.engine().tape().end();
         endResetModel();
     }
+    emit followed();
 }
 
 void TapeModel::follow(const quillo::Change& change) {

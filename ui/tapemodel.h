@@ -20,6 +20,10 @@ public:
     explicit TapeModel(quillo::Session& session, QObject* parent = nullptr);
     ~TapeModel() override;
 
+    // A line longer than this is listed by its end, where its result is,
+    // after an ellipsis: a view then lays out no more of it than a screen
+    // can show, however long the line.
+    static constexpr qsizetype kShownCharacters = 2'000;
     // A line's corrected numbers, as spans of its text: QPoint(start, length).
     static constexpr int CorrectedSpansRole = Qt::UserRole + 1;
 
@@ -46,7 +50,8 @@ public:
         std::uint64_t number = 0;
     };
     Line line(int row) const;
-    // The rows' texts, each followed by a newline.
+    // The rows' texts, whole, each followed by a newline. The list's own
+    // text of a line too long to show is its end.
     QString text(const QList<int>& rows) const;
     QString text() const;
     // The numbers a row's line holds; none for a heading or an earlier run's line.
@@ -60,12 +65,20 @@ public:
 
     void sessionChanged(const quillo::Session& session,
                         const quillo::Change& change) noexcept override;
+    // How many of the session's steps the list has followed.
+    std::uint64_t steps() const noexcept { return steps_; }
+
+signals:
+    // The list has followed a change: a step of the session, with every
+    // row it moves, or the earlier runs' lines set or taken out.
+    void followed();
 
 private:
     void follow(const quillo::Change& change);
     // The roles that tell a line's corrections.
     QVariant corrections(int row, int role) const;
     int thisRun() const { return static_cast<int>(earlier_.size()); }
+    QString whole(int row) const;
     void removeRows(int from, int to); // [from, to)
     // Takes out headings left with no line under them.
     void removeBareHeadings();
@@ -82,4 +95,5 @@ private:
     std::uint64_t first_;
     std::uint64_t end_;
     QString correctedNote_;
+    std::uint64_t steps_ = 0;
 };

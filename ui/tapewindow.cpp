@@ -14,12 +14,14 @@
 #include <QListView>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProxyStyle>
 #include <QResizeEvent>
 #include <QSaveFile>
 #include <QScreen>
 #include <QScrollBar>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -42,6 +44,19 @@ QMargins marginsOf(const QWidget& window, QMargins& seen) {
     return seen;
 }
 
+// A menu whose greyed items the arrow keys reach too, so that a keyboard
+// or screen-reader user hears why one is greyed.
+class ReachDisabled : public QProxyStyle {
+public:
+    explicit ReachDisabled(QObject* owner) { setParent(owner); }
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returned) const override {
+        return hint == SH_Menu_AllowActiveAndDisabled
+                   ? 1
+                   : QProxyStyle::styleHint(hint, option, widget, returned);
+    }
+};
+
 } // namespace
 
 QSize TapeDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
@@ -57,6 +72,17 @@ TapeWindow::TapeWindow(TapeModel* model, KeyHandler forward, QWidget* parent)
       forward_(std::move(forward)) {
     ui->setupUi(this);
     model_->setParent(this);
+    // Before the view's and its selection's own connections, which move the
+    // current row off rows going out.
+    connect(model_, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            [this](const QModelIndex&, int first, int last) {
+                const QModelIndex current = ui->lines->currentIndex();
+                if (!lostCurrent_ && current.isValid() && current.row() >= first &&
+                    current.row() <= last) {
+                    lostCurrent_ = current.row();
+                    lostSelected_ = ui->lines->selectionModel()->isSelected(current);
+                }
+            });
     ui->lines->setModel(model_);
     ui->lines->setItemDelegate(new TapeDelegate(this));
     model_->setCorrectedNote(ui->lines->property("correctedNote").toString());
@@ -87,6 +113,17 @@ TapeWindow::TapeWindow(TapeModel* model, KeyHandler forward, QWidget* parent)
     connect(model_, &QAbstractItemModel::rowsRemoved, this, [this, bar] {
         if (removedAbove_ > 0) {
             bar->setValue(bar->value() - removedAbove_ * rowStep());
+        }
+    });
+    // An undo or a correction writes lines anew: the current row stays where
+    // it was (Ctrl+C, F2 and the arrows go on from it).
+    connect(model_, &TapeModel::followed, this, [this] {
+        const std::optional<int> row = std::exchange(lostCurrent_, std::nullopt);
+        if (row && model_->rowCount() > 0) {
+            ui->lines->selectionModel()->setCurrentIndex(
+                model_->index(std::min(*row, model_->rowCount() - 1)),
+                lostSelected_ ? QItemSelectionModel::ClearAndSelect
+                              : QItemSelectionModel::NoUpdate);
         }
     });
 
@@ -237,11 +274,12 @@ void TapeWindow::showProblem(const QString& text) {
     ui->problem->setVisible(!text.isEmpty());
 }
 
-void TapeWindow::showMenu(const QPoint& at) {
+Ui::TapeMenu& TapeWindow::menu() {
     if (!menu_) {
         menu_ = new QMenu(this);
         menuUi_ = std::make_unique<Ui::TapeMenu>();
         menuUi_->setupUi(menu_);
+        menu_->setStyle(new ReachDisabled(menu_));
         connect(menuUi_->actionCopy, &QAction::triggered, this, &TapeWindow::copySelected);
         connect(menuUi_->actionCopyAll, &QAction::triggered, this, &TapeWindow::copyAll);
         connect(menuUi_->actionSaveAs, &QAction::triggered, this, &TapeWindow::saveAs);
@@ -253,17 +291,27 @@ void TapeWindow::showMenu(const QPoint& at) {
         shortcuts::showOn(*menuUi_->actionSaveAs, shortcuts::Action::SaveAs);
         shortcuts::showOn(*menuUi_->actionDelete, shortcuts::Action::Delete);
         shortcuts::showOn(*menuUi_->actionCorrect, shortcuts::Action::Correct);
+        menuUi_->actionCorrect->setProperty("caption", menuUi_->actionCorrect->text());
     }
+    return *menuUi_;
+}
+
+void TapeWindow::showMenu(const QPoint& at) {
+    Ui::TapeMenu& items = menu();
     const bool any = model_->rowCount() > 0;
-    menuUi_->actionCopy->setEnabled(ui->lines->currentIndex().isValid());
-    const char* why = whyNotCorrectable(ui->lines->currentIndex().row());
-    menuUi_->actionCorrect->setEnabled(why == nullptr);
-    menuUi_->actionCorrect->setToolTip(
-        menuUi_->actionCorrect->property(why ? why : "whatItDoes").toString());
-    menuUi_->actionDelete->setEnabled(!selectedRows().isEmpty());
-    menuUi_->actionCopyAll->setEnabled(any);
-    menuUi_->actionClearTape->setEnabled(any);
-    menuUi_->actionKeepTape->setChecked(keeping_);
+    items.actionCopy->setEnabled(ui->lines->currentIndex().isValid());
+    // Greyed, the item still says why, in its text: a screen reader reads
+    // that, not a tooltip.
+    QAction& correct = *items.actionCorrect;
+    const QString why = whyNotCorrectable(ui->lines->currentIndex().row());
+    correct.setEnabled(why.isEmpty());
+    correct.setText(why.isEmpty() ? correct.property("caption").toString()
+                                  : correct.property("textWhyNot").toString().arg(why));
+    correct.setToolTip(why.isEmpty() ? correct.property("whatItDoes").toString() : why);
+    items.actionDelete->setEnabled(!selectedRows().isEmpty());
+    items.actionCopyAll->setEnabled(any);
+    items.actionClearTape->setEnabled(any);
+    items.actionKeepTape->setChecked(keeping_);
     menu_->popup(ui->lines->viewport()->mapToGlobal(at));
 }
 

@@ -105,12 +105,13 @@ private:
     void saveAs();
     void deleteSelected();
     void choose(const QModelIndex& index);
-    // Opens the editor on the current line's typed numbers; beeps when it
-    // has none that can be corrected.
+    // Opens the editor on the current line's typed numbers beside it; says
+    // why when it has none that can be corrected.
     void correctCurrent();
-    // Why a row cannot be corrected, as the name of the menu item's
-    // property that says it; nullptr when it can.
-    const char* whyNotCorrectable(int row) const;
+    // Why a row cannot be corrected; "" when it can.
+    QString whyNotCorrectable(int row);
+    // The menu's actions, made when first needed.
+    Ui::TapeMenu& menu();
     void showMenu(const QPoint& at);
     QList<int> selectedRows() const;
     // What one row is on the vertical scroll bar.
@@ -124,6 +125,11 @@ private:
     bool keeping_ = true;
     bool atBottom_ = true;
     int removedAbove_ = 0; // rows being taken out above a view scrolled up
+    // The current row while a step takes it out (an undo, a correction), to
+    // be current again once the step's lines are back; and whether it was
+    // selected.
+    std::optional<int> lostCurrent_;
+    bool lostSelected_ = false;
     // Made when first needed.
     QMenu* menu_ = nullptr;
     std::unique_ptr<Ui::TapeMenu> menuUi_;

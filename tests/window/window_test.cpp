@@ -1668,7 +1668,8 @@ private slots:
 
     // The Correct item, and F2, on lines that cannot be corrected: an earlier
     // run's line or heading, this run's heading, a line with no number, or no
-    // line at all. The item says why; F2 opens no editor.
+    // line at all. F2 says why in a box and opens no editor; the item says
+    // it too, greyed and still reached by the arrows.
     void correctionNotOffered_data() {
         QTest::addColumn<int>("row");
         QTest::addColumn<QString>("why");
@@ -1691,7 +1692,12 @@ private slots:
         QCOMPARE(list->model()->rowCount(), 5);
         QFETCH(int, row);
         list->setCurrentIndex(list->model()->index(row, 0));
+        QFETCH(QString, why);
+        BoxSeen seen;
+        answerNextBox(QMessageBox::Ok, &seen);
         QTest::keyClick(list, Qt::Key_F2);
+        QTRY_VERIFY(seen.shown);
+        QVERIFY2(seen.informative.contains(why), qPrintable(seen.informative));
         QVERIFY(tape->findChild<CorrectionEditor*>() == nullptr);
         QCOMPARE(list->model()->rowCount(), 5);
         emit list->customContextMenuRequested(QPoint(5, 5));
@@ -1699,9 +1705,14 @@ private slots:
         QTRY_VERIFY(menu->isVisible());
         auto* item = menu->findChild<QAction*>("actionCorrect");
         QVERIFY(!item->isEnabled());
-        QFETCH(QString, why);
         QVERIFY2(item->toolTip().contains(why), qPrintable(item->toolTip()));
         QVERIFY(menu->toolTipsVisible());
+        // The arrows reach the greyed item, whose text says why.
+        for (int i = 0; i < 4 && menu->activeAction() != item; ++i) {
+            QTest::keyClick(menu, Qt::Key_Down);
+        }
+        QCOMPARE(menu->activeAction(), item);
+        QVERIFY2(item->text().contains(why), qPrintable(item->text()));
         menu->hide();
     }
 
@@ -1724,7 +1735,7 @@ private slots:
             << QString("-4\r") << 0 << "-4" << false << "would show" << false << false;
         QTest::newRow("refused by a later key, still applied")
             << QString("0\r") << 0 << "0" << false
-            << "on the line «99 / 0: Can't divide by zero», the key \"/\" would now divide by zero"
+            << "On the line «99 / 0: Can't divide by zero», the key \"/\" would now divide by zero"
             << false << false;
         QTest::newRow("Escape") << QString("7\x1b") << -1 << "" << false << "would show" << false
                                 << false;
@@ -1734,6 +1745,8 @@ private slots:
         QTest::newRow("two points") << QString("1.2.\r") << -1 << "" << true << "" << true << false;
         QTest::newRow("minus inside") << QString("1-\r") << -1 << "" << true << "" << true << false;
         QTest::newRow("emptied") << QString("\b\r") << -1 << "" << true << "" << true << false;
+        QTest::newRow("1,001 digits")
+            << QString(1001, '1') + "\r" << -1 << "" << true << "" << true << false;
         QTest::newRow("after a computed number")
             << QString("7\r") << 1 << "7" << false << "would show" << false << true;
     }
@@ -1759,9 +1772,10 @@ private slots:
         const auto& fields = editor.fields();
         // Computed numbers are plain text.
         QCOMPARE(fields.size(), std::size_t(afterComputed ? 1 : 2));
-        QCOMPARE(fields[0]->accessibleName(), QString("first number"));
-        QCOMPARE(fields.back()->accessibleName(),
-                 QString(afterComputed ? "first number" : "second number"));
+        // Named by their place on the line, computed numbers counted.
+        QCOMPARE(fields[0]->accessibleName(),
+                 QString(afterComputed ? "second number" : "first number"));
+        QCOMPARE(fields.back()->accessibleName(), QString("second number"));
         QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(fields[0]));
 
         QFETCH(QString, keys);
@@ -1788,11 +1802,13 @@ private slots:
         QFETCH(QString, shows);
         const QString shown = editor.findChild<QLabel*>("preview")->text();
         QVERIFY2(shows.isEmpty() ? shown.isEmpty() : shown.contains(shows), qPrintable(shown));
-        QCOMPARE(editor.isVisible(), open);
+        // Applied, it stays open until its receiver knows the outcome.
+        QCOMPARE(editor.isVisible(), open || index >= 0);
     }
 
     // A refused correction's box at the dispatch point: which line's key
-    // fails and why, the zero divisor in its own warning's style.
+    // fails and why, the zero divisor in its own warning's style; the
+    // editor's preview in the same words.
     void correctionRefusedBox_data() {
         using Why = quillo::Refusal::Why;
         QTest::addColumn<int>("why");
@@ -1842,6 +1858,17 @@ private slots:
         QCOMPARE(seen.icon, QMessageBox::Warning);
         QFETCH(QString, informative);
         QVERIFY2(seen.informative.contains(informative), qPrintable(seen.informative));
+        // The editor's preview says the same, in the same words.
+        CorrectionEditor editor(
+            "12 / 3 = 4", {{0, 2, true, ""}, {5, 1, true, ""}},
+            [&](std::size_t, std::string_view) {
+                return quillo::Session::Preview{"4", refusal};
+            },
+            calc.get());
+        editor.fields()[1]->setText("0");
+        const QString preview = editor.findChild<QLabel*>("preview")->text();
+        QVERIFY2(seen.informative.startsWith(preview.mid(preview.indexOf(". ") + 2)),
+                 qPrintable(preview));
     }
 
     // With the engine's correction: F2 on a typed number, the editor by
@@ -1920,6 +1947,10 @@ private slots:
         QVERIFY2(seen.informative.contains("«16 / 3 = "), qPrintable(seen.informative));
         QCOMPARE(lines(), before);
         QCOMPARE(displayOf(*calc), display);
+        // What was typed stays in the editor, which keeps the keyboard.
+        QVERIFY(editor->isVisible());
+        QCOMPARE(editor->fields()[0]->text(), QString("0"));
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(editor->fields()[0]));
     }
 };
 
