@@ -73,10 +73,15 @@ void refuse(QWidget* window, const Refusal& refusal) noexcept {
         case Why::AcrossClear:
             why = QStringLiteral("The tape was cleared, or lines deleted, after this number.");
             break;
+        case Why::TooLong:
+            why = QStringLiteral("A number has at most 1,000 characters.");
+            break;
+        case Why::Computed:
+            why = QStringLiteral("This number was worked out by the calculator.");
+            break;
         case Why::DivideByZero:
         case Why::NotCorrectable:
-            why = QStringLiteral("This number was worked out by the calculator, or typed too "
-                                 "long ago for its keys to be kept.");
+            why = QStringLiteral("This number was typed too long ago for its keys to be kept.");
             break;
         }
         QMessageBox box(QMessageBox::Warning, fromUtf8(kAppTitle),

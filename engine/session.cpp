@@ -197,7 +197,7 @@ void Session::paste(std::span<const Key> keys) {
 }
 
 bool Session::reuse(std::string_view result) {
-    if (!typedNumber(result)) {
+    if (!reusable(result)) {
         return false;
     }
     // Both copies before anything changes: the step's and the log's.
@@ -396,9 +396,6 @@ std::optional<std::vector<Key>> typingKeys(std::string_view text) {
     std::vector<Key> keys;
     bool point = false;
     bool digit = false;
-    if (text.size() > kPasteLimit) {
-        return std::nullopt;
-    }
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (c == '-' && i == 0) {
@@ -431,21 +428,31 @@ void run(Engine& engine, const KeyLog& log, std::uint64_t index) {
 
 } // namespace
 
-bool Session::reachable(std::uint64_t begin, std::uint64_t end) const noexcept {
-    if (begin < cutKey_ || begin < log_.begin() || end > log_.end() || end <= begin) {
-        return false;
+std::optional<Refusal::Why> Session::unreachable(std::uint64_t begin,
+                                                 std::uint64_t end) const noexcept {
+    if (end <= begin) {
+        return Refusal::Why::Computed;
+    }
+    if (begin < cutKey_) {
+        return Refusal::Why::AcrossClear;
+    }
+    if (begin < log_.begin() || end > log_.end()) {
+        return Refusal::Why::NotCorrectable;
     }
     // A replay starts at a checkpoint, with its keys still in the log.
     const auto c =
         std::upper_bound(checkpoints_.begin(), checkpoints_.end(), begin,
                          [](std::uint64_t k, const Checkpoint& cp) { return k < cp.key; });
     if (c == checkpoints_.begin() || std::prev(c)->key < log_.begin()) {
-        return false;
+        return Refusal::Why::NotCorrectable;
     }
     // Every line written since must be in view: the one before the first
     // in view, if kept, was written before the number.
     const Tape& tape = engine_.tape();
-    return tape.first() == tape.oldest() || tape.info(tape.first() - 1).key < begin;
+    if (tape.first() == tape.oldest() || tape.info(tape.first() - 1).key < begin) {
+        return std::nullopt;
+    }
+    return Refusal::Why::NotCorrectable;
 }
 
 std::vector<LineNumber> Session::numbers(std::uint64_t line) const {
@@ -461,7 +468,9 @@ std::vector<LineNumber> Session::numbers(std::uint64_t line) const {
         LineNumber n;
         n.offset = mark.offset;
         n.length = mark.length;
-        n.correctable = mark.keys > 0 && reachable(mark.key, mark.key + mark.keys);
+        const std::optional<Refusal::Why> why = unreachable(mark.key, mark.key + mark.keys);
+        n.correctable = !why;
+        n.why = why.value_or(Refusal::Why::Computed);
         if (mark.keys > 0) {
             if (const auto it = was_.find(mark.key); it != was_.end()) {
                 n.was = it->second;
@@ -476,26 +485,25 @@ Session::Outcome Session::workOut(std::uint64_t line, std::size_t index, std::st
                                   bool whole) const {
     Outcome out;
     out.display = engine_.display();
+    if (text.size() > kPasteLimit) {
+        out.refused = refusal(Refusal::Why::TooLong);
+        return out;
+    }
     const std::optional<std::vector<Key>> keys = typingKeys(text);
     if (!keys) {
         out.refused = refusal(Refusal::Why::NotANumber);
         return out;
     }
     const Tape& tape = engine_.tape();
-    if (line < tape.first() || !tape.shown(line) || index >= tape.info(line).count ||
-        tape.info(line).numbers[index].keys == 0) {
+    if (line < tape.first() || !tape.shown(line) || index >= tape.info(line).count) {
         out.refused = refusal(Refusal::Why::NotCorrectable);
         return out;
     }
     const NumberMark mark = tape.info(line).numbers[index];
     const std::uint64_t begin = mark.key;
     const std::uint64_t end = begin + mark.keys;
-    if (begin < cutKey_) {
-        out.refused = refusal(Refusal::Why::AcrossClear);
-        return out;
-    }
-    if (!reachable(begin, end)) {
-        out.refused = refusal(Refusal::Why::NotCorrectable);
+    if (const std::optional<Refusal::Why> why = unreachable(begin, end)) {
+        out.refused = refusal(*why);
         return out;
     }
     // The lines that keys from the number's first on wrote.

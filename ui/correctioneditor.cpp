@@ -153,6 +153,9 @@ QString CorrectionEditor::refusalWords(const quillo::Refusal& refusal) const {
         return words("minusHere");
     case Why::AcrossClear:
         return words("acrossClear");
+    case Why::TooLong:
+        return words("tooLong");
+    case Why::Computed:
     case Why::NotCorrectable:
         break;
     }

@@ -124,6 +124,16 @@ const char* TapeWindow::whyNotCorrectable(int row) const {
     }
     if (std::none_of(numbers.begin(), numbers.end(),
                      [](const quillo::LineNumber& n) { return n.correctable; })) {
+        // A typed number's reason before "computed", which the others may be.
+        using Why = quillo::Refusal::Why;
+        for (const quillo::LineNumber& n : numbers) {
+            if (n.why == Why::AcrossClear) {
+                return "whyAcrossClear";
+            }
+            if (n.why == Why::NotCorrectable) {
+                return "whyTooOld";
+            }
+        }
         return "whyComputed";
     }
     return nullptr;
