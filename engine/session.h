@@ -69,10 +69,11 @@ struct LineNumber {
     // Typed or pasted by the user (not computed), with its keys still in the
     // key log: it can be corrected.
     bool correctable = false;
-    // Why not, when it cannot be: Computed, NotCorrectable or AcrossClear.
-    Refusal::Why why = Refusal::Why::Computed;
     // Its text before the user corrected it; "" when never corrected.
     std::string was;
+    // Why it cannot be corrected, if it cannot: Computed, NotCorrectable or
+    // AcrossClear.
+    Refusal::Why why = Refusal::Why::Computed;
 };
 
 class CorrectionRefused : public std::exception {
