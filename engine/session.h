@@ -201,6 +201,12 @@ private:
     using Marks = std::map<std::uint64_t, std::string>;
     struct Side;
     struct Outcome;
+    struct Shift;
+    // Whether a correction's replay, which wrote `written` lines from line
+    // `from`, stands where the old keys stood at a checkpoint after the
+    // number: from there the old run goes on unchanged.
+    bool meets(const Engine& replay, std::uint64_t written, const Engine::Snapshot& old,
+               std::uint64_t from, const Shift& shift) const;
     // Gives a refusal its line's text as the tape shows it now.
     void nameLine(Refusal& refusal) const;
     Outcome workOut(std::uint64_t line, std::size_t index, std::string_view text, bool whole) const;

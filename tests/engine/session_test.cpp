@@ -645,8 +645,9 @@ TEST(Correct, MatchesAFreshRunOfTheCorrectedKeys) {
             const Tape& freshTape = fresh.engine.tape();
             ASSERT_GE(freshTape.size(), tape.end() - line);
             for (std::uint64_t n = line; n < tape.end(); ++n) {
-                ASSERT_EQ(tape.at(n), freshTape.at(freshTape.end() - (tape.end() - n)))
-                    << "tape line " << n;
+                const std::uint64_t theirs = freshTape.end() - (tape.end() - n);
+                ASSERT_EQ(tape.at(n), freshTape.at(theirs)) << "tape line " << n;
+                ASSERT_TRUE(tape.info(n) == freshTape.info(theirs)) << "the keys of line " << n;
             }
             if (!clears) {
                 ASSERT_EQ(tape.text(), freshTape.text());
