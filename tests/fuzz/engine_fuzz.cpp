@@ -133,6 +133,7 @@ struct Seen {
     std::string text;
     std::size_t head = 0;
     bool tape = true;
+    bool correction = false; // the step between it and now
 
     bool same(const Seen& other) const {
         return tape ? text == other.text
@@ -221,6 +222,10 @@ public:
             break;
         }
         surface_.takeWarnings();
+        if (trace_) {
+            std::fprintf(stderr, "byte %zu: %s %s\n", start_, kNames[static_cast<int>(kind_)],
+                         what_.c_str());
+        }
         now_ = seen(session_);
         sound();
         replayed();
@@ -268,6 +273,7 @@ private:
         if (!session_.canUndo()) {
             return;
         }
+        what_ = "of the step before";
         session_.undo();
         if (done_.empty()) {
             breach("an undo past the steps taken");
@@ -276,8 +282,10 @@ private:
             breach("an undo did not give back what was there before the step:" +
                    difference(done_.back(), now));
         }
-        done_.pop_back();
+        shifted(done_.back().correction);
         undone_.push_back(now_);
+        undone_.back().correction = done_.back().correction;
+        done_.pop_back();
     }
 
     void redo() {
@@ -296,8 +304,10 @@ private:
             breach("a redo did not give back what was there after the step:" +
                    difference(undone_.back(), now));
         }
-        undone_.pop_back();
+        shifted(undone_.back().correction);
         done_.push_back(now_);
+        done_.back().correction = undone_.back().correction;
+        undone_.pop_back();
     }
 
     void paste(Input& in) {
@@ -402,7 +412,17 @@ private:
         if (surface_.takeWarnings() != 0) {
             breach("a correction showed a warning");
         }
-        landed(before);
+        Seen side = before;
+        side.correction = true;
+        landed(std::move(side));
+    }
+
+    // A correction undone or redone moves the later keys' indexes: which
+    // of them are new since a cut is known again at the next new step.
+    void shifted(bool correction) {
+        if (correction && cutAny_) {
+            fresh_ = UINT64_MAX;
+        }
     }
 
     // Neither is a step: the history's tape sides no longer hold.
@@ -540,6 +560,8 @@ private:
     Kind kind_ = Kind::Key;
     std::string what_;
     Seen now_; // as the last step left it
+    // QUILLO_FUZZ_TRACE set: each step is written out as it lands.
+    const bool trace_ = std::getenv("QUILLO_FUZZ_TRACE") != nullptr;
     bool couldRedo_ = false;
 };
 
