@@ -42,9 +42,10 @@ mkdir -p "$build/crashes"
 echo "Fuzzing sessions for $seconds s"
 status=0
 # Every step is checked against a fresh replay of all the keys before it:
-# longer inputs cost the square of their length.
+# longer inputs cost the square of their length. The sanitizers' memory
+# grows with a long run past libFuzzer's default limit of 2 GB.
 "$build/bin/quillo-engine-fuzz" -max_total_time="$seconds" -max_len=300 -timeout=10 \
-    -print_final_stats=1 \
+    -rss_limit_mb=8000 -print_final_stats=1 \
     -artifact_prefix="$build/crashes/" "$work/corpus" >"$work/log" 2>&1 || status=$?
 if [[ $status -ne 0 ]]; then
     # The report without libFuzzer's progress lines.
