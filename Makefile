@@ -4,7 +4,7 @@
 # one folder build/: `make run` configures it without the tests when it is new
 # and builds the program alone; `make test` turns the tests on and builds all.
 # `make asan` runs the tests under AddressSanitizer and UBSan (build-asan),
-# `make fuzz SECONDS=600` fuzzes the engine with libFuzzer (build-fuzz),
+# `make fuzz SECONDS=600` fuzzes whole sessions with libFuzzer (build-fuzz),
 # `make package` builds the Debian package, `make package-check` lints it and
 # runs what it holds. `make count COUNT_MAX=1.03` counts the instructions of
 # start-up against the floor's under callgrind and fails above that ratio.

@@ -130,8 +130,11 @@ BENCHMARK(BM_TypedSum);
 // A session of 100,000 keys, one sum of twelve-digit numbers after another,
 // each correction worked out again from the number's keys: the first number
 // typed (every key after it runs again) and the last (a few keys after the
-// nearest checkpoint). Each correction is a step: undo takes it back.
-void correctIn100kKeys(benchmark::State& state, bool first) {
+// nearest checkpoint). Each correction is a step: undo takes it back. With
+// `clears`, every ten numbers "=" and "C" close a sum: the replay stops
+// where it meets the old keys' run again.
+void correctIn100kKeys(benchmark::State& state, bool first, bool undo = false,
+                       bool clears = false) {
     quillo::StandardSurface surface;
     quillo::Session session(surface);
     session.load();
@@ -139,16 +142,29 @@ void correctIn100kKeys(benchmark::State& state, bool first) {
     const Key chunk[] = {Key::D1, Key::D2, Key::D3, Key::D4, Key::D5, Key::D6,
                          Key::D7, Key::D8, Key::D9, Key::D1, Key::D2, Key::Plus};
     for (int i = 1; i < 100'000; ++i) {
+        if (clears && i % 120 == 0) {
+            session.press(Key::Equals);
+            session.press(Key::Clear);
+            ++i;
+            continue;
+        }
         session.press(i == 1 ? Key::Plus : chunk[(i - 2) % std::size(chunk)]);
     }
     const quillo::Tape& tape = session.engine().tape();
     const std::uint64_t line = first ? tape.first() : tape.end() - 1;
     const std::size_t index = first ? 0 : 1;
     for (auto _ : state) {
-        session.correct(line, index, "8");
-        state.PauseTiming();
-        session.undo();
-        state.ResumeTiming();
+        if (undo) {
+            state.PauseTiming();
+            session.correct(line, index, "8");
+            state.ResumeTiming();
+            session.undo();
+        } else {
+            session.correct(line, index, "8");
+            state.PauseTiming();
+            session.undo();
+            state.ResumeTiming();
+        }
     }
     state.counters["keys"] = static_cast<double>(session.log().size());
     state.counters["lines"] = static_cast<double>(tape.size());
@@ -161,6 +177,14 @@ void BM_CorrectLastOf100kKeys(benchmark::State& state) {
     correctIn100kKeys(state, false);
 }
 BENCHMARK(BM_CorrectLastOf100kKeys)->Unit(benchmark::kMicrosecond);
+void BM_CorrectFirstOf100kKeysInSums(benchmark::State& state) {
+    correctIn100kKeys(state, true, false, true);
+}
+BENCHMARK(BM_CorrectFirstOf100kKeysInSums)->Unit(benchmark::kMillisecond);
+void BM_UndoCorrectionOfFirstOf100kKeys(benchmark::State& state) {
+    correctIn100kKeys(state, true, true);
+}
+BENCHMARK(BM_UndoCorrectionOfFirstOf100kKeys)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

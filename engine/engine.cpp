@@ -7,7 +7,6 @@
 #include "keys.h"
 
 #include <algorithm>
-#include <charconv>
 #include <limits>
 #include <optional>
 #include <type_traits>
@@ -54,12 +53,18 @@ struct Engine::Work {
         std::string out;
         LineInfo said;
         said.key = key;
+        // A value the pattern repeats ("%1 % = %1 X 100") is one number of
+        // the line, marked where it first stands.
+        unsigned marked = 0;
         for (std::size_t i = 0; i < pattern.size(); ++i) {
             const char c = pattern[i];
             if (c == '%' && i + 1 < pattern.size() && pattern[i + 1] >= '1' &&
                 pattern[i + 1] < '1' + static_cast<int>(values.size())) {
-                const Value& v = values.begin()[pattern[++i] - '1'];
-                if (v.number && said.count < said.numbers.size()) {
+                const unsigned which = static_cast<unsigned>(pattern[++i] - '1');
+                const Value& v = values.begin()[which];
+                const bool first = (marked & (1u << which)) == 0;
+                marked |= 1u << which;
+                if (v.number && first && said.count < said.numbers.size()) {
                     said.numbers[said.count++] = {
                         static_cast<std::uint32_t>(out.size()),
                         static_cast<std::uint32_t>(v.text.size()), v.origin.begin,
@@ -258,7 +263,9 @@ void Engine::Operator_Click(int Index) {
         Origins& o = w.o;
         s.DisplayValue = Variant::text(w.display);
         o.value = o.display;
-        if (equals(s.EntryState, "NUMS")) {
+        // A reused result is an operand as a typed number is.
+        const bool entered = equals(s.EntryState, "NUMS") || equals(s.EntryState, kReused);
+        if (entered) {
             increment(s.OperandCount);
         }
         switch (s.OperandCount) {
@@ -274,7 +281,7 @@ void Engine::Operator_Click(int Index) {
             s.FirstNumber = Variant::text(w.display);
             o.first = o.display;
             // All three tests hold before the sign is placed.
-            const bool typing = equals(s.EntryState, "NUMS");
+            const bool typing = entered;
             const bool minus = caption == "-";
             const bool afterEquals = equals(s.PendingOperator, "=");
             if (!typing && minus && !afterEquals) {
@@ -292,13 +299,16 @@ void Engine::Operator_Click(int Index) {
             const Variant& b = s.SecondNumber;
             const auto op = keyFromCaption(s.PendingOperator.asText());
             if (const auto result = evaluate(op, a, b, w)) {
+                // A pending "=" gives back the number typed after it: that
+                // number still, on its line and as the next one's operand.
+                const Origin kept = *op == Key::Equals ? o.second : Origin{};
                 s.FirstNumber = Variant::number(*result);
                 w.display = plainText(s.FirstNumber);
                 w.line(describe(*op).evaluation, {{tapeNumber(a), o.first},
                                                   {tapeNumber(b), o.second},
-                                                  {copyText(w.display), {}}});
-                o.first = {};
-                o.display = {};
+                                                  {copyText(w.display), kept}});
+                o.first = kept;
+                o.display = kept;
             } else {
                 w.display = plainText(s.FirstNumber);
                 o.display = o.first;
@@ -386,9 +396,9 @@ bool allDigits(std::string_view s) {
 
 } // namespace
 
-std::optional<TypedNumber> typedNumber(std::string_view result) {
+bool reusable(std::string_view result) {
     if (result.empty() || result.size() > kReuseLimit) {
-        return std::nullopt;
+        return false;
     }
     const bool negative = result.front() == '-';
     const std::string_view body = result.substr(negative ? 1 : 0);
@@ -399,77 +409,37 @@ std::optional<TypedNumber> typedNumber(std::string_view result) {
     const std::string_view fraction =
         point == std::string_view::npos ? std::string_view() : mantissa.substr(point + 1);
     if (!allDigits(whole) || (point != std::string_view::npos && !allDigits(fraction))) {
-        return std::nullopt;
-    }
-    TypedNumber out;
-    if (negative) {
-        out.display = "-";
+        return false;
     }
     if (e == std::string_view::npos) {
         // Typed operands keep every digit; copyText leaves only its own form.
-        if (copyText(result) != result) {
-            return std::nullopt;
-        }
-        out.display.append(body);
-        out.point = point != std::string_view::npos;
-        if (!out.point) {
-            out.display += kDecimalPoint;
-        }
-        return out;
+        return copyText(result) == result;
     }
     const std::string_view exponent = body.substr(e + 1);
     if (exponent.size() < 3 || (exponent[0] != '+' && exponent[0] != '-') ||
         !allDigits(exponent.substr(1))) {
-        return std::nullopt;
+        return false;
     }
     // Only plainText writes an exponent: its own form, read back the same.
     try {
-        if (plainText(parseNumber(result)) != result) {
-            return std::nullopt;
-        }
+        return plainText(parseNumber(result)) == result;
     } catch (const EngineError&) {
-        return std::nullopt;
+        return false;
     }
-    int power = 0;
-    std::from_chars(exponent.data() + 1, exponent.data() + exponent.size(), power);
-    if (exponent[0] == '-') {
-        power = -power;
-    }
-    std::string digits(whole);
-    digits.append(fraction);
-    // Digits before the point: the mantissa has one.
-    const int before = 1 + power;
-    if (before >= static_cast<int>(digits.size())) {
-        out.display += digits;
-        out.display.append(static_cast<std::size_t>(before) - digits.size(), '0');
-        out.display += kDecimalPoint;
-    } else if (before <= 0) {
-        out.display += kZeroPoint;
-        out.display.append(static_cast<std::size_t>(-before), '0');
-        out.display += digits;
-        out.point = true;
-    } else {
-        out.display.append(digits, 0, static_cast<std::size_t>(before));
-        out.display += kDecimalPoint;
-        out.display.append(digits, static_cast<std::size_t>(before));
-        out.point = true;
-    }
-    return out;
 }
 
 bool Engine::Reuse(std::string_view result) {
-    std::optional<TypedNumber> number = typedNumber(result);
-    if (!number) {
+    if (!reusable(result)) {
         return false;
     }
     run([&](Work& w) {
-        w.display = std::move(number->display);
+        w.display = result;
         // Typed keys in its place would go on with an entry being typed or
         // take the minus before it: then it cannot be retyped.
         const bool apart = !equals(w.s.EntryState, "NUMS") && !equals(w.s.EntryState, "NEG");
         w.o.display = apart ? Origin{w.key, w.key + 1} : Origin{};
-        w.s.DecimalTyped = number->point;
-        w.s.EntryState = text("NUMS");
+        w.s.DecimalTyped = false;
+        w.s.EntryState = text(kReused);
     });
     return true;
 }

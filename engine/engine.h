@@ -51,18 +51,10 @@ struct State {
     bool operator==(const State&) const = default;
 };
 
-// A number from the tape as the display shows it typed: "-5" as "-5.", with
-// `point` (DecimalTyped) when it has one; an exponent is written out in
-// digits ("1E-05" as "0.00001"), so that a digit typed after it goes where
-// typing puts it.
-struct TypedNumber {
-    std::string display;
-    bool point = false;
-};
-// Nothing unless `result` is a number as the engine writes it on the tape:
-// "-5", "1.234", "3.44559373325887E+18", "0.5"; no blanks, no "+", no
-// leading or trailing zeros, no "-0", finite, at most kReuseLimit bytes.
-std::optional<TypedNumber> typedNumber(std::string_view result);
+// Whether `result` is a number as the engine writes it on the tape: "-5",
+// "1.234", "3.44559373325887E+18", "0.5"; no blanks, no "+", no leading or
+// trailing zeros, no "-0", finite, at most kReuseLimit bytes.
+bool reusable(std::string_view result);
 inline constexpr std::size_t kReuseLimit = 1000;
 
 // The keys that typed a number: key-log indexes [begin, end), counted as
@@ -85,6 +77,9 @@ struct Origins {
     std::optional<std::uint64_t> minus;
     bool operator==(const Origins&) const = default;
 };
+
+// The EntryState a reused result leaves.
+inline constexpr std::string_view kReused = "USE";
 
 inline constexpr std::string_view kDivideByZeroText = "Can't divide by zero";
 inline constexpr std::string_view kDivideByZeroTitle = "Calculator";
@@ -110,9 +105,10 @@ public:
     void cmdsqrt_Click();
     void Cancel_Click();
     void CancelEntry_Click();
-    // A number taken from the tape, entered as a typed one (EntryState
-    // "NUMS"): the next operator takes it as an operand. False, with nothing
-    // changed, for a text typedNumber() refuses.
+    // A result taken from the tape, shown as its line shows it (EntryState
+    // kReused): like a typed number, it is the next operator's operand; like
+    // a result, a digit or the point starts a new number in its place. False,
+    // with nothing changed, for a text reusable() refuses.
     bool Reuse(std::string_view result);
 
     const State& state() const noexcept { return state_; }

@@ -197,7 +197,7 @@ void Session::paste(std::span<const Key> keys) {
 }
 
 bool Session::reuse(std::string_view result) {
-    if (!typedNumber(result)) {
+    if (!reusable(result)) {
         return false;
     }
     // Both copies before anything changes: the step's and the log's.
@@ -396,9 +396,6 @@ std::optional<std::vector<Key>> typingKeys(std::string_view text) {
     std::vector<Key> keys;
     bool point = false;
     bool digit = false;
-    if (text.size() > kPasteLimit) {
-        return std::nullopt;
-    }
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (c == '-' && i == 0) {
@@ -431,21 +428,94 @@ void run(Engine& engine, const KeyLog& log, std::uint64_t index) {
 
 } // namespace
 
-bool Session::reachable(std::uint64_t begin, std::uint64_t end) const noexcept {
-    if (begin < cutKey_ || begin < log_.begin() || end > log_.end() || end <= begin) {
+// The key indexes of a correction's old keys as they stand after it: those
+// after the number move with its length, those before stay.
+struct Session::Shift {
+    std::uint64_t begin = 0, end = 0;
+    std::uint64_t delta = 0; // modulo 2^64: the number may get shorter
+
+    std::uint64_t key(std::uint64_t k) const noexcept { return k >= end ? k + delta : k; }
+    // Nothing for one that reaches into the number.
+    std::optional<Origin> origin(Origin o) const noexcept {
+        if (!o.typed() || o.end <= begin) {
+            return o;
+        }
+        if (o.begin < end) {
+            return std::nullopt;
+        }
+        return Origin{o.begin + delta, o.end + delta};
+    }
+    std::optional<Origins> origins(const Origins& o) const noexcept {
+        const auto display = origin(o.display), first = origin(o.first), second = origin(o.second),
+                   value = origin(o.value);
+        if (!display || !first || !second || !value ||
+            (o.minus && *o.minus >= begin && *o.minus < end)) {
+            return std::nullopt;
+        }
+        Origins out{*display, *first, *second, *value, o.minus};
+        if (out.minus) {
+            out.minus = key(*out.minus);
+        }
+        return out;
+    }
+    Engine::Snapshot snapshot(Engine::Snapshot s) const {
+        s.origins = origins(s.origins).value_or(Origins{});
+        s.nextKey = key(s.nextKey);
+        return s;
+    }
+    LineInfo info(LineInfo info) const noexcept {
+        info.key = key(info.key);
+        for (NumberMark& mark : info.numbers) {
+            if (mark.keys > 0) {
+                mark.key = key(mark.key);
+            }
+        }
+        return info;
+    }
+};
+
+bool Session::meets(const Engine& replay, std::uint64_t written, const Engine::Snapshot& old,
+                    std::uint64_t from, const Shift& shift) const {
+    if (replay.nextKey() != shift.key(old.nextKey) || !(replay.state() == old.state) ||
+        replay.display() != old.display) {
         return false;
+    }
+    const std::optional<Origins> origins = shift.origins(old.origins);
+    if (!origins || !(*origins == replay.origins())) {
+        return false;
+    }
+    // "C" writes a rule unless the tape ends on one: both must end alike, on
+    // lines written since the number.
+    return written > 0 && old.tapeEnd == from + written &&
+           (replay.tape().back() == Tape::kRule) ==
+               (engine_.tape().at(old.tapeEnd - 1) == Tape::kRule);
+}
+
+std::optional<Refusal::Why> Session::unreachable(std::uint64_t begin,
+                                                 std::uint64_t end) const noexcept {
+    if (end <= begin) {
+        return Refusal::Why::Computed;
+    }
+    if (begin < cutKey_) {
+        return Refusal::Why::AcrossClear;
+    }
+    if (begin < log_.begin() || end > log_.end()) {
+        return Refusal::Why::NotCorrectable;
     }
     // A replay starts at a checkpoint, with its keys still in the log.
     const auto c =
         std::upper_bound(checkpoints_.begin(), checkpoints_.end(), begin,
                          [](std::uint64_t k, const Checkpoint& cp) { return k < cp.key; });
     if (c == checkpoints_.begin() || std::prev(c)->key < log_.begin()) {
-        return false;
+        return Refusal::Why::NotCorrectable;
     }
     // Every line written since must be in view: the one before the first
     // in view, if kept, was written before the number.
     const Tape& tape = engine_.tape();
-    return tape.first() == tape.oldest() || tape.info(tape.first() - 1).key < begin;
+    if (tape.first() == tape.oldest() || tape.info(tape.first() - 1).key < begin) {
+        return std::nullopt;
+    }
+    return Refusal::Why::NotCorrectable;
 }
 
 std::vector<LineNumber> Session::numbers(std::uint64_t line) const {
@@ -461,7 +531,9 @@ std::vector<LineNumber> Session::numbers(std::uint64_t line) const {
         LineNumber n;
         n.offset = mark.offset;
         n.length = mark.length;
-        n.correctable = mark.keys > 0 && reachable(mark.key, mark.key + mark.keys);
+        const std::optional<Refusal::Why> why = unreachable(mark.key, mark.key + mark.keys);
+        n.correctable = !why;
+        n.why = why.value_or(Refusal::Why::Computed);
         if (mark.keys > 0) {
             if (const auto it = was_.find(mark.key); it != was_.end()) {
                 n.was = it->second;
@@ -476,26 +548,25 @@ Session::Outcome Session::workOut(std::uint64_t line, std::size_t index, std::st
                                   bool whole) const {
     Outcome out;
     out.display = engine_.display();
+    if (text.size() > kPasteLimit) {
+        out.refused = refusal(Refusal::Why::TooLong);
+        return out;
+    }
     const std::optional<std::vector<Key>> keys = typingKeys(text);
     if (!keys) {
         out.refused = refusal(Refusal::Why::NotANumber);
         return out;
     }
     const Tape& tape = engine_.tape();
-    if (line < tape.first() || !tape.shown(line) || index >= tape.info(line).count ||
-        tape.info(line).numbers[index].keys == 0) {
+    if (line < tape.first() || !tape.shown(line) || index >= tape.info(line).count) {
         out.refused = refusal(Refusal::Why::NotCorrectable);
         return out;
     }
     const NumberMark mark = tape.info(line).numbers[index];
     const std::uint64_t begin = mark.key;
     const std::uint64_t end = begin + mark.keys;
-    if (begin < cutKey_) {
-        out.refused = refusal(Refusal::Why::AcrossClear);
-        return out;
-    }
-    if (!reachable(begin, end)) {
-        out.refused = refusal(Refusal::Why::NotCorrectable);
+    if (const std::optional<Refusal::Why> why = unreachable(begin, end)) {
+        out.refused = refusal(*why);
         return out;
     }
     // The lines that keys from the number's first on wrote.
@@ -569,8 +640,21 @@ Session::Outcome Session::workOut(std::uint64_t line, std::size_t index, std::st
         out.refused = refusal(Refusal::Why::MinusHere);
         return out;
     }
+    const Shift shift{begin, end, added - (end - begin)};
+    // Where the old run stood at its checkpoints after the number: once the
+    // replay stands there too, every later key does what it did.
+    auto old = std::lower_bound(checkpoints_.begin(), checkpoints_.end(), end,
+                                [](const Checkpoint& c, std::uint64_t k) { return c.key < k; });
+    std::uint64_t met = log_.end();
     std::uint64_t lastCheckpoint = start.key;
     for (std::uint64_t k = end; k < log_.end(); ++k) {
+        if (old != checkpoints_.end() && old->key == k) {
+            if (meets(engine, engine.tape().end() - scratchFrom, old->engine, from, shift)) {
+                met = k;
+                break;
+            }
+            ++old;
+        }
         const std::uint64_t now = k - end + begin + added;
         if (whole && now - lastCheckpoint >= kCheckpointEvery) {
             out.checkpoints.push_back(Checkpoint{now, engine.snapshot()});
@@ -583,14 +667,20 @@ Session::Outcome Session::workOut(std::uint64_t line, std::size_t index, std::st
             return out;
         }
     }
+    // The old lines of the keys from there on, as they stand after it.
+    std::uint64_t kept = tape.end();
+    while (kept > from && tape.info(kept - 1).key >= met) {
+        --kept;
+    }
+    const std::uint64_t replayed = engine.tape().end() - scratchFrom;
     // Each key writes as many lines as before: only a rule depends on the
     // tape, and every one since the number follows a line since it.
-    const std::uint64_t count = engine.tape().end() - scratchFrom;
+    const std::uint64_t count = replayed + (tape.end() - kept);
     if (count != tape.end() - from) {
         out.refused = refusal(Refusal::Why::NotCorrectable);
         return out;
     }
-    for (std::uint64_t j = 0; j < count; ++j) {
+    for (std::uint64_t j = 0; j < replayed; ++j) {
         const LineInfo& info = engine.tape().info(scratchFrom + j);
         if (info.zeroDivisor && !tape.info(from + j).zeroDivisor) {
             Refusal r = refusal(Refusal::Why::DivideByZero);
@@ -600,7 +690,8 @@ Session::Outcome Session::workOut(std::uint64_t line, std::size_t index, std::st
             return out;
         }
     }
-    out.display = surface.display();
+    const bool meeting = met < log_.end();
+    out.display = meeting ? engine_.display() : surface.display();
     if (!whole) {
         return out;
     }
@@ -608,12 +699,18 @@ Session::Outcome Session::workOut(std::uint64_t line, std::size_t index, std::st
     out.begin = begin;
     out.end = end;
     out.keys = *keys;
-    out.engine = engine.snapshot();
+    out.engine = meeting ? shift.snapshot(engine_.snapshot()) : engine.snapshot();
     out.engine.tapeEnd = from + count;
     out.lines.reserve(count);
-    for (std::uint64_t j = 0; j < count; ++j) {
+    for (std::uint64_t j = 0; j < replayed; ++j) {
         out.lines.push_back(
             Tape::Line{engine.tape().at(scratchFrom + j), engine.tape().info(scratchFrom + j)});
+    }
+    for (std::uint64_t n = kept; n < tape.end(); ++n) {
+        out.lines.push_back(Tape::Line{tape.at(n), shift.info(tape.info(n))});
+    }
+    for (; meeting && old != checkpoints_.end(); ++old) {
+        out.checkpoints.push_back(Checkpoint{shift.key(old->key), shift.snapshot(old->engine)});
     }
     out.oldText = tape.at(line).substr(mark.offset, mark.length);
     const Tape::Line& now = out.lines[line - from];

@@ -39,17 +39,6 @@ struct Change {
     bool corrected = false;
 };
 
-// A number on a tape line, where the line's text has it.
-struct LineNumber {
-    std::size_t offset = 0;
-    std::size_t length = 0;
-    // Typed or pasted by the user (not computed), with its keys still in the
-    // key log: it can be corrected.
-    bool correctable = false;
-    // Its text before the user corrected it; "" when never corrected.
-    std::string was;
-};
-
 // Why a correction was not made. The engine names the cause; the window
 // owns the words.
 struct Refusal {
@@ -58,8 +47,10 @@ struct Refusal {
         DivideByZero,   // a later key now meets a zero divisor it did not meet
         NotANumber,     // the new text is not digits, one point, a leading minus
         MinusHere,      // a minus cannot be typed where the number stands
-        NotCorrectable, // the number is computed, or its keys are out of reach
+        NotCorrectable, // the number's keys are out of reach (older than the log)
         AcrossClear,    // the tape was cleared or lines deleted after the number
+        Computed,       // the number was worked out, not typed
+        TooLong,        // the new text is longer than kPasteLimit characters
     };
     Why why = Why::NotCorrectable;
     ErrorKind error = ErrorKind::InvalidArgument; // with KeyFails
@@ -69,6 +60,20 @@ struct Refusal {
     std::string key; // the failing key's caption, or ""
     // That line as the tape shows it now, or "" when it shows none there.
     std::string lineText;
+};
+
+// A number on a tape line, where the line's text has it.
+struct LineNumber {
+    std::size_t offset = 0;
+    std::size_t length = 0;
+    // Typed or pasted by the user (not computed), with its keys still in the
+    // key log: it can be corrected.
+    bool correctable = false;
+    // Its text before the user corrected it; "" when never corrected.
+    std::string was;
+    // Why it cannot be corrected, if it cannot: Computed, NotCorrectable or
+    // AcrossClear.
+    Refusal::Why why = Refusal::Why::Computed;
 };
 
 class CorrectionRefused : public std::exception {
@@ -196,12 +201,18 @@ private:
     using Marks = std::map<std::uint64_t, std::string>;
     struct Side;
     struct Outcome;
+    struct Shift;
+    // Whether a correction's replay, which wrote `written` lines from line
+    // `from`, stands where the old keys stood at a checkpoint after the
+    // number: from there the old run goes on unchanged.
+    bool meets(const Engine& replay, std::uint64_t written, const Engine::Snapshot& old,
+               std::uint64_t from, const Shift& shift) const;
     // Gives a refusal its line's text as the tape shows it now.
     void nameLine(Refusal& refusal) const;
     Outcome workOut(std::uint64_t line, std::size_t index, std::string_view text, bool whole) const;
-    // The oldest key a correction can start at, and whether the keys
-    // [begin, end) of a number can be replaced.
-    bool reachable(std::uint64_t begin, std::uint64_t end) const noexcept;
+    // Why the keys [begin, end) of a number cannot be replaced, if they
+    // cannot.
+    std::optional<Refusal::Why> unreachable(std::uint64_t begin, std::uint64_t end) const noexcept;
     // Makes a side of a correction the calculator's; may throw with
     // nothing changed until the display is written.
     void apply(const Side& side, std::uint64_t from, bool redone);

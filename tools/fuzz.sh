@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Fuzzes the engine with libFuzzer for SECONDS (default 60): builds the fuzzer
-# with clang in build-fuzz and starts it from the golden key files, copied into
-# a scratch corpus so that the repository is never written to.
+# Fuzzes whole sessions with libFuzzer for SECONDS (default 60): builds the
+# fuzzer with clang in build-fuzz and starts it from the golden key files and
+# the kept inputs of tests/fuzz/regressions, copied into a scratch corpus so
+# that the repository is never written to. It prints how many steps of each
+# kind ran.
 # Usage: tools/fuzz.sh [SECONDS]   (or: make fuzz SECONDS=600)
-# An input that breaks the engine is kept in build-fuzz/crashes/; replay it
-# with build-fuzz/bin/quillo-engine-fuzz FILE.
+# An input that breaks the session is kept in build-fuzz/crashes/; replay it
+# with build-fuzz/bin/quillo-engine-fuzz FILE, and once mended keep it in
+# tests/fuzz/regressions, which every test run replays.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -33,11 +36,16 @@ for keys in tests/golden/*.keys; do
     cp "$keys" "$work/corpus/$name.txt"
     "$build/bin/quillo-fuzz-seed" <"$keys" >"$work/corpus/$name.bin"
 done
+cp tests/fuzz/regressions/* "$work/corpus/"
 
 mkdir -p "$build/crashes"
-echo "Fuzzing the engine for $seconds s"
+echo "Fuzzing sessions for $seconds s"
 status=0
-"$build/bin/quillo-engine-fuzz" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
+# Every step is checked against a fresh replay of all the keys before it:
+# longer inputs cost the square of their length. The sanitizers' memory
+# grows with a long run past libFuzzer's default limit of 2 GB.
+"$build/bin/quillo-engine-fuzz" -max_total_time="$seconds" -max_len=300 -timeout=10 \
+    -rss_limit_mb=8000 -print_final_stats=1 \
     -artifact_prefix="$build/crashes/" "$work/corpus" >"$work/log" 2>&1 || status=$?
 if [[ $status -ne 0 ]]; then
     # The report without libFuzzer's progress lines.
@@ -45,5 +53,5 @@ if [[ $status -ne 0 ]]; then
     echo "tools/fuzz.sh: the fuzzer failed (exit $status); its input is in $build/crashes/" >&2
     exit 1
 fi
-grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)|INFO: seed corpus' "$work/log" || true
+grep -E '^(Done|steps:|stat::number_of_executed_units|stat::peak_rss_mb)|INFO: seed corpus' "$work/log" || true
 grep -Ec '^#[0-9]+[[:space:]]+(NEW|REDUCE)' "$work/log" | sed 's/^/corpus additions: /'

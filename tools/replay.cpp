@@ -50,7 +50,7 @@ bool Replay::feed(std::string_view line, std::string& out, std::string& error) {
     if (reuse) {
         number = text.substr(use.size());
         number.remove_prefix(number.find_first_not_of(" \t"));
-        if (!typedNumber(number)) {
+        if (!reusable(number)) {
             error = "not a number to use ";
             quote(number);
             return false;

@@ -3,6 +3,8 @@
 
 #include "clipboard.h"
 
+#include <QLocale>
+
 #include <string_view>
 
 namespace quillo {
@@ -51,17 +53,20 @@ QString refusalText(const Refusal& refusal) {
             .arg(lineOf(refusal), keyOf(refusal), errorText(refusal.error));
     case Why::NotANumber:
         return QStringLiteral("The keys cannot type the new number: use digits, one point and "
-                              "a leading minus, at most %1 characters.")
-            .arg(kPasteLimit);
+                              "a leading minus only.");
     case Why::MinusHere:
         return QStringLiteral("A minus cannot be typed where this number stands.");
     case Why::AcrossClear:
         return QStringLiteral("The tape was cleared, or lines deleted, after this number.");
+    case Why::TooLong:
+        return QStringLiteral("A number has at most %1 characters.")
+            .arg(QLocale(QLocale::English).toString(kPasteLimit));
+    case Why::Computed:
+        return QStringLiteral("This number was worked out by the calculator.");
     case Why::NotCorrectable:
         break;
     }
-    return QStringLiteral("This number was worked out by the calculator, or typed too long ago "
-                          "for its keys to be kept.");
+    return QStringLiteral("This number was typed too long ago for its keys to be kept.");
 }
 
 } // namespace quillo

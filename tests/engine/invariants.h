@@ -94,7 +94,7 @@ inline std::string violation(const State& s, std::string_view display) {
         s.DisplayValue.kind() == Variant::Kind::Double) {
         return "SecondNumber and DisplayValue only ever copy the display";
     }
-    if (!oneOf(s.EntryState, {"NONE", "NUMS", "OPS", "Ops", "NEG", "CE"})) {
+    if (!oneOf(s.EntryState, {"NONE", "NUMS", "OPS", "Ops", "NEG", "CE", "USE"})) {
         return "unknown EntryState";
     }
     if (!oneOf(s.PendingOperator, {" ", "+", "-", "X", "/", "x^y", "=", "%"})) {

@@ -404,30 +404,27 @@ INSTANTIATE_TEST_SUITE_P(
         StepRow{"RedoOfACorrection", "1 + 2 = X 3 = correct:0:1:5 undo", "redo"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A number reused from the tape enters the display as typed: the next key
-// treats it as a typed entry, undo and redo take it back and bring it again,
-// and the copied keys replay to the same display and fields.
+// A result reused from the tape shows as its line shows it and acts as a
+// result: the next operator takes it as its operand, a digit or the point
+// starts a new number. Undo and redo take it back and bring it again, and
+// the copied keys replay to the same display and fields.
 struct ReuseRow {
     const char* name;
     const char* before;
     const char* result;
-    const char* display; // after the reuse
-    bool point;          // DecimalTyped after it
-    const char* after;   // keys after it, and the display they leave
+    const char* after; // keys after it, and the display they leave
     const char* afterDisplay;
 };
 
 class Reuse : public ::testing::TestWithParam<ReuseRow> {};
-TEST_P(Reuse, EntersTheNumberAsTyped) {
+TEST_P(Reuse, ShowsTheResultAsWritten) {
     const ReuseRow& row = GetParam();
     Calc calc;
     calc.act(row.before);
     const std::string before = everything(calc);
     ASSERT_TRUE(calc.session.reuse(row.result));
     const std::string reused = everything(calc);
-    EXPECT_EQ(calc.surface.display(), row.display);
-    EXPECT_EQ(calc.session.engine().state().DecimalTyped, row.point);
-    EXPECT_EQ(describe(calc.session.engine().state().EntryState), "text:|NUMS|");
+    EXPECT_EQ(calc.surface.display(), row.result);
     calc.session.undo();
     EXPECT_EQ(everything(calc), before + "redo");
     calc.session.redo();
@@ -450,16 +447,18 @@ TEST_P(Reuse, EntersTheNumberAsTyped) {
 
 INSTANTIATE_TEST_SUITE_P(
     Session, Reuse,
-    ::testing::Values(
-        ReuseRow{"Negative", "2 - 7 =", "-5", "-5.", false, "X 2 =", "-10"},
-        ReuseRow{"DigitAfterIt", "", "-5", "-5.", false, "3 + 1 =", "-52"},
-        ReuseRow{"Exponent", "paste:1856231056 x^2", "3.44559373325887E+18", "3445593733258870000.",
-                 false, "- 1 =", "3.44559373325887E+18"},
-        ReuseRow{"SmallExponent", "C", "1.5E-05", "0.000015", true, "2 X 1 0 =", "0.000152"},
-        ReuseRow{"Point", "1 + paste:0.234 =", "1.234", "1.234", true, "5 + 1 =", "2.2345"},
-        ReuseRow{"AsSecondOperand", "9 -", "0.5", "0.5", true, "=", "8.5"},
-        ReuseRow{"ReplacesATypedEntry", "4 4", "7", "7.", false, "+ 1 =", "8"},
-        ReuseRow{"AfterTheMinusSign", "-", "3", "3.", false, "+ 1 =", "4"}),
+    ::testing::Values(ReuseRow{"Negative", "2 - 7 =", "-5", "X 2 =", "-10"},
+                      ReuseRow{"DigitStartsANewNumber", "", "-5", "3 + 1 =", "4"},
+                      ReuseRow{"PointStartsANewNumber", "", "1.234", ". 5 + 1 =", "1.5"},
+                      ReuseRow{"Exponent", "paste:1856231056 x^2", "3.44559373325887E+18",
+                               "- 1 =", "3.44559373325887E+18"},
+                      ReuseRow{"Huge", "C", "1.5E+300", "X 2 =", "3E+300"},
+                      ReuseRow{"SmallExponent", "C", "1.5E-05", "X 1 0 =", "0.00015"},
+                      ReuseRow{"OneOperandKey", "", "16", "Sqrt", " 4"},
+                      ReuseRow{"AsSecondOperand", "9 -", "0.5", "=", "8.5"},
+                      ReuseRow{"ReplacesATypedEntry", "4 4", "7", "+ 1 =", "8"},
+                      ReuseRow{"AfterTheMinusSign", "-", "3", "+ 1 =", "4"},
+                      ReuseRow{"MinusAfterItSubtracts", "", "7", "- 2 =", "5"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Reuse, RefusesWhatTheTapeDoesNotWrite) {
@@ -646,8 +645,9 @@ TEST(Correct, MatchesAFreshRunOfTheCorrectedKeys) {
             const Tape& freshTape = fresh.engine.tape();
             ASSERT_GE(freshTape.size(), tape.end() - line);
             for (std::uint64_t n = line; n < tape.end(); ++n) {
-                ASSERT_EQ(tape.at(n), freshTape.at(freshTape.end() - (tape.end() - n)))
-                    << "tape line " << n;
+                const std::uint64_t theirs = freshTape.end() - (tape.end() - n);
+                ASSERT_EQ(tape.at(n), freshTape.at(theirs)) << "tape line " << n;
+                ASSERT_TRUE(tape.info(n) == freshTape.info(theirs)) << "the keys of line " << n;
             }
             if (!clears) {
                 ASSERT_EQ(tape.text(), freshTape.text());
@@ -671,6 +671,113 @@ TEST(Correct, MatchesAFreshRunOfTheCorrectedKeys) {
     EXPECT_GT(outcomes[static_cast<int>(Refusal::Why::MinusHere)], 0);
     EXPECT_GT(outcomes[static_cast<int>(Refusal::Why::AcrossClear)], 0);
 }
+
+// Refusal::Why in its order of declaration.
+const char* whyName(Refusal::Why why) {
+    constexpr const char* kNames[] = {"fails",   "zero",   "not a number", "minus",
+                                      "too old", "across", "computed",     "too long"};
+    return kNames[static_cast<int>(why)];
+}
+
+// Every number the user typed, pasted or put back can be corrected wherever
+// its line stands; one that cannot says why truly.
+struct NumbersRow {
+    const char* name;
+    const char* actions;
+    std::uint64_t line;
+    const char* numbers; // each as its line has it, then "yes" or why not
+};
+class Numbers : public ::testing::TestWithParam<NumbersRow> {};
+TEST_P(Numbers, OfALine) {
+    Calc calc;
+    calc.act(GetParam().actions);
+    const std::string& text = calc.session.engine().tape().at(GetParam().line);
+    std::string got;
+    for (const LineNumber& n : calc.session.numbers(GetParam().line)) {
+        got += (got.empty() ? "" : " ") + text.substr(n.offset, n.length) + ":" +
+               (n.correctable ? "yes" : whyName(n.why));
+    }
+    EXPECT_EQ(got, GetParam().numbers) << text;
+}
+INSTANTIATE_TEST_SUITE_P(
+    Session, Numbers,
+    ::testing::Values(
+        NumbersRow{"AfterEquals", "5 + 3 = 2 + 1 =", 1, "2:yes"},
+        NumbersRow{"AfterEqualsOnTheNextLine", "5 + 3 = 2 + 1 =", 2, "2:yes 1:yes 3:computed"},
+        NumbersRow{"AfterEqualsAndCE", "5 + 3 = CE 2 + 1 =", 2, "2:yes 1:yes 3:computed"},
+        NumbersRow{"PercentOnce", "1 5 %", 0, "15:yes 1500:computed"},
+        NumbersRow{"Pasted", "paste:12 + 3 =", 0, "12:yes 3:yes 15:computed"},
+        NumbersRow{"Reused", "2 - 7 = use:-5 + 1 =", 2, "-5:yes 1:yes -4:computed"},
+        NumbersRow{"ComputedOperand", "2 x^2 + 1 =", 1, "4:computed 1:yes 5:computed"},
+        NumbersRow{"BeforeADelete", "1 + 2 = X 3 = erase:1", 0, "1:across 2:across 3:computed"},
+        NumbersRow{"KeysOutOfTheLog", "1 + keys:100000:CE 2 =", 0, "1:too old 2:yes 3:computed"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The tape with each corrected number followed by {what it was}.
+std::string marked(const Session& session) {
+    const Tape& tape = session.engine().tape();
+    std::string out;
+    for (std::uint64_t n = tape.first(); n < tape.end(); ++n) {
+        if (!tape.shown(n)) {
+            continue;
+        }
+        std::string line = tape.at(n);
+        const std::vector<LineNumber> numbers = session.numbers(n);
+        for (auto it = numbers.rbegin(); it != numbers.rend(); ++it) {
+            if (!it->was.empty()) {
+                line.insert(it->offset + it->length, "{" + it->was + "}");
+            }
+        }
+        out += line + "\n";
+    }
+    return out;
+}
+
+// A correction as one table: what the tape and its marks become, or why it
+// is refused with nothing changed.
+struct CorrectRow {
+    const char* name;
+    const char* actions;
+    std::uint64_t line;
+    std::size_t index;
+    std::string text;
+    const char* result; // the marked tape after it, or why it is refused
+};
+class Correction : public ::testing::TestWithParam<CorrectRow> {};
+TEST_P(Correction, Rows) {
+    const CorrectRow& row = GetParam();
+    Calc calc;
+    calc.act(row.actions);
+    const std::string before = everything(calc);
+    try {
+        calc.session.correct(row.line, row.index, row.text);
+    } catch (const CorrectionRefused& e) {
+        EXPECT_EQ(whyName(e.refusal().why), std::string_view(row.result));
+        EXPECT_EQ(everything(calc), before);
+        return;
+    }
+    EXPECT_EQ(calc.surface.takeWarnings(), 0) << "warnings that were there replay silently";
+    EXPECT_EQ(marked(calc.session), row.result);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Session, Correction,
+    ::testing::Values(
+        CorrectRow{"AfterEquals", "5 + 3 = 2 + 1 =", 1, 0, "4",
+                   "5 + 3 = 8\n= 4{2}\n4{2} + 1 = 5\n"},
+        CorrectRow{"AfterEqualsOnTheNextLine", "5 + 3 = CE 2 + 1 =", 2, 0, "4",
+                   "5 + 3 = 8\n= 4{2}\n4{2} + 1 = 5\n"},
+        CorrectRow{"PercentOnce", "1 5 %", 0, 0, "20", "20{15} % = 20 X 100 = 2000\n"},
+        CorrectRow{"MarksMoveWithTheirKeys", "1 + 2 = X 3 = correct:1:1:5", 0, 0, "100",
+                   "100{1} + 2 = 102\n102 X 5{3} = 510\n"},
+        CorrectRow{"ZeroDivisorAlreadyThere", "1 + 2 = 8 / 0 =", 0, 0, "5",
+                   "5{1} + 2 = 7\n= 8\n8 / 0: Can't divide by zero\n"},
+        CorrectRow{"ZeroDivisorNew", "1 + 2 = X 3 = 8 / 9 =", 3, 1, "0", "zero"},
+        CorrectRow{"TooLong", "1 + 2 =", 0, 0, std::string(1001, '1'), "too long"},
+        CorrectRow{"LongestTaken", "1 + 2 =", 0, 0, "0." + std::string(998, '0'), "0{1} + 2 = 2\n"},
+        CorrectRow{"NotANumber", "1 + 2 =", 0, 0, "1e5", "not a number"},
+        CorrectRow{"Computed", "1 + 2 =", 0, 2, "5", "computed"},
+        CorrectRow{"BeforeADelete", "1 + 2 = X 3 = erase:1", 0, 0, "5", "across"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace quillo

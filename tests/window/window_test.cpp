@@ -1110,10 +1110,11 @@ private slots:
         QTest::addColumn<bool>("earlier");  // typed in the run before
         QTest::addColumn<bool>("click");    // a double-click, not Enter
         QTest::addColumn<QString>("shown"); // the display after; "": refused
-        QTest::newRow("negative") << "2-7=" << false << false << "-5.";
-        QTest::newRow("exponent") << "1856231056q" << false << true << "3445593733258870000.";
+        QTest::newRow("negative") << "2-7=" << false << false << "-5";
+        QTest::newRow("exponent") << "1856231056q" << false << true << "3.44559373325887E+18";
+        QTest::newRow("huge") << "15" + QString(297, u'0') + "%" << false << false << "1.5E+300";
         QTest::newRow("decimal") << "1+0.234=" << false << false << "1.234";
-        QTest::newRow("earlier run's") << "2-7=" << true << false << "-5.";
+        QTest::newRow("earlier run's") << "2-7=" << true << false << "-5";
         QTest::newRow("no result") << "8/0=" << false << false << "";
     }
     void lineResultReused() {
@@ -1828,7 +1829,9 @@ private slots:
              "On a later line, the key \"/\" would now fail: Invalid procedure call or argument."},
             {"not a number", Why::NotANumber, {}, 0, "cannot type the new number"},
             {"minus", Why::MinusHere, {}, 0, "A minus cannot be typed"},
-            {"computed", Why::NotCorrectable, {}, 0, "worked out by the calculator"},
+            {"computed", Why::Computed, {}, 0, "worked out by the calculator"},
+            {"too old", Why::NotCorrectable, {}, 0, "typed too long ago"},
+            {"too long", Why::TooLong, {}, 0, "at most 1,000 characters"},
             {"across a clear", Why::AcrossClear, {}, 0, "The tape was cleared"},
         };
         for (const auto& [name, why, error, line, informative] : rows) {
