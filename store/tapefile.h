@@ -61,7 +61,8 @@ public:
     Outcome read(Earlier& out);
     // Cleared or deleted text still in the WAL leaves it; true when none is left.
     bool scrub();
-    void disable();
+    // Closes, deleting the files when `remove`; nothing is written until enable().
+    void disable(bool remove);
     void enable() { disabled_ = false; }
     void close();
     // A transaction waits this long for another window or program's lock...

@@ -68,7 +68,7 @@ TapeFile::Outcome TapeStore::Shared::work(TapeFile& file, std::vector<StoreOp>& 
                 }
                 tell([&](Events& e) { e.earlier ? e.earlier(std::move(earlier)) : void(); });
             } else if (op.kind == Kind::Disable) {
-                file.disable();
+                file.disable(op.value == 0 || (wanted && !wanted()));
                 off = true;
             } else {
                 file.enable();
@@ -161,7 +161,9 @@ void TapeStore::Shared::run() {
         const std::lock_guard lock(mutex);
         tried = taken;
         idle.notify_all();
-        if (stopping && (pending.empty() || last)) {
+        // What was handed over while this pass worked is the next pass's.
+        if (stopping && ((pending.empty() && queue.empty()) || last)) {
+            pending.insert(pending.end(), queue.begin(), queue.end());
             lost = static_cast<std::size_t>(std::count_if(
                 pending.begin(), pending.end(), [](auto& op) { return op.kind == Kind::Add; }));
             file.close();
@@ -244,6 +246,10 @@ void TapeStore::readEarlier() {
 
 void TapeStore::disable() {
     post({{Kind::Disable, 0, {}}});
+}
+
+void TapeStore::letGo() {
+    post({{Kind::Disable, 1, {}}});
 }
 
 void TapeStore::enable() {

@@ -85,6 +85,10 @@ public:
     void readEarlier();
     // Deletes the database and its -wal and -shm; nothing is kept until enable().
     void disable();
+    // Switched off in another window: as disable(), but the files are
+    // deleted only while the saved setting still says off (this store may
+    // have made them again just before).
+    void letGo();
     void enable();
 
     // Waits until what was handed over has been tried once (tests, benchmarks).

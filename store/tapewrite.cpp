@@ -275,10 +275,11 @@ bool TapeFile::removeFiles() {
     return gone;
 }
 
-void TapeFile::disable() {
-    if (!path_.empty()) {
+void TapeFile::disable(bool remove) {
+    if (remove && !path_.empty()) {
         removeFiles();
     }
+    closeDb();
     salvaged_.clear();
     disabled_ = true;
 }

@@ -58,6 +58,7 @@ void KeptTape::stop() {
     }
     on_ = false;
     earlier_.clear();
+    store_->letGo();
     problem_ = "Keep tape between runs was switched off in another window: this window's "
                "lines are not kept.";
     KeptChange change;
