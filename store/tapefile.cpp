@@ -368,11 +368,14 @@ bool TapeFile::prepare() {
     st_.removeId = db_.prepare("DELETE FROM lines WHERE id = ?1");
     st_.clearLines = db_.prepare("DELETE FROM lines");
     st_.clearRuns = db_.prepare("DELETE FROM runs WHERE id <> ?1");
-    // Past either bound the oldest lines go, never the newest.
+    // Past either bound the oldest lines go, never the newest. The running
+    // sum of sizes is taken only when the total is past the bound.
     st_.bound = db_.prepare(
-        "DELETE FROM lines WHERE id <= (SELECT id FROM (SELECT id, row_number() OVER w AS k, "
-        "sum(size) OVER w AS total FROM lines WINDOW w AS (ORDER BY id DESC)) "
-        "WHERE k > 1 AND (k > ?1 OR total > ?2) LIMIT 1)");
+        "DELETE FROM lines WHERE id < max(coalesce((SELECT id FROM lines ORDER BY id DESC "
+        "LIMIT 1 OFFSET ?1), -9e18), CASE WHEN (SELECT total(size) FROM lines) > ?2 THEN "
+        "coalesce((SELECT id + 1 FROM (SELECT id, sum(size) OVER w AS t, row_number() OVER w "
+        "AS k FROM lines WINDOW w AS (ORDER BY id DESC)) WHERE t > ?2 AND k > 1 ORDER BY id "
+        "DESC LIMIT 1), -9e18) ELSE -9e18 END)");
     st_.dropRuns = db_.prepare("DELETE FROM runs WHERE id <> ?1 AND NOT EXISTS "
                                "(SELECT 1 FROM lines WHERE run = runs.id)");
     st_.read = db_.prepare("SELECT l.id, l.run, r.started, l.text FROM lines l LEFT JOIN runs r "

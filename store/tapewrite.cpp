@@ -62,7 +62,7 @@ void TapeFile::carryOver() {
         }
     }
     if (rc == SQLITE_DONE) {
-        rc = st_.bound.bind(1, std::int64_t(TapeStore::kLines))
+        rc = st_.bound.bind(1, std::int64_t(TapeStore::kLines) - 1)
                  .bind(2, std::int64_t(TapeStore::kBytes))
                  .run();
     }
@@ -158,7 +158,7 @@ int TapeFile::apply(std::span<const StoreOp> ops) {
         }
     }
     if (rc == SQLITE_DONE && adds) {
-        rc = st_.bound.bind(1, std::int64_t(TapeStore::kLines))
+        rc = st_.bound.bind(1, std::int64_t(TapeStore::kLines) - 1)
                  .bind(2, std::int64_t(TapeStore::kBytes))
                  .run();
         rc = rc == SQLITE_DONE ? st_.dropRuns.bind(1, run_).run() : rc;
