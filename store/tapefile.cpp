@@ -2,6 +2,7 @@
 #include "tapefile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -284,19 +285,28 @@ int TapeFile::make() {
     }
     const int error = made ? sql::lib().system_errno(made.get()) : 0;
     made.close();
-    // -wal and -shm without their database are a deleted tape's: never read into this one.
+    // -wal and -shm without their database are a deleted tape's, never to be
+    // read into this one. Looked at under the folder's lock, which every
+    // window making a tape takes: with no database at the path, no window
+    // can be writing them.
+    const int folder = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::flock(folder, LOCK_EX);
+    }
     struct stat st {};
-    if (rc == SQLITE_OK && ::lstat(path_.c_str(), &st) != 0 && errno == ENOENT) {
+    int failed = rc != SQLITE_OK ? (error != 0 ? error : EIO) : 0;
+    if (failed == 0 && ::lstat(path_.c_str(), &st) != 0 && errno == ENOENT) {
         for (const char* suffix : {"-wal", "-shm"}) {
             ::unlink((path_ + suffix).c_str());
         }
+        if (::renameat2(AT_FDCWD, fresh.c_str(), AT_FDCWD, path_.c_str(), RENAME_NOREPLACE) != 0) {
+            failed = errno;
+        }
     }
-    if (rc == SQLITE_OK &&
-        ::renameat2(AT_FDCWD, fresh.c_str(), AT_FDCWD, path_.c_str(), RENAME_NOREPLACE) == 0) {
-        return 0;
+    if (folder >= 0) {
+        ::close(folder);
     }
-    const int failed = rc != SQLITE_OK ? (error != 0 ? error : EIO) : errno;
-    ::unlink(fresh.c_str());
+    ::unlink(fresh.c_str());              // gone already when it was put in place
     return failed == EEXIST ? 0 : failed; // another window's is there: opened next
 }
 
