@@ -33,14 +33,15 @@ const char* errorString(int rc) noexcept {
 
 Statement& Statement::operator=(Statement&& other) noexcept {
     if (this != &other) {
-        lib().finalize(stmt_);
-        stmt_ = std::exchange(other.stmt_, nullptr);
+        Statement gone(std::exchange(stmt_, std::exchange(other.stmt_, nullptr)));
     }
     return *this;
 }
 
 Statement::~Statement() {
-    lib().finalize(stmt_);
+    if (stmt_ != nullptr) {
+        lib().finalize(stmt_);
+    }
 }
 
 Statement& Statement::bind(int index, std::int64_t value) {
@@ -49,7 +50,7 @@ Statement& Statement::bind(int index, std::int64_t value) {
 }
 
 Statement& Statement::bind(int index, std::string_view text) {
-    // SQLITE_TRANSIENT would copy each line once more; the text outlives the step.
+    // SQLITE_STATIC: the text outlives the step, and is not copied once more.
     lib().bind_text64(stmt_, index, text.empty() ? "" : text.data(), text.size(), SQLITE_STATIC,
                       SQLITE_UTF8);
     return *this;
@@ -68,17 +69,19 @@ int Statement::run() {
     while ((rc = lib().step(stmt_)) == SQLITE_ROW) {
     }
     lib().reset(stmt_);
-    lib().clear_bindings(stmt_);
     return rc;
 }
 
 void Statement::reset() {
     lib().reset(stmt_);
-    lib().clear_bindings(stmt_);
 }
 
 std::int64_t Statement::integer(int column) const {
     return lib().column_int64(stmt_, column);
+}
+
+bool Statement::null(int column) const {
+    return lib().column_type(stmt_, column) == SQLITE_NULL;
 }
 
 std::string_view Statement::text(int column) const {
@@ -93,7 +96,7 @@ int Database::open(const std::string& path, int flags) {
     if (library() == nullptr) {
         return SQLITE_CANTOPEN;
     }
-    const int rc = lib().open_v2(path.c_str(), &db_, flags, nullptr);
+    const int rc = lib().open_v2(path.c_str(), &db_, flags | SQLITE_OPEN_EXRESCODE, nullptr);
     if (rc != SQLITE_OK) {
         close();
     }
@@ -109,27 +112,17 @@ void Database::close() {
 }
 
 int Database::exec(const char* sql) {
-    return lib().exec(db_, sql, nullptr, nullptr, nullptr);
+    return lib().exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK ? SQLITE_OK : error();
 }
 
-Statement Database::prepare(std::string_view sql, bool persistent) {
+Statement Database::prepare(std::string_view sql) {
     sqlite3_stmt* stmt = nullptr;
-    if (lib().prepare_v3(db_, sql.data(), static_cast<int>(sql.size()),
-                         persistent ? SQLITE_PREPARE_PERSISTENT : 0, &stmt, nullptr) != SQLITE_OK) {
+    if (lib().prepare_v3(db_, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
+                         &stmt, nullptr) != SQLITE_OK) {
         lib().finalize(stmt);
         return {};
     }
     return Statement(stmt);
-}
-
-std::int64_t Database::integer(const char* sql, std::int64_t fallback) {
-    Statement stmt = prepare(sql, false);
-    if (!stmt || stmt.step() != SQLITE_ROW) {
-        return fallback;
-    }
-    const std::int64_t value = stmt.integer(0);
-    stmt.reset();
-    return value;
 }
 
 int Database::error() const {

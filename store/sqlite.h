@@ -17,14 +17,13 @@ namespace quillo::sql {
 #define QUILLO_SQLITE_FUNCTIONS(X) \
     X(bind_int64) \
     X(bind_text64) \
-    X(busy_timeout) \
-    X(clear_bindings) \
+    X(busy_handler) \
     X(close_v2) \
     X(column_bytes) \
     X(column_int64) \
     X(column_text) \
+    X(column_type) \
     X(db_config) \
-    X(db_readonly) \
     X(errstr) \
     X(exec) \
     X(extended_errcode) \
@@ -36,8 +35,7 @@ namespace quillo::sql {
     X(reset) \
     X(step) \
     X(system_errno) \
-    X(wal_checkpoint_v2) \
-    X(wal_hook)
+    X(wal_checkpoint_v2)
 // clang-format on
 struct Library {
 #define QUILLO_SQLITE_POINTER(name) decltype(&::sqlite3_##name) name;
@@ -61,17 +59,19 @@ public:
     explicit Statement(sqlite3_stmt* stmt) : stmt_(stmt) {}
     Statement(Statement&& other) noexcept : stmt_(std::exchange(other.stmt_, nullptr)) {}
     Statement& operator=(Statement&& other) noexcept;
+    // Calls into the library only when there is a statement, which needed it.
     ~Statement();
     explicit operator bool() const { return stmt_ != nullptr; }
 
     Statement& bind(int index, std::int64_t value);
     Statement& bind(int index, std::string_view text);
-    // SQLITE_ROW, SQLITE_DONE or an error; a statement that is done is reset.
+    // SQLITE_ROW, or SQLITE_DONE or an error with the statement reset.
     int step();
-    // Steps to the end: SQLITE_DONE or an error.
+    // Steps to the end and resets: SQLITE_DONE or an error.
     int run();
     void reset();
     std::int64_t integer(int column) const;
+    bool null(int column) const;
     std::string_view text(int column) const;
 
 private:
@@ -81,8 +81,8 @@ private:
 class Database {
 public:
     Database() = default;
-    Database(Database&& other) noexcept : db_(std::exchange(other.db_, nullptr)) {}
-    Database& operator=(Database&&) = delete;
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
     ~Database() { close(); }
     explicit operator bool() const { return db_ != nullptr; }
     sqlite3* get() const { return db_; }
@@ -90,12 +90,10 @@ public:
     // SQLite's code; on failure nothing stays open.
     int open(const std::string& path, int flags);
     void close();
+    // SQLITE_OK or the error's extended code.
     int exec(const char* sql);
-    // An empty statement when it cannot be prepared.
-    Statement prepare(std::string_view sql, bool persistent = true);
-    // The first column of the first row of `sql`, or `fallback`.
-    std::int64_t integer(const char* sql, std::int64_t fallback);
-    // The code of the last failure, extended.
+    // An empty statement when it cannot be prepared (error() says why).
+    Statement prepare(std::string_view sql);
     int error() const;
 
 private:

@@ -4,7 +4,7 @@
 #include "session.h"
 #include "tapestore.h"
 
-#include <QTimer>
+#include <QObject>
 
 #include <cstdint>
 #include <ctime>
@@ -18,7 +18,7 @@ class KeptTape;
 
 // What a notice of the kept tape is about.
 struct KeptChange {
-    bool earlier = false;                   // the earlier runs' lines are to be read anew
+    bool earlier = false;                   // the earlier runs' lines are to be shown anew
     std::span<const std::uint64_t> removed; // ...or only these of them are gone
     bool keeping = false;                   // on() changed
     bool problem = false;                   // problem() changed
@@ -33,35 +33,36 @@ protected:
 };
 
 // The session's tape kept between runs: it follows the session's notices and
-// hands what each step changed to the store before the next event, so that a
-// crash or a kill loses no line the window showed. What the store could not
-// write at once (another window held the database) is written by a timer, off
-// the key path, as are the WAL's checkpoints.
+// hands what each step changed to the store, whose own thread writes it
+// within milliseconds, so that a crash or a kill loses no line the window
+// showed and no key waits for the disk. The store's answers (the earlier
+// runs' lines, problems) come back to this thread as queued calls.
 //
 // Switched off in another window, it stops keeping at its next line (the
-// settings say so, or the database it had is gone), and keeps again only
-// once switched back on in this window; a later start follows the setting.
+// settings say so), and keeps again only once switched back on in this
+// window; a later start follows the setting.
 class KeptTape : public quillo::SessionListener {
 public:
-    // An earlier run's line, by an id of the kept tape's own: good until
-    // the next earlier().
+    // An earlier run's line, by an id of the kept tape's own.
     using LineId = std::uint64_t;
     struct Line {
         LineId id;
         std::string text;
     };
     struct Run {
-        std::string started; // local time, "2026-12-07 14:30"
+        std::string started; // local time, "2026-12-07 14:30"; "" when not known
         std::vector<Line> lines;
     };
 
     using Listening = quillo::Listeners<KeptTapeListener>::Subscription;
 
-    // Keeps nothing until `on`; touches no file until the first line.
-    // `wanted` says whether the keeping is still on for every window; asked
-    // before each step's lines are kept.
+    // Keeps nothing until `on`; starts no thread and touches no file until
+    // the first line. `wanted` says whether the keeping is still on for every
+    // window, asked here before each step's lines are kept; `saved` says the
+    // same on the store's thread, before it makes the database again.
     KeptTape(quillo::Session& session, std::string folder, std::time_t started, bool on,
-             std::function<bool()> wanted = {});
+             std::function<bool()> wanted = {}, std::function<bool()> saved = {});
+    // Waits for the store to write what it was handed (TapeStore::kExitWait at most).
     ~KeptTape();
     KeptTape(const KeptTape&) = delete;
     KeptTape& operator=(const KeptTape&) = delete;
@@ -69,22 +70,20 @@ public:
     // Told of every change until the subscription goes; either side may go first.
     [[nodiscard]] Listening listen(KeptTapeListener& listener) { return listeners_.add(listener); }
 
-    bool on() const noexcept { return store_ != nullptr; }
+    bool on() const noexcept { return on_; }
     // Turned off, what is kept is deleted; turned on, this run's lines so far
     // are kept, and the lines that follow.
     void setOn(bool on);
 
-    // The earlier runs' lines, oldest first, runs with none left out; none
-    // when off.
-    std::vector<Run> earlier();
+    // Asks for the earlier runs' lines: earlier() has them once a notice says so.
+    void readEarlier();
+    // The earlier runs' lines as last read, oldest first, runs with none left
+    // out; none when off.
+    const std::vector<Run>& earlier() const noexcept { return earlier_; }
     // Lines of earlier runs deleted.
     void removeEarlier(std::span<const LineId> ids);
     // What went wrong, in plain words, or "".
     std::string problem() const;
-    // For a normal exit: what waits is written, and the database closed.
-    void sync() noexcept;
-    // Changes that wait for the database.
-    bool pending() const noexcept { return store_ && store_->pending(); }
 
     void sessionChanged(const quillo::Session& session,
                         const quillo::Change& change) noexcept override;
@@ -92,22 +91,20 @@ public:
 private:
     std::vector<quillo::TapeStore::Line> shown(const quillo::Tape& tape, std::uint64_t from) const;
     void notify(const KeptChange& change) noexcept;
-    // Told to the listeners when the store's problem moved, or it went off.
-    void settle(std::uint64_t problemBefore, bool wasOn) noexcept;
-    std::uint64_t problemSerial() const noexcept;
-    void later();
-    void flush() noexcept;
+    void received(quillo::Earlier read);
     void stop();
 
     quillo::Session& session_;
-    std::string folder_;
     std::time_t started_;
-    std::unique_ptr<quillo::TapeStore> store_;
-    std::uint64_t end_;        // the session tape's end when last told
-    std::string problem_;      // a store's last word, when turned off after it
-    std::uint64_t serial_ = 0; // counts changes of problem_
+    bool on_ = false;
+    std::uint64_t end_;   // the session tape's end when last told
+    std::string problem_; // this side's word: off elsewhere, no home, memory
+    std::string stored_;  // the store's
+    std::vector<Run> earlier_;
     std::function<bool()> wanted_;
-    QTimer flush_;
     quillo::Listeners<KeptTapeListener> listeners_;
+    // The store's answers are queued to this, on the window's thread.
+    QObject context_;
+    std::unique_ptr<quillo::TapeStore> store_;
     quillo::Session::Subscription listening_;
 };

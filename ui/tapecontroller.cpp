@@ -14,7 +14,8 @@ namespace {
 // The line above a run's lines on the tape; the kept tape gives the earlier
 // runs' times in the same form.
 QString heading(const QString& started) {
-    return QStringLiteral("======== ") + started;
+    return QStringLiteral("======== ") +
+           (started.isEmpty() ? QStringLiteral("a run whose start was not kept") : started);
 }
 
 QString startedText(std::time_t started) {
@@ -29,8 +30,11 @@ TapeController::TapeController(quillo::Session& session, Settings& settings, QWi
       title_(std::move(title)), step_(std::move(step)), forward_(std::move(forward)),
       started_(std::time(nullptr)),
       // The store touches no file before the first line.
-      kept_(session, quillo::TapeStore::defaultFolder(), started_, settings.keepTape(),
-            [&settings] { return settings.keepTapeNow(); }),
+      kept_(
+          session, quillo::TapeStore::defaultFolder(), started_, settings.keepTape(),
+          [&settings] { return settings.keepTapeNow(); },
+          // On the store's thread: a Settings of its own, read afresh.
+          [] { return Settings::load().keepTape(); }),
       listening_(kept_.listen(*this)) {}
 
 TapeController::~TapeController() {
@@ -74,15 +78,16 @@ void TapeController::make() {
     window_->setKeeping(kept_.on());
     window_->showProblem(QString::fromStdString(kept_.problem()));
     showEarlier();
+    kept_.readEarlier();
 }
 
-// The earlier runs' lines, read when the tape is first opened and whenever
-// the kept tape says they changed as a whole.
+// The earlier runs' lines, asked for when the tape is first opened, shown
+// whenever the kept tape says they changed as a whole.
 void TapeController::showEarlier() {
     std::vector<TapeModel::Earlier> rows;
-    for (KeptTape::Run& run : kept_.earlier()) {
+    for (const KeptTape::Run& run : kept_.earlier()) {
         rows.push_back({0, heading(QString::fromStdString(run.started)), true});
-        for (KeptTape::Line& line : run.lines) {
+        for (const KeptTape::Line& line : run.lines) {
             rows.push_back({line.id, QString::fromStdString(line.text)});
         }
     }
@@ -122,8 +127,12 @@ void TapeController::keptChanged(const KeptTape& kept, const KeptChange& change)
 
 void TapeController::setKeeping(bool on) {
     step_([this, on] {
-        kept_.setOn(on);
+        // Saved first: another window's store reads it before making the tape again.
         settings_.setKeepTape(on);
+        kept_.setOn(on);
+        if (on && window_) {
+            kept_.readEarlier();
+        }
     });
 }
 

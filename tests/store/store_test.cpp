@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The kept tape's SQLite store on real files in a temporary folder: what a
 // later run reads back, the bounds, processes killed while writing or
-// writing at once, damaged and foreign files, a full or read-only disk, a
-// busy database, the old journals' import, modes, and a clear that leaves
-// no text on the disk.
+// writing at once, damaged, foreign and unreadable files, a full or
+// read-only disk, a busy database, the old journals' import, modes, the
+// switch-off, and cleared text gone from the disk.
 
 #include "tapestore.h"
 
@@ -17,9 +17,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <random>
 
 namespace quillo {
@@ -36,31 +38,83 @@ struct Folder {
         root = ::mkdtemp(name.data());
         path = root / "state" / "quillo";
     }
-    ~Folder() { fs::remove_all(root); }
+    ~Folder() {
+        std::error_code error;
+        fs::permissions(path, fs::perms::owner_all, error);
+        fs::remove_all(root, error);
+    }
     fs::path db() const { return path / TapeStore::kFileName; }
+    // What was set aside, the database itself when it was.
     std::string aside() const {
+        std::string found;
         for (const auto& entry : fs::directory_iterator(path)) {
             const std::string name = entry.path().filename().string();
-            if (name.starts_with("tape.sqlite.") && !name.ends_with("-wal") &&
-                !name.ends_with("-shm")) {
-                return name;
+            if (name.find("aside-") != std::string::npos ||
+                name.find("damaged-") != std::string::npos) {
+                found = found.empty() || name.size() < found.size() ? name : found;
             }
         }
-        return {};
+        return found;
     }
 };
 
-void add(TapeStore& store, std::uint64_t number, std::string_view text) {
-    const TapeStore::Line line{number, text};
-    store.add(std::span(&line, 1));
-}
+// A store as a window uses it, what it tells gathered.
+class Window {
+public:
+    explicit Window(const Folder& folder, std::time_t started = kStart,
+                    std::function<bool()> wanted = {})
+        : store(folder.path.string(), started, std::move(wanted),
+                {[this](Earlier e) {
+                     const std::lock_guard l(m_);
+                     earlier_ = std::move(e);
+                 },
+                 [this](std::string p) {
+                     const std::lock_guard l(m_);
+                     problem_ = std::move(p);
+                 },
+                 [this] {
+                     const std::lock_guard l(m_);
+                     off_ = true;
+                 }}) {}
+
+    void add(std::uint64_t number, std::string text) { store.add({{number, std::move(text)}}); }
+    std::string problem() {
+        store.settle();
+        const std::lock_guard l(m_);
+        return problem_;
+    }
+    bool off() {
+        store.settle();
+        const std::lock_guard l(m_);
+        return off_;
+    }
+    Earlier earlier() {
+        store.readEarlier();
+        store.settle();
+        const std::lock_guard l(m_);
+        return earlier_;
+    }
+    Lines lines() {
+        Lines found;
+        for (const KeptLine& line : earlier().lines) {
+            found.push_back(line.text);
+        }
+        return found;
+    }
+
+private:
+    std::mutex m_;
+    Earlier earlier_;
+    std::string problem_;
+    bool off_ = false;
+
+public:
+    TapeStore store; // last: gone before what its thread tells
+};
 
 Lines later(const Folder& folder, std::string* problem = nullptr) {
-    TapeStore reader(folder.path.string(), kStart + 100);
-    Lines found;
-    for (const KeptLine& line : reader.readEarlier().lines) {
-        found.push_back(line.text);
-    }
+    Window reader(folder, kStart + 100);
+    Lines found = reader.lines();
     if (problem != nullptr) {
         *problem = reader.problem();
     }
@@ -75,7 +129,8 @@ void put(const fs::path& file, std::string_view text) {
 
 std::string bytes(const fs::path& file) {
     std::error_code error;
-    std::string text(fs::file_size(file, error), '\0');
+    const auto size = fs::file_size(file, error);
+    std::string text(error ? 0 : size, '\0');
     const int fd = ::open(file.c_str(), O_RDONLY);
     if (fd >= 0 && ::read(fd, text.data(), text.size()) < 0) {
         text.clear();
@@ -84,82 +139,116 @@ std::string bytes(const fs::path& file) {
     return text;
 }
 
+void sql(const fs::path& db, const char* text) {
+    sqlite3* h = nullptr;
+    sqlite3_open(db.c_str(), &h);
+    EXPECT_EQ(sqlite3_exec(h, text, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(h);
+    sqlite3_close(h);
+}
+
 TEST(Store, ReadBackAfterChanges) {
     constexpr std::uint64_t kHuge = UINT64_MAX;
     const struct {
         const char* name;
-        std::function<void(TapeStore&, const Folder&)> run;
+        std::function<void(Window&, const Folder&)> run;
         Lines expected;
     } cases[] = {
-        {"adds", [](TapeStore& s, const Folder&) { add(s, 0, "a"), add(s, 1, "b"); }, {"a", "b"}},
+        {"adds", [](Window& s, const Folder&) { s.add(0, "a"), s.add(1, "b"); }, {"a", "b"}},
         {"undo",
-         [](TapeStore& s, const Folder&) { add(s, 0, "a"), add(s, 1, "b"), s.cut(1); },
+         [](Window& s, const Folder&) { s.add(0, "a"), s.add(1, "b"), s.store.cut(1); },
          {"a"}},
         {"correction",
-         [](TapeStore& s, const Folder&) {
-             add(s, 0, "a"), add(s, 1, "b");
-             const TapeStore::Line line{1, "c"};
-             s.replace(1, std::span(&line, 1));
+         [](Window& s, const Folder&) {
+             s.add(0, "a"), s.add(1, "b");
+             s.store.replace(1, {{1, "c"}});
          },
          {"a", "c"}},
         {"delete",
-         [](TapeStore& s, const Folder&) { add(s, 0, "a"), add(s, 1, "b"), s.remove(0); },
+         [](Window& s, const Folder&) { s.add(0, "a"), s.add(1, "b"), s.store.remove(0); },
          {"b"}},
         {"undo and delete keep other runs' lines of the same numbers",
-         [](TapeStore& s, const Folder& f) {
-             TapeStore other(f.path.string(), kStart - 1);
-             add(other, 5, "other 5"), add(other, 6, "other 6");
-             add(s, 5, "mine 5"), add(s, 6, "mine 6"), s.remove(6), s.cut(5);
+         [](Window& s, const Folder& f) {
+             Window other(f, kStart - 1);
+             other.add(5, "other 5"), other.add(6, "other 6");
+             other.store.settle();
+             s.add(5, "mine 5"), s.add(6, "mine 6"), s.store.remove(6), s.store.cut(5);
          },
          {"other 5", "other 6"}},
         {"delete of an earlier run's line",
-         [](TapeStore& s, const Folder& f) {
-             TapeStore first(f.path.string(), kStart - 1);
-             add(first, 0, "x"), add(first, 1, "y");
-             first.close();
-             s.removeEarlier(s.readEarlier().lines.at(0).id);
+         [](Window& s, const Folder& f) {
+             {
+                 Window first(f, kStart - 1);
+                 first.add(0, "x"), first.add(1, "y");
+             }
+             s.store.removeEarlier(s.earlier().lines.at(0).id);
          },
          {"y"}},
         {"clear takes earlier runs' lines too",
-         [](TapeStore& s, const Folder& f) {
-             TapeStore first(f.path.string(), kStart - 1);
-             add(first, 0, "x");
-             add(s, 0, "a"), s.clear(), add(s, 1, "b");
+         [](Window& s, const Folder& f) {
+             Window first(f, kStart - 1);
+             first.add(0, "x");
+             first.store.settle();
+             s.add(0, "a"), s.store.clear(), s.add(1, "b");
          },
          {"b"}},
         {"numbers past 2^63 keep their order",
-         [](TapeStore& s, const Folder&) { add(s, kHuge, "huge"), add(s, 0, "zero"), s.cut(1); },
+         [](Window& s, const Folder&) { s.add(kHuge, "huge"), s.add(0, "zero"), s.store.cut(1); },
          {"zero"}},
         {"a delete of 2^64-1",
-         [](TapeStore& s, const Folder&) {
-             add(s, kHuge, "huge"), add(s, 3, "3"), s.remove(kHuge);
+         [](Window& s, const Folder&) {
+             s.add(kHuge, "huge"), s.add(3, "3"), s.store.remove(kHuge);
          },
          {"3"}},
-        {"a first line deleted after 20,050 undos and redos of the next",
-         [](TapeStore& s, const Folder&) {
-             add(s, 0, "a");
-             for (int i = 0; i < 20'050; ++i) {
-                 add(s, 1, "b"), s.cut(1);
-                 if (i % 1'000 == 0) {
-                     s.flush();
-                 }
-             }
-             s.remove(0);
-         },
-         {}},
         {"clear with 2^64-1",
-         [](TapeStore& s, const Folder&) { add(s, kHuge, "huge"), s.clear(); },
+         [](Window& s, const Folder&) { s.add(kHuge, "huge"), s.store.clear(); },
          {}},
+        {"kept on a second open after another window set the file aside",
+         [](Window& s, const Folder& f) {
+             s.add(0, "a");
+             s.store.settle();
+             fs::rename(f.db(), f.path / "moved");
+             s.add(1, "b");
+         },
+         {"b"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Folder folder;
-        TapeStore store(folder.path.string(), kStart);
-        c.run(store, folder);
-        store.flush(); // a delete waits for it to leave the WAL
-        EXPECT_FALSE(store.pending());
+        Window window(folder, kStart);
+        c.run(window, folder);
+        window.store.settle();
         EXPECT_EQ(later(folder), c.expected);
-        EXPECT_EQ(store.problem(), "");
+        EXPECT_EQ(window.problem(), "");
+    }
+}
+
+// Each window's lines under its own run, in the order typed, however the
+// windows took turns; runs in the order they began.
+TEST(Store, EveryWindowsLinesInOrder) {
+    for (const int windows : {2, 4}) {
+        SCOPED_TRACE(windows);
+        Folder folder;
+        {
+            std::vector<std::unique_ptr<Window>> open;
+            for (int w = 0; w < windows; ++w) {
+                open.push_back(std::make_unique<Window>(folder, kStart + w));
+            }
+            for (std::uint64_t n = 0; n < 3; ++n) {
+                for (int w = 0; w < windows; ++w) {
+                    open[w]->add(n, std::to_string(w) + ":" + std::to_string(n));
+                    open[w]->store.settle();
+                }
+            }
+        }
+        Window reader(folder, kStart + 100);
+        const Earlier earlier = reader.earlier();
+        ASSERT_EQ(earlier.runs.size(), static_cast<std::size_t>(windows));
+        ASSERT_EQ(earlier.lines.size(), static_cast<std::size_t>(3 * windows));
+        for (std::size_t i = 0; i < earlier.lines.size(); ++i) {
+            EXPECT_EQ(earlier.lines[i].run, i / 3);
+            EXPECT_EQ(earlier.lines[i].text, std::to_string(i / 3) + ":" + std::to_string(i % 3));
+        }
+        EXPECT_EQ(earlier.runs[1].started, TapeStore::startedText(kStart + 1));
     }
 }
 
@@ -171,7 +260,7 @@ TEST(Store, Bounds) {
         std::vector<std::string> lines;
         std::size_t kept;
     } cases[] = {
-        {"lines", std::vector<std::string>(TapeStore::kLines + 1, "1+1=2"), TapeStore::kLines},
+        {"lines", std::vector<std::string>(TapeStore::kLines + 5, "1+1=2"), TapeStore::kLines},
         {"bytes", {big, big}, 1},
         {"a line longer than the bound", {"a", huge}, 1},
     };
@@ -179,25 +268,25 @@ TEST(Store, Bounds) {
         SCOPED_TRACE(c.name);
         Folder folder;
         {
-            TapeStore store(folder.path.string(), kStart);
+            Window window(folder);
             std::vector<TapeStore::Line> lines;
             for (std::size_t i = 0; i < c.lines.size(); ++i) {
                 lines.push_back({i, c.lines[i]});
             }
             // All but the last at once: the bound holds for each write.
-            store.add(std::span(lines).first(lines.size() - 1));
-            store.add(std::span(lines).last(1));
+            window.store.add(std::vector(lines.begin(), lines.end() - 1));
+            window.store.settle();
+            window.store.add({lines.back()});
         }
         const Lines found = later(folder);
         ASSERT_EQ(found.size(), c.kept);
         EXPECT_TRUE(found.back() == c.lines.back()); // the newest, whole
-        EXPECT_EQ(found.front().size(), c.lines[c.lines.size() - c.kept].size());
     }
 }
 
-// A child adds lines and reports each number once add() returned; it is
-// killed at a random moment, and each reported line is there, whole.
-TEST(Store, KilledWriterLosesNoAcknowledgedLine) {
+// A child hands lines over and reports each once the store has tried it;
+// killed at a random moment, each reported line is there, whole.
+TEST(Store, KilledWriterLosesNoWrittenLine) {
     std::mt19937 random(7);
     for (int round = 0; round < 4; ++round) {
         Folder folder;
@@ -206,9 +295,10 @@ TEST(Store, KilledWriterLosesNoAcknowledgedLine) {
         const pid_t child = ::fork();
         if (child == 0) {
             ::close(fds[0]);
-            TapeStore store(folder.path.string(), kStart);
+            Window window(folder);
             for (std::uint64_t n = 0;; ++n) {
-                add(store, n, "line " + std::to_string(n) + std::string(n % 300, '='));
+                window.add(n, "line " + std::to_string(n) + std::string(n % 300, '='));
+                window.store.settle();
                 if (::write(fds[1], &n, sizeof n) != sizeof n) {
                     ::_exit(1);
                 }
@@ -218,35 +308,39 @@ TEST(Store, KilledWriterLosesNoAcknowledgedLine) {
         const auto until =
             std::chrono::steady_clock::now() +
             std::chrono::milliseconds(std::uniform_int_distribution(20, 200)(random));
-        std::uint64_t n = 0, acknowledged = 0;
+        std::uint64_t n = 0, written = 0;
         while (std::chrono::steady_clock::now() < until &&
                ::read(fds[0], &n, sizeof n) == sizeof n) {
-            acknowledged = n + 1;
+            written = n + 1;
         }
         ::kill(child, SIGKILL);
         ::waitpid(child, nullptr, 0);
         ::close(fds[0]);
         const Lines found = later(folder);
-        ASSERT_GE(found.size(), acknowledged);
-        for (std::uint64_t i = 0; i < acknowledged; ++i) {
+        ASSERT_GE(found.size(), written);
+        for (std::uint64_t i = 0; i < written; ++i) {
             ASSERT_EQ(found[i], "line " + std::to_string(i) + std::string(i % 300, '='));
         }
     }
 }
 
+// Two processes starting a new tape at once: each keeps every line.
 TEST(Store, TwoWritersAtOnce) {
     Folder folder;
     constexpr int kEach = 400;
     pid_t children[2];
     for (int w = 0; w < 2; ++w) {
         if ((children[w] = ::fork()) == 0) {
-            TapeStore store(folder.path.string(), kStart + w);
-            for (int n = 0; n < kEach; ++n) {
-                add(store, static_cast<std::uint64_t>(n),
-                    std::to_string(w) + ":" + std::to_string(n));
+            bool ok;
+            {
+                Window window(folder, kStart + w);
+                for (int n = 0; n < kEach; ++n) {
+                    window.add(static_cast<std::uint64_t>(n),
+                               std::to_string(w) + ":" + std::to_string(n));
+                }
+                ok = window.problem().empty() && window.store.finish(TapeStore::kExitWait);
             }
-            store.close();
-            ::_exit(store.pending() ? 1 : 0);
+            ::_exit(ok ? 0 : 1);
         }
     }
     for (const pid_t child : children) {
@@ -254,58 +348,94 @@ TEST(Store, TwoWritersAtOnce) {
         ::waitpid(child, &status, 0);
         EXPECT_EQ(status, 0);
     }
-    Lines found = later(folder);
+    std::string problem;
+    Lines found = later(folder, &problem);
+    EXPECT_EQ(problem, "");
+    EXPECT_EQ(folder.aside(), "");
     std::sort(found.begin(), found.end());
     EXPECT_EQ(found.size(), 2u * kEach);
     EXPECT_EQ(std::unique(found.begin(), found.end()), found.end());
 }
 
 // What is at the path is moved aside, never followed or deleted; the store
-// starts anew and keeps what could be read.
-TEST(Store, DamagedOrForeignFiles) {
+// starts anew and keeps what could be read. A file that is only
+// unreadable to the user is named and left alone.
+TEST(Store, DamagedForeignOrUnreadableFiles) {
     auto tape = [](const Folder& f, int lines) {
-        TapeStore store(f.path.string(), kStart - 1);
+        Window window(f, kStart - 1);
         for (int n = 0; n < lines; ++n) {
-            add(store, static_cast<std::uint64_t>(n), "old " + std::to_string(n));
+            window.add(static_cast<std::uint64_t>(n), "old " + std::to_string(n));
         }
     };
     const struct {
         const char* name;
         std::function<void(const Folder&)> make;
-        bool setAside;
-        std::size_t carried; // lines read from it, at least
+        const char* setAside; // what the notice says of it; nullptr: not set aside
+        std::size_t carried;  // lines read from it, at least
     } cases[] = {
-        {"garbage", [](const Folder& f) { put(f.db(), std::string(5000, 'x')); }, true, 0},
+        {"garbage", [](const Folder& f) { put(f.db(), std::string(5000, 'x')); }, "damaged", 0},
         {"truncated",
          [&](const Folder& f) {
              tape(f, 3000);
-             fs::remove(f.db().string() + "-wal");
              fs::resize_file(f.db(), fs::file_size(f.db()) / 2);
          },
-         true, 100},
-        {"a folder", [](const Folder& f) { fs::create_directories(f.db() / "inside"); }, true, 0},
-        {"a FIFO", [](const Folder& f) { ::mkfifo(f.db().c_str(), 0600); }, true, 0},
+         "damaged", 0},
+        {"a damaged page amid the lines",
+         [&](const Folder& f) {
+             tape(f, 3000);
+             // The lines' fourth leaf page, of a dozen.
+             sqlite3* h = nullptr;
+             sqlite3_stmt* page = nullptr;
+             sqlite3_open(f.db().c_str(), &h);
+             sqlite3_prepare_v2(h,
+                                "SELECT pageno FROM dbstat WHERE name = 'lines' AND pagetype = "
+                                "'leaf' ORDER BY path LIMIT 1 OFFSET 3",
+                                -1, &page, nullptr);
+             ASSERT_EQ(sqlite3_step(page), SQLITE_ROW);
+             const off_t at = (sqlite3_column_int64(page, 0) - 1) * 4096;
+             sqlite3_finalize(page);
+             sqlite3_close(h);
+             const int fd = ::open(f.db().c_str(), O_WRONLY);
+             const std::string junk(4096, '\xff');
+             ASSERT_EQ(::pwrite(fd, junk.data(), junk.size(), at), 4096);
+             ::close(fd);
+         },
+         "damaged", 1500},
+        {"a folder", [](const Folder& f) { fs::create_directories(f.db() / "inside"); }, "a folder",
+         0},
+        {"a FIFO", [](const Folder& f) { ::mkfifo(f.db().c_str(), 0600); }, "not a file", 0},
         {"a symbolic link",
          [](const Folder& f) {
              put(f.root / "target", ""); // an empty file: a new database if followed
              fs::create_symlink(f.root / "target", f.db());
          },
-         true, 0},
+         "symbolic link", 0},
+        {"a symbolic link at -wal",
+         [](const Folder& f) {
+             put(f.root / "target", "");
+             fs::create_symlink(f.root / "target", f.db().string() + "-wal");
+         },
+         "symbolic link", 0},
+        {"a symbolic link at -shm",
+         [](const Folder& f) {
+             put(f.root / "target", "");
+             fs::create_symlink(f.root / "target", f.db().string() + "-shm");
+         },
+         "symbolic link", 0},
         {"another program's database",
+         [](const Folder& f) { sql(f.db(), "CREATE TABLE lines(id, run, number, text)"); },
+         "not the calculator's", 0},
+        {"the first version's tape, with its tally",
          [](const Folder& f) {
-             sqlite3* db = nullptr;
-             sqlite3_open(f.db().c_str(), &db);
-             sqlite3_exec(db, "CREATE TABLE lines(id, run, number, text)", nullptr, nullptr,
-                          nullptr);
-             sqlite3_close(db);
+             sql(f.db(), "CREATE TABLE runs(id INTEGER PRIMARY KEY AUTOINCREMENT, started TEXT "
+                         "NOT NULL); CREATE TABLE lines(id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                         "run INTEGER NOT NULL, number INTEGER NOT NULL, text TEXT NOT NULL); "
+                         "CREATE TABLE tally(one, lines, bytes); INSERT INTO runs VALUES (1, "
+                         "'2026-12-01 10:00'); INSERT INTO lines VALUES (1, 1, 0, 'v1 a'), (2, "
+                         "1, 1, 'v1 b'); PRAGMA application_id = 1366649967; PRAGMA "
+                         "user_version = 1;");
          },
-         true, 0},
-        {"a tape grown past 16 MB",
-         [](const Folder& f) {
-             TapeStore store(f.path.string(), kStart - 1);
-             add(store, 0, std::string(17u << 20, 'z'));
-         },
-         false, 1},
+         nullptr, 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -315,21 +445,37 @@ TEST(Store, DamagedOrForeignFiles) {
         std::string problem;
         const Lines found = later(folder, &problem);
         EXPECT_GE(found.size(), c.carried) << problem;
-        EXPECT_EQ(folder.aside().empty(), !c.setAside);
-        if (c.setAside) {
+        EXPECT_EQ(folder.aside().empty(), c.setAside == nullptr) << problem;
+        if (c.setAside != nullptr) {
             EXPECT_NE(problem.find(folder.aside()), std::string::npos) << problem;
+            EXPECT_NE(problem.find(c.setAside), std::string::npos) << problem;
         }
-        TapeStore store(folder.path.string(), kStart);
-        add(store, 0, "new");
-        EXPECT_FALSE(store.pending());
+        {
+            Window window(folder);
+            window.add(0, "new");
+        }
         EXPECT_EQ(later(folder).back(), "new");
         if (fs::exists(folder.root / "target")) {
             EXPECT_EQ(fs::file_size(folder.root / "target"), 0u);
         }
     }
+    // Only a user other than root is refused by a mode.
+    if (::geteuid() != 0) {
+        Folder folder;
+        tape(folder, 2);
+        fs::permissions(folder.db(), fs::perms::none);
+        std::string problem;
+        EXPECT_EQ(later(folder, &problem), Lines{});
+        EXPECT_NE(problem.find("permission denied"), std::string::npos) << problem;
+        EXPECT_EQ(folder.aside(), "");
+        fs::permissions(folder.db(), fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_EQ(later(folder).size(), 2u);
+    }
 }
 
-// Root only: a small tmpfs, filled or made read-only, then freed.
+// Root only: a small tmpfs, filled or made read-only, then freed. The
+// changes wait in memory and are written once the disk is mended; a clear
+// on a full disk removes the files, and never comes back.
 TEST(Store, FullOrReadOnlyDisk) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "needs root to mount a tmpfs";
@@ -337,9 +483,11 @@ TEST(Store, FullOrReadOnlyDisk) {
     const struct {
         const char* name;
         const char* words;
+        bool clear;
         std::function<void(const Folder&)> fault, mend;
+        std::size_t kept;
     } cases[] = {
-        {"full", "the disk is full",
+        {"full", "the disk is full", false,
          [](const Folder& f) {
              const int fd = ::open((f.path / "filler").c_str(), O_WRONLY | O_CREAT, 0600);
              const std::string block(4096, 'f');
@@ -347,174 +495,320 @@ TEST(Store, FullOrReadOnlyDisk) {
              }
              ::close(fd);
          },
-         [](const Folder& f) { fs::remove(f.path / "filler"); }},
-        {"read-only", "read-only",
+         [](const Folder& f) { fs::remove(f.path / "filler"); }, 300},
+        {"read-only", "read-only", false,
          [](const Folder& f) {
              ::mount(nullptr, f.root.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr);
          },
-         [](const Folder& f) { ::mount(nullptr, f.root.c_str(), nullptr, MS_REMOUNT, "size=4m"); }},
+         [](const Folder& f) { ::mount(nullptr, f.root.c_str(), nullptr, MS_REMOUNT, "size=4m"); },
+         300},
+        {"clear on a full disk", "the disk is full", true,
+         [](const Folder& f) {
+             const int fd = ::open((f.path / "filler").c_str(), O_WRONLY | O_CREAT, 0600);
+             const std::string block(4096, 'f');
+             while (::write(fd, block.data(), block.size()) > 0) {
+             }
+             ::close(fd);
+         },
+         [](const Folder& f) { fs::remove(f.path / "filler"); }, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Folder folder;
         ASSERT_EQ(::mount("tmpfs", folder.root.c_str(), "tmpfs", 0, "size=4m"), 0);
         {
-            TapeStore store(folder.path.string(), kStart);
-            add(store, 0, "before");
-            store.close(); // no file open for writing: a remount to read-only needs it
-            c.fault(folder);
-            for (std::uint64_t n = 1; n < 200; ++n) {
-                add(store, n, std::string(2000, 'x'));
+            Window window(folder);
+            for (std::uint64_t n = 0; n < 100; ++n) {
+                window.add(n, std::string(2000, 'x'));
             }
-            store.remove(0);
-            EXPECT_TRUE(store.pending());
-            EXPECT_NE(store.problem().find(c.words), std::string::npos) << store.problem();
-            c.mend(folder);
-            store.flush();
-            EXPECT_FALSE(store.pending());
-            EXPECT_EQ(store.problem(), "");
+            // No file open for writing: a remount to read-only needs it.
+            window.store.finish(std::chrono::seconds(1));
         }
-        EXPECT_EQ(later(folder).size(), 199u);
+        {
+            Window window(folder);
+            c.fault(folder);
+            if (c.clear) {
+                window.store.clear();
+                EXPECT_EQ(window.problem(), "");
+            } else {
+                for (std::uint64_t n = 0; n < 200; ++n) {
+                    window.add(n, std::string(2000, 'y'));
+                }
+                EXPECT_NE(window.problem().find(c.words), std::string::npos) << window.problem();
+            }
+            c.mend(folder);
+        }
+        EXPECT_EQ(later(folder).size(), c.kept);
         ::umount(folder.root.c_str());
     }
 }
 
+// Another program holding the database: the store's thread waits for it,
+// at the end of the run up to the exit wait, and says so past it.
 TEST(Store, BusyDatabase) {
-    Folder folder;
-    TapeStore store(folder.path.string(), kStart);
-    add(store, 0, "first");
-    sqlite3* other = nullptr;
-    ASSERT_EQ(sqlite3_open(folder.db().c_str(), &other), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-    const auto start = std::chrono::steady_clock::now();
-    add(store, 1, "second");
-    store.flush();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
-    EXPECT_TRUE(store.pending());
-    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
-    sqlite3_close(other);
-    add(store, 2, "third");
-    EXPECT_FALSE(store.pending());
-    EXPECT_EQ(later(folder), (Lines{"first", "second", "third"}));
+    const struct {
+        const char* name;
+        std::chrono::milliseconds held, wait;
+        bool written;
+    } cases[] = {
+        {"not held", std::chrono::milliseconds(0), std::chrono::milliseconds(3000), true},
+        {"held a while", std::chrono::milliseconds(300), std::chrono::milliseconds(3000), true},
+        {"held past the exit wait", std::chrono::milliseconds(1500), std::chrono::milliseconds(300),
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Folder folder;
+        {
+            Window first(folder, kStart - 1);
+            first.add(0, "earlier");
+        }
+        sqlite3* other = nullptr;
+        ASSERT_EQ(sqlite3_open(folder.db().c_str(), &other), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+        std::thread release([&] {
+            std::this_thread::sleep_for(c.held);
+            sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+        });
+        bool finished;
+        {
+            Window window(folder);
+            // The rest handed over while the thread waits with the first.
+            window.add(0, "mine");
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            const auto start = std::chrono::steady_clock::now();
+            for (std::uint64_t n = 1; n < 300; ++n) {
+                window.add(n, "mine");
+            }
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+            finished = window.store.finish(c.wait);
+        }
+        release.join();
+        sqlite3_close(other);
+        EXPECT_EQ(finished, c.written);
+        EXPECT_EQ(later(folder).size(), c.written ? 301u : 1u);
+    }
 }
 
-// No cleared or deleted text is left in the database or its WAL, even when
-// another window read the tape meanwhile.
-TEST(Store, ClearLeavesNoText) {
-    for (const bool reader : {false, true}) {
-        SCOPED_TRACE(reader ? "while another window reads" : "alone");
+// No cleared or deleted text is left in the database or its WAL: at once
+// when no other window reads, else once it lets go, at the end at the latest.
+TEST(Store, ClearedTextLeavesTheDisk) {
+    const struct {
+        const char* name;
+        bool reader, clear, killed;
+    } cases[] = {
+        {"a delete", false, false, false},
+        {"a delete, then killed", false, false, true},
+        {"a clear", false, true, false},
+        {"a clear, then killed", false, true, true},
+        {"a clear while another window reads", true, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         Folder folder;
-        TapeStore store(folder.path.string(), kStart);
-        add(store, 0, "SECRET-DELETED"), add(store, 1, "SECRET-CLEARED");
-        store.flush();
-        store.remove(0);
         sqlite3* other = nullptr;
         sqlite3_stmt* read = nullptr;
-        if (reader) {
-            sqlite3_open(folder.db().c_str(), &other);
-            sqlite3_prepare_v2(other, "SELECT text FROM lines", -1, &read, nullptr);
-            sqlite3_step(read);
-        }
-        store.clear();
-        EXPECT_EQ(store.pending(), reader);
-        EXPECT_EQ(store.problem().find("clear has not reached the disk") != std::string::npos,
-                  reader);
-        if (reader) {
+        const pid_t child = c.killed ? ::fork() : 0;
+        if (child == 0) {
+            Window window(folder);
+            window.add(0, "SECRET-A"), window.add(1, "SECRET-B"), window.add(2, "kept");
+            window.store.settle();
+            if (c.reader) {
+                sqlite3_open(folder.db().c_str(), &other);
+                sqlite3_prepare_v2(other, "SELECT text FROM lines", -1, &read, nullptr);
+                sqlite3_step(read);
+            }
+            c.clear ? window.store.clear() : (window.store.remove(0), window.store.remove(1));
+            EXPECT_EQ(window.problem().find("-wal while another window reads") != std::string::npos,
+                      c.reader);
+            if (c.killed) {
+                ::kill(::getpid(), SIGKILL);
+            }
             sqlite3_finalize(read);
             sqlite3_close(other);
-            store.flush();
         }
-        EXPECT_FALSE(store.pending());
+        ::waitpid(child, nullptr, 0);
         for (const char* suffix : {"", "-wal"}) {
-            const std::string text = bytes(folder.db().string() + suffix);
-            EXPECT_EQ(text.find("SECRET"), std::string::npos) << suffix;
+            EXPECT_EQ(bytes(folder.db().string() + suffix).find("SECRET"), std::string::npos)
+                << suffix;
         }
     }
 }
 
+// The old versions' text journals: taken in once, oldest first, before
+// this run's lines, however many and however large.
 TEST(Store, OldJournalsImported) {
+    const std::string header = "quillo tape 1\n";
+    auto journal = [&](const Folder& f, int day, const std::string& body) {
+        const std::string id = "2026120" + std::to_string(day) + "-100000-1-a";
+        put(f.path / ("run-" + id + ".tape"),
+            header + "R " + id + " 2026-12-0" + std::to_string(day) + " 10:00\n" + body);
+    };
+    const struct {
+        const char* name;
+        std::function<void(const Folder&)> make;
+        Lines expected; // empty: see count
+        std::size_t count;
+        const char* notice;
+    } cases[] = {
+        {"records",
+         [&](const Folder& f) {
+             put(f.path / "kept.tape", header + "R 20261201-100000-1-a 2026-12-01 10:00\n"
+                                                "L 0 a0\nL 1 a1\nL 2 a2\nL 3 a3\n");
+             put(f.path / "run-20261202-100000-2-b.tape",
+                 header + "R 20261202-100000-2-b 2026-12-02 10:00\nL 0 b0\nL 1 b1\nU 1\n"
+                          "L 18446744073709551615 b-huge\nD 20261201-100000-1-a 3\n"
+                          "X 20261201-100000-1-a 2\nL 2 cut sh");
+             put(f.path / "run-20261203-100000-3-c.tape", "not the calculator's\n");
+         },
+         {"a2", "b0", "b-huge"},
+         3,
+         nullptr},
+        {"read in start order, whatever the folder's order",
+         [&](const Folder& f) {
+             journal(f, 3, "L 0 third\n"), journal(f, 1, "L 0 first\n"),
+                 journal(f, 2, "L 0 second\n");
+         },
+         {"first", "second", "third"},
+         3,
+         nullptr},
+        {"past 64 MB the oldest go",
+         [&](const Folder& f) {
+             const std::string big(22u << 20, 'b');
+             for (int day = 1; day <= 3; ++day) {
+                 journal(f, day, "L 0 " + std::to_string(day) + big + "\n");
+             }
+         },
+         {},
+         2,
+         "oldest lines were left out"},
+        {"more than 4,096 journals",
+         [&](const Folder& f) {
+             for (int n = 0; n < 5000; ++n) {
+                 const std::string id = "20261201-" + std::to_string(100000 + n) + "-1-a";
+                 put(f.path / ("run-" + id + ".tape"),
+                     header + "R " + id + " 2026-12-01 10:00\nL 0 " + std::to_string(n) + "\n");
+             }
+         },
+         {},
+         5000,
+         nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Folder folder;
+        fs::create_directories(folder.path);
+        c.make(folder);
+        std::string problem;
+        {
+            Window window(folder);
+            window.add(0, "this run");
+            problem = window.problem();
+        }
+        const Lines found = later(folder);
+        ASSERT_EQ(found.size(), c.count + 1);
+        EXPECT_EQ(found.back(), "this run");
+        if (!c.expected.empty()) {
+            EXPECT_EQ(Lines(found.begin(), found.end() - 1), c.expected);
+        }
+        if (c.count == 2) {
+            EXPECT_EQ(found[0][0], '2'); // the newest two of three
+        }
+        if (c.count == 5000) {
+            EXPECT_EQ(found[4999], "4999");
+        }
+        EXPECT_EQ(c.notice == nullptr ? problem == "" : problem.find(c.notice) != std::string::npos,
+                  true)
+            << problem;
+    }
+}
+
+// A run killed between the import's commit and deleting the journals: the
+// next run deletes them and takes nothing twice.
+TEST(Store, OldJournalsTakenOnce) {
     Folder folder;
     fs::create_directories(folder.path);
-    const std::string junk = "L 7 " + std::string(17u << 20, 'j') + "\n";
-    put(folder.path / "kept.tape", "quillo tape 1\nR 20261201-100000-1-a 2026-12-01 10:00\n"
-                                   "L 0 a0\nL 1 a1\nL 2 a2\n" +
-                                       junk + "L 3 a3\n");
-    put(folder.path / "run-20261202-100000-2-b.tape",
-        "quillo tape 1\nR 20261202-100000-2-b 2026-12-02 10:00\nL 0 b0\nL 1 b1\nU 1\n"
-        "L 18446744073709551615 b-huge\nD 20261201-100000-1-a 1\nX 20261201-100000-1-a 1\n"
-        "L 2 cut sh");
-    put(folder.path / "run-20261203-100000-3-c.tape", "not the calculator's\n");
-    std::string problem;
-    EXPECT_EQ(later(folder, &problem), (Lines{"a2", "a3", "b0", "b-huge"}));
-    EXPECT_EQ(problem, "");
-    EXPECT_FALSE(fs::exists(folder.path / "kept.tape"));
-    EXPECT_FALSE(fs::exists(folder.path / "run-20261202-100000-2-b.tape"));
-    EXPECT_TRUE(fs::exists(folder.path / "run-20261203-100000-3-c.tape"));
-    EXPECT_EQ(later(folder).size(), 4u); // once
+    const fs::path file = folder.path / "run-20261201-100000-1-a.tape";
+    const std::string text = "quillo tape 1\nR 20261201-100000-1-a 2026-12-01 10:00\nL 0 old\n";
+    put(file, text);
+    struct stat st {};
+    ::stat(file.c_str(), &st);
+    EXPECT_EQ(later(folder), Lines{"old"});
+    put(file, text); // as if never deleted
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::utimensat(AT_FDCWD, file.c_str(), times, 0);
+    EXPECT_EQ(later(folder), Lines{"old"});
+    EXPECT_FALSE(fs::exists(file));
 }
 
-TEST(Store, PrivateModesAndNoFollow) {
-    Folder folder;
-    const mode_t old = ::umask(0);
-    {
-        TapeStore store(folder.path.string(), kStart);
-        add(store, 0, "x");
-        for (const auto& [file, mode] : std::initializer_list<std::pair<fs::path, unsigned>>{
-                 {folder.path, 0700u},
-                 {folder.path.parent_path(), 0700u},
-                 {folder.db(), 0600u},
-                 {folder.db().string() + "-wal", 0600u},
-                 {folder.db().string() + "-shm", 0600u}}) {
-            struct stat st {};
-            ASSERT_EQ(::stat(file.c_str(), &st), 0) << file;
-            EXPECT_EQ(st.st_mode & 07777, mode) << file;
+// Made private, and made private again when found wider (restored from a
+// backup); -wal and -shm never wider than the database.
+TEST(Store, PrivateModes) {
+    for (const bool wider : {false, true}) {
+        SCOPED_TRACE(wider ? "found wider" : "made");
+        Folder folder;
+        const mode_t old = ::umask(0);
+        if (wider) {
+            {
+                Window window(folder);
+                window.add(0, "x");
+            }
+            fs::permissions(folder.path, fs::perms::all);
+            fs::permissions(folder.db(),
+                            fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read);
         }
+        {
+            Window window(folder);
+            window.add(1, "y");
+            window.store.settle();
+            for (const auto& [file, mode] : std::initializer_list<std::pair<fs::path, unsigned>>{
+                     {folder.path, 0700u},
+                     {folder.db(), 0600u},
+                     {folder.db().string() + "-wal", 0600u},
+                     {folder.db().string() + "-shm", 0600u}}) {
+                struct stat st {};
+                ASSERT_EQ(::stat(file.c_str(), &st), 0) << file;
+                EXPECT_EQ(st.st_mode & 07777, mode) << file;
+            }
+        }
+        ::umask(old);
     }
-    ::umask(old);
 }
 
-// Another window's disable(): a store that had the tape open neither brings
-// it back nor deletes the newer database's files.
-TEST(Store, DisabledElsewhere) {
-    Folder folder;
-    // Another process, so that SQLite's sharing within one hides nothing
-    // (forked before this one opens the tape): it closes its connection to
-    // the deleted tape once a new one is written.
-    int go[2], done[2];
-    ASSERT_EQ(::pipe(go), 0);
-    ASSERT_EQ(::pipe(done), 0);
-    char byte = 0;
-    const pid_t b = ::fork();
-    if (b == 0) {
-        TapeStore store(folder.path.string(), kStart + 1);
-        add(store, 0, "b");
-        if (::write(done[1], &byte, 1) != 1 || ::read(go[0], &byte, 1) != 1) {
-            ::_exit(1);
+// Another window's switch-off: a store that had the tape open, or opens it
+// later, never makes it again while the saved setting says off.
+TEST(Store, SwitchedOffElsewhere) {
+    const struct {
+        const char* name;
+        std::function<void(Window&)> then;
+    } cases[] = {
+        {"its next line", [](Window& w) { w.add(1, "again"); }},
+        {"its tape opened", [](Window& w) { w.earlier(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Folder folder;
+        bool saved = true;
+        Window a(folder, kStart, [&] { return saved; });
+        Window other(folder, kStart + 1, [&] { return saved; });
+        a.add(0, "a"), other.add(0, "other");
+        other.store.settle();
+        a.store.settle();
+        saved = false;
+        a.store.disable();
+        a.store.settle();
+        EXPECT_FALSE(fs::exists(folder.db()));
+        c.then(other);
+        EXPECT_TRUE(other.off());
+        for (const char* suffix : {"", "-wal", "-shm"}) {
+            EXPECT_FALSE(fs::exists(folder.db().string() + suffix)) << suffix;
         }
-        store.close();
-        ::_exit(0);
+        saved = true;
+        a.store.enable();
+        a.add(5, "a again");
+        a.store.settle();
+        EXPECT_EQ(later(folder), Lines{"a again"});
     }
-    ASSERT_EQ(::read(done[0], &byte, 1), 1);
-    TapeStore a(folder.path.string(), kStart), d(folder.path.string(), kStart + 3);
-    add(a, 0, "a"), add(d, 0, "d");
-    a.disable();
-    EXPECT_FALSE(fs::exists(folder.db()));
-    EXPECT_FALSE(fs::exists(folder.db().string() + "-wal"));
-    add(d, 1, "d again");
-    EXPECT_TRUE(d.switchedOffElsewhere());
-    EXPECT_FALSE(fs::exists(folder.db()));
-    {
-        TapeStore c(folder.path.string(), kStart + 2);
-        add(c, 0, "c");
-        ASSERT_EQ(::write(go[1], &byte, 1), 1);
-        ::waitpid(b, nullptr, 0);
-        EXPECT_TRUE(fs::exists(folder.db().string() + "-wal"));
-        add(c, 1, "c2");
-    }
-    EXPECT_EQ(later(folder), (Lines{"c", "c2"}));
-    a.enable();
-    add(a, 5, "a again");
-    EXPECT_EQ(later(folder).back(), "a again");
 }
 
 } // namespace

@@ -1,0 +1,310 @@
+// SPDX-License-Identifier: MIT
+// TapeFile's changes and reads, once the database is open.
+#include "tapefile.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <map>
+
+namespace quillo {
+namespace {
+
+// Engine numbers go into SQLite's signed integers with their order kept.
+std::int64_t stored(std::uint64_t number) {
+    return static_cast<std::int64_t>(number ^ (std::uint64_t{1} << 63));
+}
+
+bool has(std::span<const StoreOp> ops, StoreOp::Kind kind) {
+    return std::any_of(ops.begin(), ops.end(), [&](const StoreOp& op) { return op.kind == kind; });
+}
+
+std::string subject(std::span<const StoreOp> ops) {
+    if (has(ops, StoreOp::Kind::Clear)) {
+        return "The clear has not reached the disk yet";
+    }
+    if (has(ops, StoreOp::Kind::Remove) || has(ops, StoreOp::Kind::RemoveEarlier)) {
+        return "A deleted line is not deleted from the disk yet";
+    }
+    return "This run's last lines are not kept yet";
+}
+
+} // namespace
+
+// The old journals and a damaged tape's lines go in as the oldest runs, in
+// one transaction that also records which journals were taken: a run
+// killed before it deletes them does not take them twice.
+void TapeFile::carryOver() {
+    sql::Statement taken = db_.prepare("SELECT 1 FROM journals WHERE name = ?1 AND size = ?2 "
+                                       "AND mtime = ?3");
+    sql::Statement record = db_.prepare("INSERT OR IGNORE INTO journals VALUES (?1, ?2, ?3)");
+    if (!taken || !record) {
+        return;
+    }
+    const Journals journals(folder_, [&](const OldJournal& j) {
+        return taken.bind(1, j.name).bind(2, j.size).bind(3, j.mtime).step() == SQLITE_ROW &&
+               (taken.reset(), true);
+    });
+    if (salvaged_.empty() && journals.empty()) {
+        return;
+    }
+    std::vector<CarriedRun> runs = journals.runs;
+    runs.insert(runs.end(), salvaged_.begin(), salvaged_.end());
+    int rc = st_.begin.run();
+    if (rc == SQLITE_DONE) {
+        rc = carryIn(runs);
+    }
+    for (const OldJournal& j : journals.read) {
+        if (rc == SQLITE_DONE) {
+            rc = record.bind(1, j.name).bind(2, j.size).bind(3, j.mtime).run();
+        }
+    }
+    if (rc == SQLITE_DONE) {
+        rc = st_.bound.bind(1, std::int64_t(TapeStore::kLines) - 1)
+                 .bind(2, std::int64_t(TapeStore::kBytes))
+                 .run();
+    }
+    if (rc == SQLITE_DONE) {
+        rc = st_.commit.run();
+    }
+    if (rc != SQLITE_DONE) {
+        st_.rollback.run();
+        notice("Earlier lines could not be carried over into " + path_ + ": " + sqlReason(rc, 0) +
+               "; they are tried again at the next start.");
+        return;
+    }
+    journals.remove();
+    if (!salvaged_.empty()) {
+        notice("The lines that could be read from the damaged file were kept.");
+        salvaged_.clear();
+    }
+    if (journals.dropped > 0) {
+        notice("The earlier version's journals held more than the tape keeps: their " +
+               std::to_string(journals.dropped) + " oldest lines were left out.");
+    }
+}
+
+// Ids below every other, in order: these runs are older than the tape's.
+int TapeFile::carryIn(const std::vector<CarriedRun>& runs) {
+    // Never 0, which stands for no run.
+    sql::Statement first = db_.prepare("SELECT min(coalesce((SELECT min(id) FROM runs), 0), 0), "
+                                       "min(coalesce((SELECT min(id) FROM lines), 0), 0)");
+    sql::Statement line = db_.prepare("INSERT INTO lines(id, run, number, size, text) "
+                                      "VALUES (?1, ?2, ?3, length(CAST(?4 AS BLOB)), ?4)");
+    if (!first || !line || first.step() != SQLITE_ROW) {
+        return db_.error();
+    }
+    std::size_t count = 0;
+    for (const CarriedRun& run : runs) {
+        count += run.lines.size();
+    }
+    std::int64_t runId = first.integer(0) - static_cast<std::int64_t>(runs.size());
+    std::int64_t lineId = first.integer(1) - static_cast<std::int64_t>(count);
+    first.reset();
+    int rc = SQLITE_DONE;
+    for (const CarriedRun& run : runs) {
+        rc = st_.keepRun.bind(1, runId).bind(2, run.started).run();
+        for (std::size_t n = 0; rc == SQLITE_DONE && n < run.lines.size(); ++n) {
+            rc = line.bind(1, lineId++)
+                     .bind(2, runId)
+                     .bind(3, stored(n))
+                     .bind(4, run.lines[n])
+                     .run();
+        }
+        if (rc != SQLITE_DONE) {
+            return rc;
+        }
+        ++runId;
+    }
+    return rc;
+}
+
+int TapeFile::apply(std::span<const StoreOp> ops) {
+    int rc = SQLITE_DONE;
+    const bool adds = has(ops, StoreOp::Kind::Add);
+    if (adds && run_ == 0) {
+        rc = st_.ownRun.bind(1, started_).run();
+        run_ = sql::lib().last_insert_rowid(db_.get());
+    } else if (adds) {
+        rc = st_.keepRun.bind(1, run_).bind(2, started_).run();
+    }
+    for (auto op = ops.begin(); rc == SQLITE_DONE && op != ops.end(); ++op) {
+        const auto value = static_cast<std::int64_t>(op->value);
+        switch (op->kind) {
+        case StoreOp::Kind::Add:
+            rc = st_.insert.bind(1, run_).bind(2, stored(op->value)).bind(3, op->text).run();
+            if ((rc & 0xff) == SQLITE_TOOBIG) {
+                notice("A line was too long to keep.");
+                rc = SQLITE_DONE;
+            }
+            break;
+        case StoreOp::Kind::Cut:
+            rc = st_.cut.bind(1, run_).bind(2, stored(op->value)).run();
+            break;
+        case StoreOp::Kind::Remove:
+            rc = st_.remove.bind(1, run_).bind(2, stored(op->value)).run();
+            break;
+        case StoreOp::Kind::RemoveEarlier:
+            rc = st_.removeId.bind(1, value).run();
+            break;
+        case StoreOp::Kind::Clear:
+            rc = st_.clearLines.run();
+            rc = rc == SQLITE_DONE ? st_.clearRuns.bind(1, run_).run() : rc;
+            break;
+        default:
+            break;
+        }
+    }
+    if (rc == SQLITE_DONE && adds) {
+        rc = st_.bound.bind(1, std::int64_t(TapeStore::kLines) - 1)
+                 .bind(2, std::int64_t(TapeStore::kBytes))
+                 .run();
+        rc = rc == SQLITE_DONE ? st_.dropRuns.bind(1, run_).run() : rc;
+    }
+    return rc;
+}
+
+TapeFile::Outcome TapeFile::write(std::span<const StoreOp> ops) {
+    Outcome outcome = open();
+    int rc = SQLITE_DONE;
+    if (outcome == Outcome::Done) {
+        arm();
+        rc = st_.begin.run();
+        rc = rc == SQLITE_DONE ? apply(ops) : rc;
+        rc = rc == SQLITE_DONE ? st_.commit.run() : rc;
+        if (rc != SQLITE_DONE) {
+            reason_ = sqlReason(rc, sql::lib().system_errno(db_.get()));
+            st_.rollback.run();
+            outcome = busy(rc) ? Outcome::Busy : Outcome::Retry;
+        }
+    }
+    if (damaged(rc)) {
+        closeDb();
+        if (setAside(path_, true, S_IFREG)) {
+            return write(ops);
+        }
+    }
+    if (outcome == Outcome::Retry && has(ops, StoreOp::Kind::Clear) && removeFiles()) {
+        // Deleting rows takes room in the WAL, removing the files none: a
+        // clear on a full disk never comes back.
+        const auto last = std::find_if(ops.rbegin(), ops.rend(), [](const StoreOp& op) {
+            return op.kind == StoreOp::Kind::Clear;
+        });
+        run_ = 0;
+        const auto after = ops.subspan(static_cast<std::size_t>(ops.rend() - last));
+        return after.empty() ? Outcome::Done : write(after);
+    }
+    if (outcome == Outcome::Off || outcome == Outcome::Failed) {
+        return outcome;
+    }
+    if (outcome != Outcome::Done) {
+        failure_ = subject(ops) + ": " + reason_ + ".";
+        return outcome;
+    }
+    failure_.clear();
+    if (has(ops, StoreOp::Kind::Clear) || has(ops, StoreOp::Kind::Remove) ||
+        has(ops, StoreOp::Kind::RemoveEarlier)) {
+        scrubDue_ = true;
+        scrub();
+    }
+    return Outcome::Done;
+}
+
+// secure_delete zeroed the text in the pages; the frames that held it
+// leave the WAL with a checkpoint that no reader's snapshot holds back.
+bool TapeFile::scrub() {
+    if (!scrubDue_ || !db_) {
+        return !scrubDue_;
+    }
+    // No wait for a reader but at the end of the run.
+    deadline_ = exit_.load();
+    int log = 0, done = 0;
+    const int rc =
+        sql::lib().wal_checkpoint_v2(db_.get(), "main", SQLITE_CHECKPOINT_TRUNCATE, &log, &done);
+    scrubDue_ = rc != SQLITE_OK || log != done;
+    if (scrubDue_) {
+        failure_ = "A deleted or cleared line is still in " + path_ +
+                   "-wal while another window reads the tape; it goes once that window lets go.";
+    } else if (failure_.starts_with("A deleted or cleared")) {
+        failure_.clear();
+    }
+    return !scrubDue_;
+}
+
+TapeFile::Outcome TapeFile::read(Earlier& out) {
+    out = {};
+    const Outcome outcome = open();
+    if (outcome != Outcome::Done) {
+        if (outcome == Outcome::Retry || outcome == Outcome::Busy) {
+            notice("The earlier runs' lines could not be read: " + reason_ + ".");
+        }
+        return outcome;
+    }
+    arm();
+    std::map<std::int64_t, std::size_t> runs;
+    int rc;
+    for (st_.read.bind(1, run_); (rc = st_.read.step()) == SQLITE_ROW;) {
+        const auto [it, added] = runs.try_emplace(st_.read.integer(1), out.runs.size());
+        if (added) {
+            out.runs.push_back({it->first, std::string(st_.read.text(2))});
+        }
+        out.lines.push_back({it->second, st_.read.integer(0), std::string(st_.read.text(3))});
+    }
+    if (rc == SQLITE_DONE) {
+        return Outcome::Done;
+    }
+    out = {};
+    if (damaged(rc)) {
+        closeDb();
+        return setAside(path_, true, S_IFREG) ? read(out) : Outcome::Retry;
+    }
+    notice("The earlier runs' lines could not be read: " + sqlReason(rc, 0) + ".");
+    return busy(rc) ? Outcome::Busy : Outcome::Retry;
+}
+
+bool TapeFile::removeFiles() {
+    closeDb();
+    bool gone = true;
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        gone = (::unlink((path_ + suffix).c_str()) == 0 || errno == ENOENT) && gone;
+    }
+    scrubDue_ = false;
+    failure_.clear();
+    return gone;
+}
+
+void TapeFile::disable(bool remove) {
+    if (remove && !path_.empty()) {
+        removeFiles();
+    }
+    closeDb();
+    salvaged_.clear();
+    disabled_ = true;
+}
+
+void TapeFile::close() {
+    scrub();
+    closeDb();
+}
+
+void TapeFile::notice(std::string text) {
+    if (notices_.size() < 8 &&
+        std::find(notices_.begin(), notices_.end(), text) == notices_.end()) {
+        notices_.push_back(std::move(text));
+    }
+}
+
+std::string TapeFile::problem() const {
+    std::string out;
+    for (const std::string& text : notices_) {
+        out += (out.empty() ? "" : "\n") + text;
+    }
+    if (!failure_.empty()) {
+        out += (out.empty() ? "" : "\n") + failure_;
+    }
+    return out;
+}
+
+} // namespace quillo
