@@ -33,7 +33,8 @@ run() {
     local tracer=$!
     local window=
     # The calculator's window, not the tape's.
-    for _ in $(seq 100); do
+    # Generous waits: ctest runs this beside other tests on a loaded machine.
+    for _ in $(seq 300); do
         main=$(head -1 "$dir/$name.log" 2>/dev/null | cut -d' ' -f1)
         for w in $(xdotool search --pid "${main:-0}" 2>/dev/null); do
             xdotool getwindowname "$w" | grep -q ' tape$' || window=$w
@@ -46,6 +47,13 @@ run() {
         xdotool type --delay 30 "$keys"
     fi
     sleep 1
+    # The store's thread writes within milliseconds; under load, allow it more.
+    if [ "$name" = typed ]; then
+        for _ in $(seq 100); do
+            grep -v "^$main " "$dir/$name.log" | grep -q 'pwrite64(.*tape\.sqlite-wal' && break
+            sleep 0.1
+        done
+    fi
     alive=0
     kill -0 "$main" 2>/dev/null && alive=1
     kill -TERM "$main" 2>/dev/null
