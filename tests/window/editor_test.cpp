@@ -145,6 +145,26 @@ private slots:
         QVERIFY(!second->visibleRegion().isEmpty());
     }
 
+    // A number typed right after = starts a new sum and is corrected on
+    // either line it stands on, by F2, a new number and Enter.
+    void numberAfterEquals_data() {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<int>("fields");
+        QTest::newRow("on its = line") << 1 << 1;
+        QTest::newRow("on the next sum") << 2 << 2;
+    }
+    void numberAfterEquals() {
+        QTest::keyClicks(calc.get(), "5+3=2+1="); // 5 + 3 = 8, = 2, 2 + 1 = 3
+        QFETCH(int, row);
+        CorrectionEditor* editor = correct(row);
+        QVERIFY(editor != nullptr);
+        QFETCH(int, fields);
+        QCOMPARE(editor->fields().size(), std::size_t(fields));
+        typeKeys("\b7\r");
+        QTRY_COMPARE(calc->findChild<QLabel*>("Readout")->text(), QStringLiteral("8"));
+        QCOMPARE(list()->model()->index(2, 0).data().toString(), QStringLiteral("7 + 1 = 8"));
+    }
+
     // A line typed before lines were deleted says so, not that its numbers
     // were worked out by the calculator.
     void reasonAfterDelete() {
