@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <deque>
@@ -100,7 +101,7 @@ void TapeFile::salvage(const std::string& aside) {
             break;
         }
         // A damaged page: on from further each time.
-        const std::int64_t step = std::int64_t{1} << skips;
+        const std::int64_t step = std::int64_t{1} << std::min(skips, 62); // 1 << 63 overflows
         after = after > INT64_MAX - step ? INT64_MAX : after + step;
     }
     std::map<std::int64_t, std::size_t> index;
