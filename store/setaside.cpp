@@ -9,9 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
-#include <deque>
-#include <map>
-#include <tuple>
+#include <set>
 
 namespace quillo {
 namespace {
@@ -57,13 +55,15 @@ bool TapeFile::setAside(const std::string& path, bool broken, int mode) {
                                         : "was not the calculator's tape";
     notice(path + " " + what + ", and was moved to " + aside + ".");
     if (broken) {
-        salvage(aside);
+        asides_.push_back(aside);
     }
     return true;
 }
 
-// Best effort: the lines table row by row, past damaged pages too.
-void TapeFile::salvage(const std::string& aside) {
+// Best effort: the lines table row by row, past damaged pages too, as
+// records of runs named with `prefix`, apart from the journals' runs.
+void TapeFile::salvage(const std::string& aside, const std::string& prefix,
+                       const std::function<void(const JournalRecord&)>& put) {
     sql::Database old;
     if (old.open(aside, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX) !=
         SQLITE_OK) {
@@ -72,30 +72,25 @@ void TapeFile::salvage(const std::string& aside) {
     sql::lib().db_config(old.get(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
     // Read-only, this only lets SQLite read a file shorter than its header says.
     old.exec("PRAGMA writable_schema=ON");
-    std::map<std::int64_t, std::string> started;
-    if (sql::Statement runs = old.prepare("SELECT id, started FROM runs")) {
-        while (runs.step() == SQLITE_ROW && started.size() < 4 * TapeStore::kLines) {
-            started.emplace(runs.integer(0), runs.text(1));
-        }
-    }
+    sql::Statement started = old.prepare("SELECT started FROM runs WHERE id = ?1");
     sql::Statement rows = old.prepare("SELECT id, run, text FROM lines WHERE id > ?1 ORDER BY id");
     if (!rows) {
         return;
     }
-    std::deque<std::tuple<std::int64_t, std::string>> found; // run, text
-    std::uint64_t bytes = 0;
+    std::set<std::int64_t> met;
     std::int64_t after = INT64_MIN;
+    std::uint64_t n = 0;
     for (int skips = 0; skips < 64; ++skips) {
         int rc;
         for (rows.bind(1, after); (rc = rows.step()) == SQLITE_ROW;) {
             after = rows.integer(0);
-            found.emplace_back(rows.integer(1), rows.text(2));
-            bytes += std::get<1>(found.back()).size();
-            while (found.size() > TapeStore::kLines ||
-                   (bytes > TapeStore::kBytes && found.size() > 1)) {
-                bytes -= std::get<1>(found.front()).size();
-                found.pop_front();
+            const std::string run = prefix + std::to_string(rows.integer(1));
+            if (met.insert(rows.integer(1)).second) {
+                const bool known = started && started.bind(1, rows.integer(1)).step() == SQLITE_ROW;
+                put({'R', run, 0, known ? started.text(0) : std::string_view()});
+                started.reset();
             }
+            put({'L', run, n++, rows.text(2)});
         }
         if (rc == SQLITE_DONE || after == INT64_MAX) {
             break;
@@ -103,15 +98,6 @@ void TapeFile::salvage(const std::string& aside) {
         // A damaged page: on from further each time.
         const std::int64_t step = std::int64_t{1} << std::min(skips, 62); // 1 << 63 overflows
         after = after > INT64_MAX - step ? INT64_MAX : after + step;
-    }
-    std::map<std::int64_t, std::size_t> index;
-    for (auto& [run, text] : found) {
-        const auto [it, added] = index.try_emplace(run, salvaged_.size());
-        if (added) {
-            const auto s = started.find(run);
-            salvaged_.push_back({s != started.end() ? s->second : std::string(), {}});
-        }
-        salvaged_[it->second].lines.push_back(std::move(text));
     }
 }
 

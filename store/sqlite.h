@@ -18,6 +18,7 @@ namespace quillo::sql {
     X(bind_int64) \
     X(bind_text64) \
     X(busy_handler) \
+    X(changes64) \
     X(close_v2) \
     X(column_bytes) \
     X(column_int64) \

@@ -89,9 +89,9 @@ private:
     bool prepare();
     void closeDb();
     bool setAside(const std::string& path, bool broken, int mode);
-    void salvage(const std::string& aside);
+    void salvage(const std::string& aside, const std::string& prefix,
+                 const std::function<void(const JournalRecord&)>& put);
     void carryOver();
-    int carryIn(const std::vector<CarriedRun>& runs);
     int apply(std::span<const StoreOp> ops);
     bool removeFiles();
 
@@ -105,7 +105,7 @@ private:
     std::int64_t run_ = 0; // this run's row, once it has a line
     bool disabled_ = false;
     bool scrubDue_ = false;
-    std::vector<CarriedRun> salvaged_;
+    std::vector<std::string> asides_; // damaged tapes set aside, to be read
     std::atomic<Clock::rep> deadline_{0};
     std::atomic<Clock::rep> exit_{0};
     std::vector<std::string> notices_;

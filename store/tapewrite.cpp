@@ -33,38 +33,85 @@ std::string subject(std::span<const StoreOp> ops) {
 
 } // namespace
 
-// The old journals and a damaged tape's lines go in as the oldest runs, in
-// one transaction that also records which journals were taken: a run
+// Records of the old journals and of damaged tapes, folded into this
+// tape's oldest runs by SQL: a line stays unless a later record of its run
+// replaced or cut it, or any record deleted or cleared it. Ids go below
+// every other, never 0, which stands for no run.
+constexpr const char* kCarryTables = R"(
+CREATE TEMP TABLE carried(seq INTEGER PRIMARY KEY, kind TEXT NOT NULL, run TEXT NOT NULL,
+    n INTEGER NOT NULL, text TEXT NOT NULL);
+CREATE INDEX temp.carried_by_kind ON carried(run, kind, n);
+)";
+constexpr const char* kCarrySql = R"(
+CREATE TEMP VIEW carried_lines AS SELECT run, n, text FROM carried l WHERE kind = 'L'
+    AND NOT EXISTS (SELECT 1 FROM carried o WHERE o.run = l.run AND o.kind IN ('L', 'D')
+        AND o.n = l.n AND (o.kind = 'D' OR o.seq > l.seq))
+    AND NOT EXISTS (SELECT 1 FROM carried o WHERE o.run = l.run AND o.kind = 'U'
+        AND o.n <= l.n AND o.seq > l.seq)
+    AND NOT EXISTS (SELECT 1 FROM carried o WHERE o.run = l.run AND o.kind = 'X' AND o.n > l.n);
+CREATE TEMP TABLE carried_runs(id INTEGER PRIMARY KEY, run TEXT NOT NULL, started TEXT NOT NULL);
+INSERT INTO carried_runs SELECT (SELECT min(coalesce(min(id), 0), 0) FROM runs)
+    - count(*) OVER () + row_number() OVER (ORDER BY min(seq)) - 1, run,
+    coalesce((SELECT text FROM carried r WHERE r.run = c.run AND r.kind = 'R' ORDER BY seq), '')
+    FROM carried c WHERE run IN (SELECT run FROM carried_lines) GROUP BY run;
+INSERT INTO runs(id, started) SELECT id, started FROM carried_runs;
+INSERT INTO lines(id, run, number, size, text) SELECT
+    (SELECT min(coalesce(min(id), 0), 0) FROM lines) - count(*) OVER ()
+    + row_number() OVER (ORDER BY r.id, l.n) - 1, r.id, l.n, length(CAST(l.text AS BLOB)), l.text
+    FROM carried_lines l JOIN carried_runs r ON r.run = l.run;
+DROP VIEW carried_lines;
+DROP TABLE carried_runs;
+DROP TABLE carried;
+)";
+
+// In one transaction that also records which journals were taken: a run
 // killed before it deletes them does not take them twice.
 void TapeFile::carryOver() {
+    Journals journals(folder_);
+    if (journals.empty() && asides_.empty()) {
+        return;
+    }
+    int rc = st_.begin.run();
+    rc = rc == SQLITE_DONE ? db_.exec(kCarryTables) : rc;
     sql::Statement taken = db_.prepare("SELECT 1 FROM journals WHERE name = ?1 AND size = ?2 "
                                        "AND mtime = ?3");
     sql::Statement record = db_.prepare("INSERT OR IGNORE INTO journals VALUES (?1, ?2, ?3)");
-    if (!taken || !record) {
-        return;
+    sql::Statement put =
+        db_.prepare("INSERT INTO carried(kind, run, n, text) VALUES (?1, ?2, ?3, ?4)");
+    rc = (rc == SQLITE_DONE || rc == SQLITE_OK) && taken && record && put ? SQLITE_DONE
+                                                                          : db_.error();
+    const auto add = [&](const JournalRecord& r) {
+        if (rc == SQLITE_DONE) {
+            rc = put.bind(1, std::string_view(&r.kind, 1))
+                     .bind(2, r.run)
+                     .bind(3, stored(r.n))
+                     .bind(4, r.text)
+                     .run();
+        }
+    };
+    journals.take(
+        [&](const OldJournal& j) {
+            return taken.bind(1, j.name).bind(2, j.size).bind(3, j.mtime).step() == SQLITE_ROW &&
+                   (taken.reset(), true);
+        },
+        add);
+    for (std::size_t k = 0; k < asides_.size(); ++k) {
+        salvage(asides_[k], "#" + std::to_string(k) + "-", add);
     }
-    const Journals journals(folder_, [&](const OldJournal& j) {
-        return taken.bind(1, j.name).bind(2, j.size).bind(3, j.mtime).step() == SQLITE_ROW &&
-               (taken.reset(), true);
-    });
-    if (salvaged_.empty() && journals.empty()) {
-        return;
-    }
-    std::vector<CarriedRun> runs = journals.runs;
-    runs.insert(runs.end(), salvaged_.begin(), salvaged_.end());
-    int rc = st_.begin.run();
     if (rc == SQLITE_DONE) {
-        rc = carryIn(runs);
+        rc = db_.exec(kCarrySql) == SQLITE_OK ? SQLITE_DONE : db_.error();
     }
     for (const OldJournal& j : journals.read) {
         if (rc == SQLITE_DONE) {
             rc = record.bind(1, j.name).bind(2, j.size).bind(3, j.mtime).run();
         }
     }
+    std::int64_t dropped = 0;
     if (rc == SQLITE_DONE) {
         rc = st_.bound.bind(1, std::int64_t(TapeStore::kLines) - 1)
                  .bind(2, std::int64_t(TapeStore::kBytes))
                  .run();
+        dropped = sql::lib().changes64(db_.get());
     }
     if (rc == SQLITE_DONE) {
         rc = st_.commit.run();
@@ -76,49 +123,14 @@ void TapeFile::carryOver() {
         return;
     }
     journals.remove();
-    if (!salvaged_.empty()) {
+    if (!asides_.empty()) {
         notice("The lines that could be read from the damaged file were kept.");
-        salvaged_.clear();
+        asides_.clear();
     }
-    if (journals.dropped > 0) {
+    if (dropped > 0 && !journals.read.empty()) {
         notice("The earlier version's journals held more than the tape keeps: their " +
-               std::to_string(journals.dropped) + " oldest lines were left out.");
+               std::to_string(dropped) + " oldest lines were left out.");
     }
-}
-
-// Ids below every other, in order: these runs are older than the tape's.
-int TapeFile::carryIn(const std::vector<CarriedRun>& runs) {
-    // Never 0, which stands for no run.
-    sql::Statement first = db_.prepare("SELECT min(coalesce((SELECT min(id) FROM runs), 0), 0), "
-                                       "min(coalesce((SELECT min(id) FROM lines), 0), 0)");
-    sql::Statement line = db_.prepare("INSERT INTO lines(id, run, number, size, text) "
-                                      "VALUES (?1, ?2, ?3, length(CAST(?4 AS BLOB)), ?4)");
-    if (!first || !line || first.step() != SQLITE_ROW) {
-        return db_.error();
-    }
-    std::size_t count = 0;
-    for (const CarriedRun& run : runs) {
-        count += run.lines.size();
-    }
-    std::int64_t runId = first.integer(0) - static_cast<std::int64_t>(runs.size());
-    std::int64_t lineId = first.integer(1) - static_cast<std::int64_t>(count);
-    first.reset();
-    int rc = SQLITE_DONE;
-    for (const CarriedRun& run : runs) {
-        rc = st_.keepRun.bind(1, runId).bind(2, run.started).run();
-        for (std::size_t n = 0; rc == SQLITE_DONE && n < run.lines.size(); ++n) {
-            rc = line.bind(1, lineId++)
-                     .bind(2, runId)
-                     .bind(3, stored(n))
-                     .bind(4, run.lines[n])
-                     .run();
-        }
-        if (rc != SQLITE_DONE) {
-            return rc;
-        }
-        ++runId;
-    }
-    return rc;
 }
 
 int TapeFile::apply(std::span<const StoreOp> ops) {
@@ -280,7 +292,7 @@ void TapeFile::disable(bool remove) {
         removeFiles();
     }
     closeDb();
-    salvaged_.clear();
+    asides_.clear();
     disabled_ = true;
 }
 
