@@ -266,7 +266,8 @@ std::optional<TapeFile::Outcome> TapeFile::openAt() {
 // A new tape is made whole under another name and then put in place, so
 // that no window ever opens it half made: in WAL mode, with its schema.
 int TapeFile::make() {
-    const std::string fresh = path_ + ".new-" + std::to_string(::getpid());
+    // Named by its thread, which is unique while it runs: two stores of one process too.
+    const std::string fresh = path_ + ".new-" + std::to_string(::gettid());
     for (const char* suffix : {"", "-wal", "-shm"}) {
         ::unlink((fresh + suffix).c_str());
     }

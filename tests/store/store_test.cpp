@@ -367,6 +367,22 @@ TEST(Store, DamagedForeignOrUnreadableFiles) {
             window.add(static_cast<std::uint64_t>(n), "old " + std::to_string(n));
         }
     };
+    // The page dbstat finds `where` written over.
+    auto junk = [](const Folder& f, const std::string& where) {
+        sqlite3* h = nullptr;
+        sqlite3_stmt* page = nullptr;
+        sqlite3_open(f.db().c_str(), &h);
+        sqlite3_prepare_v2(h, ("SELECT pageno FROM dbstat WHERE " + where).c_str(), -1, &page,
+                           nullptr);
+        ASSERT_EQ(sqlite3_step(page), SQLITE_ROW);
+        const off_t at = (sqlite3_column_int64(page, 0) - 1) * 4096;
+        sqlite3_finalize(page);
+        sqlite3_close(h);
+        const int fd = ::open(f.db().c_str(), O_WRONLY);
+        const std::string junk(4096, '\xff');
+        ASSERT_EQ(::pwrite(fd, junk.data(), junk.size(), at), 4096);
+        ::close(fd);
+    };
     const struct {
         const char* name;
         std::function<void(const Folder&)> make;
@@ -384,23 +400,15 @@ TEST(Store, DamagedForeignOrUnreadableFiles) {
          [&](const Folder& f) {
              tape(f, 3000);
              // The lines' fourth leaf page, of a dozen.
-             sqlite3* h = nullptr;
-             sqlite3_stmt* page = nullptr;
-             sqlite3_open(f.db().c_str(), &h);
-             sqlite3_prepare_v2(h,
-                                "SELECT pageno FROM dbstat WHERE name = 'lines' AND pagetype = "
-                                "'leaf' ORDER BY path LIMIT 1 OFFSET 3",
-                                -1, &page, nullptr);
-             ASSERT_EQ(sqlite3_step(page), SQLITE_ROW);
-             const off_t at = (sqlite3_column_int64(page, 0) - 1) * 4096;
-             sqlite3_finalize(page);
-             sqlite3_close(h);
-             const int fd = ::open(f.db().c_str(), O_WRONLY);
-             const std::string junk(4096, '\xff');
-             ASSERT_EQ(::pwrite(fd, junk.data(), junk.size(), at), 4096);
-             ::close(fd);
+             junk(f, "name = 'lines' AND pagetype = 'leaf' ORDER BY path LIMIT 1 OFFSET 3");
          },
          "damaged", 1500},
+        {"a damaged page no read or write meets",
+         [&](const Folder& f) {
+             tape(f, 3000);
+             junk(f, "name = 'journals'");
+         },
+         "damaged", 3000},
         {"a folder", [](const Folder& f) { fs::create_directories(f.db() / "inside"); }, "a folder",
          0},
         {"a FIFO", [](const Folder& f) { ::mkfifo(f.db().c_str(), 0600); }, "not a file", 0},
@@ -593,6 +601,7 @@ TEST(Store, BusyDatabase) {
 // No cleared or deleted text is left in the database or its WAL: at once
 // when no other window reads, else once it lets go, at the end at the latest.
 TEST(Store, ClearedTextLeavesTheDisk) {
+    constexpr std::time_t kEarlier = kStart - 5 * 86400;
     const struct {
         const char* name;
         bool reader, clear, killed;
@@ -610,6 +619,7 @@ TEST(Store, ClearedTextLeavesTheDisk) {
         sqlite3_stmt* read = nullptr;
         const pid_t child = c.killed ? ::fork() : 0;
         if (child == 0) {
+            Window(folder, kEarlier).add(0, "EARLIER");
             Window window(folder);
             window.add(0, "SECRET-A"), window.add(1, "SECRET-B"), window.add(2, "kept");
             window.store.settle();
@@ -632,6 +642,10 @@ TEST(Store, ClearedTextLeavesTheDisk) {
             EXPECT_EQ(bytes(folder.db().string() + suffix).find("SECRET"), std::string::npos)
                 << suffix;
         }
+        // A clear takes the earlier runs whole, their start times too.
+        const std::string kept = bytes(folder.db()) + bytes(folder.db().string() + "-wal");
+        EXPECT_EQ(kept.find("EARLIER") == std::string::npos, c.clear);
+        EXPECT_EQ(kept.find(TapeStore::startedText(kEarlier)) == std::string::npos, c.clear);
     }
 }
 
