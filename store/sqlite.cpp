@@ -104,6 +104,7 @@ int Database::open(const std::string& path, int flags) {
 }
 
 void Database::close() {
+    cache_.clear();
     if (db_ != nullptr) {
         // Statements are finalized by their owners first; v2 copes if one is not.
         lib().close_v2(db_);
@@ -123,6 +124,14 @@ Statement Database::prepare(std::string_view sql) {
         return {};
     }
     return Statement(stmt);
+}
+
+Statement& Database::cached(const char* sql) {
+    Statement& statement = cache_[sql];
+    if (!statement) {
+        statement = prepare(sql);
+    }
+    return statement;
 }
 
 int Database::error() const {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 
 namespace quillo::sql {
@@ -96,9 +97,19 @@ public:
     // An empty statement when it cannot be prepared (error() says why).
     Statement prepare(std::string_view sql);
     int error() const;
+    // `sql` prepared at its first use and kept to the close, ?1, ?2... bound
+    // to `args`, stepped to the end: SQLITE_DONE or an error.
+    template <typename... Args> int run(const char* sql, const Args&... args) {
+        Statement& statement = cached(sql);
+        int index = 0;
+        (statement.bind(++index, args), ...);
+        return statement ? statement.run() : error();
+    }
+    Statement& cached(const char* sql);
 
 private:
     sqlite3* db_ = nullptr;
+    std::unordered_map<const char*, Statement> cache_;
 };
 
 } // namespace quillo::sql

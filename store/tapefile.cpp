@@ -139,11 +139,6 @@ TapeFile::~TapeFile() {
     close();
 }
 
-void TapeFile::closeDb() {
-    st_ = Statements{};
-    db_.close();
-}
-
 // Open, and still the file at the path: one deleted by another window's
 // switch-off is reopened only while the saved setting keeps the tape.
 TapeFile::Outcome TapeFile::open() {
@@ -156,7 +151,7 @@ TapeFile::Outcome TapeFile::open() {
         if (moved == 0) {
             return Outcome::Done;
         }
-        closeDb();
+        db_.close();
     }
     if (path_.empty() || sql::library() == nullptr) {
         notice(std::string("The tape is not kept: ") +
@@ -175,7 +170,7 @@ TapeFile::Outcome TapeFile::open() {
 
 // Nothing when what was at the path was set aside or replaced meanwhile: try again.
 std::optional<TapeFile::Outcome> TapeFile::openAt() {
-    closeDb();
+    db_.close();
     if (const int error = makeFolder(folder_); error != 0) {
         reason_ = folder_ + " cannot be used: " + errnoReason(error);
         return Outcome::Retry;
@@ -247,12 +242,9 @@ std::optional<TapeFile::Outcome> TapeFile::openAt() {
             return kind;
         }
     }
-    if (rc == SQLITE_OK && !prepare()) {
-        rc = db_.error();
-    }
     if (rc != SQLITE_OK) {
         const int error = db_ ? sql::lib().system_errno(db_.get()) : 0;
-        closeDb();
+        db_.close();
         if (damaged(rc)) {
             return setAside(path_, true, S_IFREG) ? std::nullopt : std::optional(Outcome::Retry);
         }
@@ -330,12 +322,12 @@ std::optional<TapeFile::Outcome> TapeFile::classify(int& rc) {
     rc = SQLITE_OK;
     if (objects > 0 && id != kApplicationId) {
         db_.exec("ROLLBACK");
-        closeDb();
+        db_.close();
         return setAside(path_, false, S_IFREG) ? std::nullopt : std::optional(Outcome::Retry);
     }
     if (version > kSchema) {
         db_.exec("ROLLBACK");
-        closeDb();
+        db_.close();
         notice("The tape is not kept: it was written by a newer version of the calculator.");
         return Outcome::Failed;
     }
@@ -352,39 +344,6 @@ std::optional<TapeFile::Outcome> TapeFile::classify(int& rc) {
         db_.exec("ROLLBACK");
     }
     return Outcome::Done;
-}
-
-bool TapeFile::prepare() {
-    st_.begin = db_.prepare("BEGIN IMMEDIATE");
-    st_.commit = db_.prepare("COMMIT");
-    st_.rollback = db_.prepare("ROLLBACK");
-    st_.ownRun = db_.prepare("INSERT INTO runs(started) VALUES (?1)");
-    // Put back when another window's clear or bound took this run's row.
-    st_.keepRun = db_.prepare("INSERT OR IGNORE INTO runs(id, started) VALUES (?1, ?2)");
-    st_.insert = db_.prepare("INSERT INTO lines(run, number, size, text) "
-                             "VALUES (?1, ?2, length(CAST(?3 AS BLOB)), ?3)");
-    st_.cut = db_.prepare("DELETE FROM lines WHERE run = ?1 AND number >= ?2");
-    st_.remove = db_.prepare("DELETE FROM lines WHERE run = ?1 AND number = ?2");
-    st_.removeId = db_.prepare("DELETE FROM lines WHERE id = ?1");
-    st_.clearLines = db_.prepare("DELETE FROM lines");
-    st_.clearRuns = db_.prepare("DELETE FROM runs WHERE id <> ?1");
-    // Past either bound the oldest lines go, never the newest. The running
-    // sum of sizes is taken only when the total is past the bound.
-    st_.bound = db_.prepare(
-        "DELETE FROM lines WHERE id < max(coalesce((SELECT id FROM lines ORDER BY id DESC "
-        "LIMIT 1 OFFSET ?1), -9e18), CASE WHEN (SELECT total(size) FROM lines) > ?2 THEN "
-        "coalesce((SELECT id + 1 FROM (SELECT id, sum(size) OVER w AS t, row_number() OVER w "
-        "AS k FROM lines WINDOW w AS (ORDER BY id DESC)) WHERE t > ?2 AND k > 1 ORDER BY id "
-        "DESC LIMIT 1), -9e18) ELSE -9e18 END)");
-    st_.dropRuns = db_.prepare("DELETE FROM runs WHERE id <> ?1 AND NOT EXISTS "
-                               "(SELECT 1 FROM lines WHERE run = runs.id)");
-    st_.read = db_.prepare("SELECT l.id, l.run, r.started, l.text FROM lines l LEFT JOIN runs r "
-                           "ON r.id = l.run WHERE l.run <> ?1 ORDER BY l.run, l.id");
-    const sql::Statement* all[] = {&st_.begin,    &st_.commit,     &st_.rollback,  &st_.ownRun,
-                                   &st_.keepRun,  &st_.insert,     &st_.cut,       &st_.remove,
-                                   &st_.removeId, &st_.clearLines, &st_.clearRuns, &st_.bound,
-                                   &st_.dropRuns, &st_.read};
-    return std::all_of(std::begin(all), std::end(all), [](const auto* s) { return bool(*s); });
 }
 
 } // namespace quillo

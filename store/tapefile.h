@@ -86,22 +86,17 @@ private:
     std::optional<Outcome> openAt();
     int make();
     std::optional<Outcome> classify(int& rc);
-    bool prepare();
-    void closeDb();
     bool setAside(const std::string& path, bool broken, int mode);
     void salvage(const std::string& aside, const std::string& prefix,
                  const std::function<void(const JournalRecord&)>& put);
     void carryOver();
     int apply(std::span<const StoreOp> ops);
+    int bound();
     bool removeFiles();
 
     std::string folder_, path_, started_;
     std::function<bool()> wanted_;
     sql::Database db_;
-    struct Statements {
-        sql::Statement begin, commit, rollback, ownRun, keepRun, insert, cut, remove, removeId,
-            clearLines, clearRuns, bound, dropRuns, read;
-    } st_;
     std::int64_t run_ = 0; // this run's row, once it has a line
     bool disabled_ = false;
     bool scrubDue_ = false;

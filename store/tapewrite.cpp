@@ -71,7 +71,7 @@ void TapeFile::carryOver() {
     if (journals.empty() && asides_.empty()) {
         return;
     }
-    int rc = st_.begin.run();
+    int rc = db_.run("BEGIN IMMEDIATE");
     rc = rc == SQLITE_DONE ? db_.exec(kCarryTables) : rc;
     sql::Statement taken = db_.prepare("SELECT 1 FROM journals WHERE name = ?1 AND size = ?2 "
                                        "AND mtime = ?3");
@@ -108,16 +108,14 @@ void TapeFile::carryOver() {
     }
     std::int64_t dropped = 0;
     if (rc == SQLITE_DONE) {
-        rc = st_.bound.bind(1, std::int64_t(TapeStore::kLines) - 1)
-                 .bind(2, std::int64_t(TapeStore::kBytes))
-                 .run();
+        rc = bound();
         dropped = sql::lib().changes64(db_.get());
     }
     if (rc == SQLITE_DONE) {
-        rc = st_.commit.run();
+        rc = db_.run("COMMIT");
     }
     if (rc != SQLITE_DONE) {
-        st_.rollback.run();
+        db_.run("ROLLBACK");
         notice("Earlier lines could not be carried over into " + path_ + ": " + sqlReason(rc, 0) +
                "; they are tried again at the next start.");
         return;
@@ -133,47 +131,63 @@ void TapeFile::carryOver() {
     }
 }
 
+// Past either bound the oldest lines go, never the newest. The running sum
+// of sizes is taken only when the total is past the bound.
+int TapeFile::bound() {
+    return db_.run(
+        "DELETE FROM lines WHERE id < max(coalesce((SELECT id FROM lines ORDER BY id DESC "
+        "LIMIT 1 OFFSET ?1), -9e18), CASE WHEN (SELECT total(size) FROM lines) > ?2 THEN "
+        "coalesce((SELECT id + 1 FROM (SELECT id, sum(size) OVER w AS t, row_number() OVER w "
+        "AS k FROM lines WINDOW w AS (ORDER BY id DESC)) WHERE t > ?2 AND k > 1 ORDER BY id "
+        "DESC LIMIT 1), -9e18) ELSE -9e18 END)",
+        std::int64_t(TapeStore::kLines) - 1, std::int64_t(TapeStore::kBytes));
+}
+
 int TapeFile::apply(std::span<const StoreOp> ops) {
     int rc = SQLITE_DONE;
     const bool adds = has(ops, StoreOp::Kind::Add);
     if (adds && run_ == 0) {
-        rc = st_.ownRun.bind(1, started_).run();
+        rc = db_.run("INSERT INTO runs(started) VALUES (?1)", started_);
         run_ = sql::lib().last_insert_rowid(db_.get());
     } else if (adds) {
-        rc = st_.keepRun.bind(1, run_).bind(2, started_).run();
+        // Put back when another window's clear or bound took this run's row.
+        rc = db_.run("INSERT OR IGNORE INTO runs(id, started) VALUES (?1, ?2)", run_, started_);
     }
     for (auto op = ops.begin(); rc == SQLITE_DONE && op != ops.end(); ++op) {
-        const auto value = static_cast<std::int64_t>(op->value);
+        const std::int64_t n = stored(op->value);
         switch (op->kind) {
         case StoreOp::Kind::Add:
-            rc = st_.insert.bind(1, run_).bind(2, stored(op->value)).bind(3, op->text).run();
+            rc = db_.run("INSERT INTO lines(run, number, size, text) "
+                         "VALUES (?1, ?2, length(CAST(?3 AS BLOB)), ?3)",
+                         run_, n, op->text);
             if ((rc & 0xff) == SQLITE_TOOBIG) {
                 notice("A line was too long to keep.");
                 rc = SQLITE_DONE;
             }
             break;
         case StoreOp::Kind::Cut:
-            rc = st_.cut.bind(1, run_).bind(2, stored(op->value)).run();
+            rc = db_.run("DELETE FROM lines WHERE run = ?1 AND number >= ?2", run_, n);
             break;
         case StoreOp::Kind::Remove:
-            rc = st_.remove.bind(1, run_).bind(2, stored(op->value)).run();
+            rc = db_.run("DELETE FROM lines WHERE run = ?1 AND number = ?2", run_, n);
             break;
         case StoreOp::Kind::RemoveEarlier:
-            rc = st_.removeId.bind(1, value).run();
+            rc = db_.run("DELETE FROM lines WHERE id = ?1", static_cast<std::int64_t>(op->value));
             break;
         case StoreOp::Kind::Clear:
-            rc = st_.clearLines.run();
-            rc = rc == SQLITE_DONE ? st_.clearRuns.bind(1, run_).run() : rc;
+            rc = db_.run("DELETE FROM lines");
+            rc = rc == SQLITE_DONE ? db_.run("DELETE FROM runs WHERE id <> ?1", run_) : rc;
             break;
         default:
             break;
         }
     }
     if (rc == SQLITE_DONE && adds) {
-        rc = st_.bound.bind(1, std::int64_t(TapeStore::kLines) - 1)
-                 .bind(2, std::int64_t(TapeStore::kBytes))
-                 .run();
-        rc = rc == SQLITE_DONE ? st_.dropRuns.bind(1, run_).run() : rc;
+        rc = bound();
+        rc = rc == SQLITE_DONE ? db_.run("DELETE FROM runs WHERE id <> ?1 AND NOT EXISTS "
+                                         "(SELECT 1 FROM lines WHERE run = runs.id)",
+                                         run_)
+                               : rc;
     }
     return rc;
 }
@@ -183,17 +197,17 @@ TapeFile::Outcome TapeFile::write(std::span<const StoreOp> ops) {
     int rc = SQLITE_DONE;
     if (outcome == Outcome::Done) {
         arm();
-        rc = st_.begin.run();
+        rc = db_.run("BEGIN IMMEDIATE");
         rc = rc == SQLITE_DONE ? apply(ops) : rc;
-        rc = rc == SQLITE_DONE ? st_.commit.run() : rc;
+        rc = rc == SQLITE_DONE ? db_.run("COMMIT") : rc;
         if (rc != SQLITE_DONE) {
             reason_ = sqlReason(rc, sql::lib().system_errno(db_.get()));
-            st_.rollback.run();
+            db_.run("ROLLBACK");
             outcome = busy(rc) ? Outcome::Busy : Outcome::Retry;
         }
     }
     if (damaged(rc)) {
-        closeDb();
+        db_.close();
         if (setAside(path_, true, S_IFREG)) {
             return write(ops);
         }
@@ -257,19 +271,22 @@ TapeFile::Outcome TapeFile::read(Earlier& out) {
     arm();
     std::map<std::int64_t, std::size_t> runs;
     int rc;
-    for (st_.read.bind(1, run_); (rc = st_.read.step()) == SQLITE_ROW;) {
-        const auto [it, added] = runs.try_emplace(st_.read.integer(1), out.runs.size());
+    sql::Statement& lines =
+        db_.cached("SELECT l.id, l.run, r.started, l.text FROM lines l LEFT JOIN runs r "
+                   "ON r.id = l.run WHERE l.run <> ?1 ORDER BY l.run, l.id");
+    for (lines.bind(1, run_); (rc = lines ? lines.step() : db_.error()) == SQLITE_ROW;) {
+        const auto [it, added] = runs.try_emplace(lines.integer(1), out.runs.size());
         if (added) {
-            out.runs.push_back({it->first, std::string(st_.read.text(2))});
+            out.runs.push_back({it->first, std::string(lines.text(2))});
         }
-        out.lines.push_back({it->second, st_.read.integer(0), std::string(st_.read.text(3))});
+        out.lines.push_back({it->second, lines.integer(0), std::string(lines.text(3))});
     }
     if (rc == SQLITE_DONE) {
         return Outcome::Done;
     }
     out = {};
     if (damaged(rc)) {
-        closeDb();
+        db_.close();
         return setAside(path_, true, S_IFREG) ? read(out) : Outcome::Retry;
     }
     notice("The earlier runs' lines could not be read: " + sqlReason(rc, 0) + ".");
@@ -277,7 +294,7 @@ TapeFile::Outcome TapeFile::read(Earlier& out) {
 }
 
 bool TapeFile::removeFiles() {
-    closeDb();
+    db_.close();
     bool gone = true;
     for (const char* suffix : {"", "-wal", "-shm"}) {
         gone = (::unlink((path_ + suffix).c_str()) == 0 || errno == ENOENT) && gone;
@@ -291,14 +308,14 @@ void TapeFile::disable(bool remove) {
     if (remove && !path_.empty()) {
         removeFiles();
     }
-    closeDb();
+    db_.close();
     asides_.clear();
     disabled_ = true;
 }
 
 void TapeFile::close() {
     scrub();
-    closeDb();
+    db_.close();
 }
 
 void TapeFile::notice(std::string text) {
