@@ -19,10 +19,6 @@ using Kind = StoreOp::Kind;
 // Changes that wait for the database past this many are dropped, oldest first.
 constexpr std::size_t kWaiting = 4 * TapeStore::kLines;
 
-bool writes(const StoreOp& op) {
-    return op.kind != Kind::Read && op.kind != Kind::Disable && op.kind != Kind::Enable;
-}
-
 } // namespace
 
 // What the calling thread and the store's thread share, kept alive by the
@@ -49,65 +45,57 @@ struct TapeStore::Shared {
 
     void run();
     // Works through what was handed over, in order; what could not be
-    // written stays in `pending`. The outcome of the last write tried.
+    // written stays in `pending`, and the outcome says why.
     TapeFile::Outcome work(TapeFile& file, std::vector<StoreOp>& pending, bool& off);
 };
 
 TapeFile::Outcome TapeStore::Shared::work(TapeFile& file, std::vector<StoreOp>& pending,
                                           bool& off) {
-    while (!pending.empty()) {
-        const StoreOp& op = pending.front();
-        if (!writes(op)) {
-            if (op.kind == Kind::Read) {
-                Earlier earlier;
-                if (!off && file.read(earlier) == TapeFile::Outcome::Off) {
-                    off = true;
-                    tell([](Events& e) {
-                        e.switchedOffElsewhere ? e.switchedOffElsewhere() : void();
-                    });
-                }
-                tell([&](Events& e) { e.earlier ? e.earlier(std::move(earlier)) : void(); });
-            } else if (op.kind == Kind::Disable) {
-                file.disable(op.value == 0 || (wanted && !wanted()));
-                off = true;
-            } else {
-                file.enable();
-                off = false;
-            }
-            pending.erase(pending.begin());
+    using O = TapeFile::Outcome;
+    auto outcome = O::Done;
+    std::vector<StoreOp> writes;
+    // The changes so far in one transaction, unless earlier ones wait.
+    const auto write = [&] {
+        if (writes.empty() || outcome != O::Done) {
+            return;
+        }
+        outcome = off ? O::Off : file.write(writes);
+        if (outcome == O::Off && !off) {
+            tell([](Events& e) { e.switchedOffElsewhere ? e.switchedOffElsewhere() : void(); });
+        }
+        if (outcome != O::Busy && outcome != O::Retry) {
+            off = off || outcome != O::Done; // switched off, or nothing can be kept this run
+            outcome = O::Done;
+            writes.clear();
+        }
+    };
+    for (StoreOp& op : pending) {
+        if (op.kind != Kind::Read && op.kind != Kind::Disable && op.kind != Kind::Enable) {
+            writes.push_back(std::move(op));
             continue;
         }
-        const auto end = std::find_if_not(pending.begin(), pending.end(), writes);
-        const auto outcome =
-            off ? TapeFile::Outcome::Off : file.write(std::span(pending.begin(), end));
-        using O = TapeFile::Outcome;
-        if (outcome == O::Busy || outcome == O::Retry) {
-            // A later switch-off makes the waiting changes moot; a read is answered meanwhile.
-            const auto disable = std::find_if(
-                end, pending.end(), [](const StoreOp& o) { return o.kind == Kind::Disable; });
-            if (disable != pending.end()) {
-                pending.erase(pending.begin(), disable);
-                continue;
+        write();
+        if (op.kind == Kind::Read) {
+            // Answered while changes wait, as far as the database can be read.
+            Earlier earlier;
+            if (!off && file.read(earlier) == O::Off) {
+                off = true;
+                tell([](Events& e) { e.switchedOffElsewhere ? e.switchedOffElsewhere() : void(); });
             }
-            if (std::any_of(end, pending.end(), [](auto& o) { return o.kind == Kind::Read; })) {
-                std::vector<StoreOp> rest(std::make_move_iterator(end),
-                                          std::make_move_iterator(pending.end()));
-                pending.erase(end, pending.end());
-                work(file, rest, off);
-                pending.insert(pending.end(), std::make_move_iterator(rest.begin()),
-                               std::make_move_iterator(rest.end()));
-            }
-            return outcome;
-        }
-        pending.erase(pending.begin(), end);
-        if (outcome == O::Off && !off) {
+            tell([&](Events& e) { e.earlier ? e.earlier(std::move(earlier)) : void(); });
+        } else if (op.kind == Kind::Disable) {
+            writes.clear(); // moot: nothing more is kept
+            outcome = O::Done;
+            file.disable(op.value == 0 || (wanted && !wanted()));
             off = true;
-            tell([](Events& e) { e.switchedOffElsewhere ? e.switchedOffElsewhere() : void(); });
-        } else if (outcome == O::Failed) {
-            off = true; // nothing can be kept this run
+        } else {
+            file.enable();
+            off = false;
         }
     }
-    return TapeFile::Outcome::Done;
+    write();
+    pending = std::move(writes);
+    return outcome;
 }
 
 void TapeStore::Shared::run() {
