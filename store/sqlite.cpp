@@ -80,10 +80,6 @@ std::int64_t Statement::integer(int column) const {
     return lib().column_int64(stmt_, column);
 }
 
-bool Statement::null(int column) const {
-    return lib().column_type(stmt_, column) == SQLITE_NULL;
-}
-
 std::string_view Statement::text(int column) const {
     const auto* data = reinterpret_cast<const char*>(lib().column_text(stmt_, column));
     const int size = lib().column_bytes(stmt_, column);

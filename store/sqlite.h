@@ -24,7 +24,6 @@ namespace quillo::sql {
     X(column_bytes) \
     X(column_int64) \
     X(column_text) \
-    X(column_type) \
     X(db_config) \
     X(errstr) \
     X(exec) \
@@ -73,7 +72,6 @@ public:
     int run();
     void reset();
     std::int64_t integer(int column) const;
-    bool null(int column) const;
     std::string_view text(int column) const;
 
 private:
