@@ -523,6 +523,13 @@ TEST(Store, FullOrReadOnlyDisk) {
     if (::geteuid() != 0) {
         GTEST_SKIP() << "needs root to mount a tmpfs";
     }
+    const auto fill = [](const Folder& f) {
+        const int fd = ::open((f.path / "filler").c_str(), O_WRONLY | O_CREAT, 0600);
+        const std::string block(4096, 'f');
+        while (::write(fd, block.data(), block.size()) > 0) {
+        }
+        ::close(fd);
+    };
     const struct {
         const char* name;
         const char* words;
@@ -530,14 +537,7 @@ TEST(Store, FullOrReadOnlyDisk) {
         std::function<void(const Folder&)> fault, mend;
         std::size_t kept;
     } cases[] = {
-        {"full", "the disk is full", false,
-         [](const Folder& f) {
-             const int fd = ::open((f.path / "filler").c_str(), O_WRONLY | O_CREAT, 0600);
-             const std::string block(4096, 'f');
-             while (::write(fd, block.data(), block.size()) > 0) {
-             }
-             ::close(fd);
-         },
+        {"full", "the disk is full", false, fill,
          [](const Folder& f) { fs::remove(f.path / "filler"); }, 300},
         {"read-only", "read-only", false,
          [](const Folder& f) {
@@ -545,14 +545,7 @@ TEST(Store, FullOrReadOnlyDisk) {
          },
          [](const Folder& f) { ::mount(nullptr, f.root.c_str(), nullptr, MS_REMOUNT, "size=4m"); },
          300},
-        {"clear on a full disk", "the disk is full", true,
-         [](const Folder& f) {
-             const int fd = ::open((f.path / "filler").c_str(), O_WRONLY | O_CREAT, 0600);
-             const std::string block(4096, 'f');
-             while (::write(fd, block.data(), block.size()) > 0) {
-             }
-             ::close(fd);
-         },
+        {"clear on a full disk", "the disk is full", true, fill,
          [](const Folder& f) { fs::remove(f.path / "filler"); }, 0},
     };
     for (const auto& c : cases) {
