@@ -699,6 +699,7 @@ TEST(Store, OldJournalsImported) {
                                                 "L 0 a0\nL 1 a1\nL 2 a2\nL 3 a3\n");
              put(f.path / "run-20261202-100000-2-b.tape",
                  header + "R 20261202-100000-2-b 2026-12-02 10:00\nL 0 b0\nL 1 b1\nU 1\n"
+                          "D 20261202-100000-2-b 7\nL 7 deleted before it was typed\n"
                           "L 18446744073709551615 b-huge\nD 20261201-100000-1-a 3\n"
                           "X 20261201-100000-1-a 2\nL 2 cut sh");
              put(f.path / "run-20261203-100000-3-c.tape", "not the calculator's\n");
