@@ -32,17 +32,18 @@ run() {
     # The tape open, so that its earlier lines are read too, when keys are typed.
     [ -n "$keys" ] && printf '[tape]\nopen=true\n' >"$dir/$name/config/quillo/quillo.conf"
     env XDG_CONFIG_HOME="$dir/$name/config" XDG_STATE_HOME="$dir/$name/state" HOME="$dir/$name" "$@" \
-        strace -f -y -qq -e trace=%file,%desc -o "$dir/$name.log" "$quillo" 2>/dev/null &
+        strace -f -y -qq -e trace=%file,%desc -o "$dir/$name.log" "$quillo" 2>"$dir/$name.err" &
     local tracer=$!
-    local window=
-    # The calculator's window, not the tape's.
-    # Generous waits: ctest runs this beside other tests on a loaded machine.
+    local window= tape=
+    # The calculator's window, once the tape's is up too: shown, it would
+    # take the keys. Generous waits: ctest runs this beside other tests on a
+    # loaded machine.
     for _ in $(seq 300); do
         main=$(head -1 "$dir/$name.log" 2>/dev/null | cut -d' ' -f1)
-        for w in $(xdotool search --pid "${main:-0}" 2>/dev/null); do
-            xdotool getwindowname "$w" | grep -q ' tape$' || window=$w
+        for w in $(xdotool search --onlyvisible --pid "${main:-0}" 2>/dev/null); do
+            if xdotool getwindowname "$w" | grep -q ' tape$'; then tape=$w; else window=$w; fi
         done
-        [ -n "$window" ] && break
+        [ -n "$window" ] && { [ -z "$keys" ] || [ -n "$tape" ]; } && break
         sleep 0.1
     done
     if [ -n "$keys" ] && [ -n "$window" ]; then
@@ -80,6 +81,7 @@ fi
 run nothing ""
 if [ "$status" != 0 ] || grep -q 'libsqlite3' "$dir/nothing.log"; then
     echo "nothing kept: status $status, SQLite loaded: $(grep -c libsqlite3 "$dir/nothing.log")"; fail=1
+    tail -5 "$dir/nothing.err"
 else
     echo "nothing kept: SQLite not loaded, exit 0"
 fi
