@@ -5,6 +5,7 @@
 #include "calculator.h"
 #include "dispatch.h"
 #include "display.h"
+#include "freshhome.h"
 #include "tapewindow.h"
 
 #include <QAbstractButton>
@@ -45,21 +46,18 @@ double contrastIn(const QImage& shot, const QRect& r) {
 
 class AppearanceTest : public QObject {
     Q_OBJECT
-    QTemporaryDir home;
+    std::unique_ptr<QTemporaryDir> home;
     std::unique_ptr<Calculator> calc;
 
     QWidget* part(const char* name) const { return calc->findChild<QWidget*>(name); }
     void start() {
-        calc = std::make_unique<Calculator>(&quillo::dispatch, QStringLiteral("Quillo-v2"));
-        calc->show();
+        calc = shownCalculator();
         QVERIFY(QTest::qWaitForWindowExposed(calc.get()));
     }
 
 private slots:
     void init() {
-        QVERIFY(QDir(home.path()).removeRecursively() && QDir().mkpath(home.path()));
-        qputenv("XDG_STATE_HOME", home.filePath("state").toLocal8Bit());
-        qputenv("XDG_CONFIG_HOME", home.filePath("config").toLocal8Bit());
+        home = freshHome();
         start();
     }
     void cleanup() {

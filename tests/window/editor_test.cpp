@@ -6,6 +6,7 @@
 #include "calculator.h"
 #include "correctioneditor.h"
 #include "dispatch.h"
+#include "freshhome.h"
 #include "tapemodel.h"
 #include "tapewindow.h"
 
@@ -67,11 +68,8 @@ private:
 
 private slots:
     void init() {
-        home = std::make_unique<QTemporaryDir>();
-        qputenv("XDG_STATE_HOME", home->filePath("state").toLocal8Bit());
-        qputenv("XDG_CONFIG_HOME", home->filePath("config").toLocal8Bit());
-        calc = std::make_unique<Calculator>(&quillo::dispatch, QStringLiteral("Quillo-v2"));
-        calc->show();
+        home = freshHome();
+        calc = shownCalculator();
         QVERIFY(QTest::qWaitForWindowExposed(calc.get()));
     }
     void cleanup() { calc.reset(); }

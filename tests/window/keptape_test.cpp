@@ -4,6 +4,7 @@
 
 #include "calculator.h"
 #include "dispatch.h"
+#include "freshhome.h"
 #include "tapewindow.h"
 
 #include <QListView>
@@ -16,11 +17,7 @@ class KeptTapeTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() {
-        home = std::make_unique<QTemporaryDir>();
-        qputenv("XDG_STATE_HOME", home->filePath("state").toLocal8Bit());
-        qputenv("XDG_CONFIG_HOME", home->filePath("config").toLocal8Bit());
-    }
+    void init() { home = freshHome(); }
 
     // Keys typed, the keeping switched off (0) or on (1), more keys: a
     // switch on keeps the run so far, a switch off deletes it.

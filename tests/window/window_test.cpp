@@ -8,6 +8,7 @@
 #include "correctioneditor.h"
 #include "dispatch.h"
 #include "display.h"
+#include "freshhome.h"
 #include "frm2.h"
 #include "keyboard.h"
 #include "placement.h"
@@ -130,11 +131,8 @@ private:
 
 private slots:
     void init() {
-        home = std::make_unique<QTemporaryDir>();
-        qputenv("XDG_STATE_HOME", home->filePath("state").toLocal8Bit());
-        qputenv("XDG_CONFIG_HOME", home->filePath("config").toLocal8Bit());
-        calc = std::make_unique<Calculator>(&quillo::dispatch, QStringLiteral("Quillo-v2"));
-        calc->show();
+        home = freshHome();
+        calc = shownCalculator();
         QVERIFY(QTest::qWaitForWindowExposed(calc.get()));
     }
     void cleanup() { calc.reset(); }
