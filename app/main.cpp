@@ -3,6 +3,7 @@
 #include "dispatch.h"
 #include "nodisplay.h"
 #include "signals.h"
+#include "tapedocuments.h"
 #include "version.h"
 
 #include <QApplication>
@@ -45,8 +46,9 @@ bool print(std::FILE* f, const QString& text) {
 }
 
 // Reads the command line before QApplication exists, so that --help, --version
-// and a mistyped option need no display. Returns the exit status, or -1 to start.
-int checkArguments(int argc, char** argv) {
+// and a mistyped option need no display. Returns the exit status, or -1 to
+// start, with the saved tape to open in `tape` ("" for none).
+int checkArguments(int argc, char** argv, QString& tape) {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setApplicationDescription(
@@ -58,6 +60,9 @@ int checkArguments(int argc, char** argv) {
                                      QStringLiteral("Show the version and exit."));
     parser.addOption(help);
     parser.addOption(version);
+    parser.addPositionalArgument(QStringLiteral("FILE"),
+                                 QStringLiteral("A saved tape (.quillo) to open as a new run."),
+                                 QStringLiteral("[FILE]"));
     for (const char* name : kQtValueOptions) {
         QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
         option.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -77,9 +82,10 @@ int checkArguments(int argc, char** argv) {
     QString error;
     if (!parser.parse(arguments)) {
         error = parser.errorText();
-    } else if (!parser.positionalArguments().isEmpty()) {
-        error = QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments()[0]);
+    } else if (parser.positionalArguments().size() > 1) {
+        error = QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments()[1]);
     } else if (!parser.isSet(help) && !parser.isSet(version)) {
+        tape = parser.positionalArguments().value(0);
         return -1;
     }
 
@@ -104,8 +110,9 @@ int checkArguments(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     // Started from a launcher there are no arguments, and nothing to check.
+    QString tape;
     if (argc > 1) {
-        if (const int status = checkArguments(argc, argv); status >= 0) {
+        if (const int status = checkArguments(argc, argv, tape); status >= 0) {
             return status;
         }
     }
@@ -127,5 +134,8 @@ int main(int argc, char** argv) {
         QCoreApplication::quit();
     });
     window.show();
+    if (!tape.isEmpty()) {
+        window.documents().open(tape);
+    }
     return app.exec();
 }

@@ -151,6 +151,11 @@ void Engine::exchange(Snapshot& other) {
     std::swap(nextKey_, other.nextKey);
 }
 
+void Engine::begin(Snapshot& snapshot, Tape& tape) {
+    exchange(snapshot);
+    std::swap(tape_, tape);
+}
+
 void Engine::rewriteLines(std::uint64_t from, std::vector<Tape::Line>& lines,
                           bool redone) noexcept {
     tape_.truncate(from);

@@ -137,6 +137,12 @@ public:
     void exchange(Snapshot& other);
     // Room for n more tape lines; may throw std::bad_alloc.
     void reserveLines(std::size_t n) { tape_.reserve(n); }
+    // A new run: the engine stands where `snapshot` says, its tape is `tape`;
+    // both trade places with what was. The display is written first: if
+    // that fails, nothing has changed.
+    void begin(Snapshot& snapshot, Tape& tape);
+    // The tape, moved out: what a run worked out aside hands to begin().
+    Tape releaseTape() noexcept { return std::move(tape_); }
     // The lines from `from` on replaced by `lines` (their buffers taken),
     // after reserveLines(lines.size()); a line cleared or deleted is written
     // as gone when `redone`.

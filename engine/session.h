@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "document.h"
 #include "engine.h"
 #include "errors.h"
 #include "keylog.h"
@@ -17,6 +18,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace quillo {
@@ -31,12 +33,15 @@ class Session;
 // ones of earlier runs included; `erased`: the lines deleted. `corrected`:
 // a correction, or its undo or redo, wrote the lines from `from` anew, and
 // the numbers' marks (Session::numbers) may have changed on any line.
+// `opened`: a saved calculation began a new run; every line of the run
+// before it left the session's tape, and those from `from` are the new run's.
 struct Change {
     bool display = false; // the display was written
     std::uint64_t from = 0;
     bool cleared = false;
     std::span<const std::uint64_t> erased;
     bool corrected = false;
+    bool opened = false;
 };
 
 // Why a correction was not made. The engine names the cause; the window
@@ -165,6 +170,23 @@ public:
     // first line a key since the number wrote is written anew (Change::from,
     // Change::corrected). Throws CorrectionRefused with everything as it was.
     void correct(std::uint64_t line, std::size_t index, std::string_view text);
+
+    // A saved calculation worked out before it becomes the calculator's: its
+    // keys replayed on an engine of its own, with no warning shown. Needs no
+    // session, so it can run on any thread. A key that fails refuses it
+    // (DocumentError::KeyFails, naming its line), as does a note after a key
+    // that writes no line.
+    struct Opened;
+    static std::variant<std::shared_ptr<Opened>, DocumentError> replay(const Document& document);
+    // Makes it the calculator's as a new run: the display, the fields, the
+    // tape, Copy keys and the corrections' marks are what typing its keys
+    // gives, and each of its typed numbers can be corrected. Not a step:
+    // nothing before it can be undone or redone. Throws only when the
+    // display cannot be written, with everything as it was.
+    void open(Opened& opened);
+    // This run's calculation as a document titled `title`: its keys as Copy
+    // keys writes them, and the old values of the numbers corrected.
+    Document document(std::string title) const;
 
     // Neither is a step: they cannot be undone, and a redo does not bring
     // back what they removed.

@@ -30,7 +30,8 @@ struct StoreOp {
         Clear,
         Read,
         Disable,
-        Enable
+        Enable,
+        Run // a new run begins, started at `text`
     };
     Kind kind;
     std::uint64_t value = 0; // a number, or an id's bits

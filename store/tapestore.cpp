@@ -224,6 +224,10 @@ void TapeStore::removeEarlier(std::int64_t id) {
     post({{Kind::RemoveEarlier, static_cast<std::uint64_t>(id), {}}});
 }
 
+void TapeStore::beginRun(std::time_t started) {
+    post({{Kind::Run, 0, startedText(started)}});
+}
+
 void TapeStore::clear() {
     post({{Kind::Clear, 0, {}}});
 }

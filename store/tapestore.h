@@ -79,6 +79,9 @@ public:
     // Delete: a line of this run by its number, or of an earlier run by KeptLine::id.
     void remove(std::uint64_t number);
     void removeEarlier(std::int64_t id);
+    // A new run begins: the lines added from now on are its, and this
+    // run's so far are an earlier run's.
+    void beginRun(std::time_t started);
     // Every line, earlier runs' too, gone from the disk with their text.
     void clear();
     // The other runs' lines (those still running too), told to Events::earlier.

@@ -174,6 +174,12 @@ int TapeFile::apply(std::span<const StoreOp> ops) {
         case StoreOp::Kind::RemoveEarlier:
             rc = db_.run("DELETE FROM lines WHERE id = ?1", static_cast<std::int64_t>(op->value));
             break;
+        case StoreOp::Kind::Run:
+            // Its row now, so that the lines after it in this transaction are its.
+            started_ = op->text;
+            rc = db_.run("INSERT INTO runs(started) VALUES (?1)", started_);
+            run_ = sql::lib().last_insert_rowid(db_.get());
+            break;
         case StoreOp::Kind::Clear:
             rc = db_.run("DELETE FROM lines");
             rc = rc == SQLITE_DONE ? db_.run("DELETE FROM runs WHERE id <> ?1", run_) : rc;
@@ -197,10 +203,15 @@ TapeFile::Outcome TapeFile::write(std::span<const StoreOp> ops) {
     int rc = SQLITE_DONE;
     if (outcome == Outcome::Done) {
         arm();
+        // A new run's row is made again when the transaction is.
+        const std::int64_t run = run_;
+        const std::string started = started_;
         rc = db_.run("BEGIN IMMEDIATE");
         rc = rc == SQLITE_DONE ? apply(ops) : rc;
         rc = rc == SQLITE_DONE ? db_.run("COMMIT") : rc;
         if (rc != SQLITE_DONE) {
+            run_ = run;
+            started_ = started;
             reason_ = sqlReason(rc, sql::lib().system_errno(db_.get()));
             db_.run("ROLLBACK");
             outcome = busy(rc) ? Outcome::Busy : Outcome::Retry;

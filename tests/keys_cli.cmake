@@ -48,6 +48,12 @@ if(NOT out STREQUAL "4\t|4.|\n" OR NOT err MATCHES "line 1: .*not kept")
     message(FATAL_ERROR "cut line not understood:\n${out}\n${err}")
 endif()
 
+# A saved tape replays as its keys: its own lines are passed over.
+run_tool("# quillo tape 1\n# title March\n# was 12 at 2026-12-08T09:40:05Z\n5\n+\n# note the rent\n3\n=\n# end\n" 0 out err)
+if(NOT out STREQUAL "5\t|5.|\n+\t|5.|\n3\t|3.|\n=\t|8|\n" OR NOT err STREQUAL "")
+    message(FATAL_ERROR "a saved tape's lines not passed over:\n${out}\n${err}")
+endif()
+
 foreach(option IN ITEMS --version -v)
     run_tool("" 0 out err ${option})
     if(NOT out STREQUAL "quillo-keys ${VERSION}\n" OR NOT err STREQUAL "")

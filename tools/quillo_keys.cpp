@@ -19,7 +19,8 @@ constexpr std::string_view kUsage =
     "usage: quillo-keys [--state] [--tape] < keys.txt\n"
     "       quillo-keys --help | --version\n"
     "Reads key captions, one per line (0-9 . + - X / x^y = % x^2 x^3 Sqrt C CE),\n"
-    "or 'use NUMBER' for a number reused from the tape (use -5, use 1.5E+20),\n"
+    "or 'use NUMBER' for a number reused from the tape (use -5, use 1.5E+20);\n"
+    "lines starting with '#' are passed over, so a saved tape replays as it is,\n"
     "and prints for every key: KEY TAB |DISPLAY| [TAB warning] [TAB error:KIND]\n"
     "[TAB the seven fields with --state]; with --tape, then TAB tape TAB LINE for\n"
     "each line the key added to the tape.\n"
@@ -153,6 +154,9 @@ int run(int argc, char** argv, std::string& out) {
                               ": the keys before it were not kept, so the displays may differ "
                               "from the calculator's\n");
             continue;
+        }
+        if (line.starts_with('#')) {
+            continue; // a saved tape's own line: its title, a note, an old value
         }
         if (!replay.feed(line, out, error)) {
             // A lost output outweighs the bad line: it is what the caller reads.

@@ -10,6 +10,7 @@
 #include "pasteoffer.h"
 #include "shortcuts.h"
 #include "tapecontroller.h"
+#include "tapedocuments.h"
 #include "tapewindow.h"
 #include "ui_Calculator.h"
 #include "ui_DisplayMenu.h"
@@ -20,6 +21,7 @@
 #include <QButtonGroup>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QFont>
 #include <QKeyEvent>
 #include <QMenu>
@@ -121,11 +123,16 @@ Calculator::Calculator(Dispatch dispatch, QString title, QWidget* parent)
     tape_->setKeepOnTop(keepOnTop_);
     connect(tape_.get(), &TapeController::resultChosen, this, &Calculator::reuse);
     connect(tape_.get(), &TapeController::correctionApplied, this, &Calculator::correct);
+    documents_ = std::make_unique<TapeDocuments>(session_, *tape_, settings_, title_, *this);
+    connect(documents_.get(), &TapeDocuments::changed, this, [this] {
+        tape_->showDocument(QFileInfo(documents_->path()).fileName(), documents_->modified());
+    });
     listening_ = session_.listen(*this);
 }
 
 // The tape goes first, while the calculator it stands beside is whole.
 Calculator::~Calculator() {
+    documents_.reset();
     tape_.reset();
 }
 

@@ -23,6 +23,7 @@ class QAbstractButton;
 class QMenu;
 class Announcer;
 class TapeController;
+class TapeDocuments;
 class TapeWindow;
 class frm2;
 
@@ -75,6 +76,8 @@ public:
     void toggleTape();
     // nullptr until the tape is first opened.
     TapeWindow* tapeWindow() const noexcept;
+    // Saved tapes: opening (`quillo FILE` too) and saving.
+    TapeDocuments& documents() const noexcept { return *documents_; }
     void setKeepOnTop(bool on);
     // Whether the tape is kept between runs; turned off, what was kept is deleted.
     void setKeepTape(bool on);
@@ -140,6 +143,7 @@ private:
     bool highContrast_ = false;
     Settings settings_;
     std::unique_ptr<TapeController> tape_;
+    std::unique_ptr<TapeDocuments> documents_;
     // Made when first needed: most runs use neither.
     QMenu* menu_ = nullptr;
     std::unique_ptr<Ui::DisplayMenu> menuUi_;

@@ -102,6 +102,9 @@ void KeptTape::sessionChanged(const quillo::Session& session,
     const quillo::Tape& tape = session.engine().tape();
     const std::uint64_t from = change.from;
     const std::uint64_t end = std::exchange(end_, tape.end());
+    if (change.opened) {
+        started_ = std::time(nullptr);
+    }
     if (!on_) {
         return;
     }
@@ -110,6 +113,12 @@ void KeptTape::sessionChanged(const quillo::Session& session,
         return;
     }
     try {
+        if (change.opened) {
+            // The run so far stays kept, as an earlier run.
+            store_->beginRun(started_);
+            store_->add(shown(tape, from));
+            return;
+        }
         if (change.cleared) {
             store_->clear();
         }

@@ -71,6 +71,8 @@ public:
     [[nodiscard]] Listening listen(KeptTapeListener& listener) { return listeners_.add(listener); }
 
     bool on() const noexcept { return on_; }
+    // When this run started: a saved tape opened begins a new one.
+    std::time_t started() const noexcept { return started_; }
     // Turned off, what is kept is deleted; turned on, this run's lines so far
     // are kept, and the lines that follow.
     void setOn(bool on);

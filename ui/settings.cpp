@@ -18,8 +18,8 @@ constexpr qint64 kLargest = 64 * 1024;
 constexpr int kLargestSide = 100'000;
 
 // The keys as the file names them, in the order of Settings::Key.
-constexpr const char* kKeyNames[] = {"keepOnTop", "tape/open", "tape/geometry",
-                                     "tape/keep", "view/zoom", "view/highContrast"};
+constexpr const char* kKeyNames[] = {"keepOnTop", "tape/open",         "tape/geometry", "tape/keep",
+                                     "view/zoom", "view/highContrast", "tape/recent"};
 
 QString keyName(int key) {
     return QString::fromLatin1(kKeyNames[key]);
@@ -118,6 +118,13 @@ Settings Settings::load() {
     if (geometry.isValid() && geometry.width() < kLargestSide && geometry.height() < kLargestSide) {
         s.tapeGeometry_ = geometry;
     }
+    for (const QString& tape :
+         settings.value(keyName(static_cast<int>(Key::RecentTapes))).toStringList()) {
+        if (!tape.isEmpty() && !s.recentTapes_.contains(tape) &&
+            s.recentTapes_.size() < kRecentTapes) {
+            s.recentTapes_.append(tape);
+        }
+    }
     return s;
 }
 
@@ -165,6 +172,15 @@ void Settings::setZoom(int percent) {
 void Settings::setHighContrast(bool on) {
     highContrast_ = on;
     save(Key::HighContrast, on);
+}
+
+void Settings::addRecentTape(const QString& path) {
+    recentTapes_.removeAll(path);
+    recentTapes_.prepend(path);
+    while (recentTapes_.size() > kRecentTapes) {
+        recentTapes_.removeLast();
+    }
+    save(Key::RecentTapes, recentTapes_);
 }
 
 void Settings::save(Key key, const QVariant& value) {

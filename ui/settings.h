@@ -3,6 +3,7 @@
 
 #include <QRect>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <QtGlobal>
 
@@ -27,6 +28,9 @@ public:
     // The zoom in per cent (one of the zoom steps) and the dark look.
     int zoom() const noexcept { return zoom_; }
     bool highContrast() const noexcept { return highContrast_; }
+    // The saved tapes last opened or saved, the newest first.
+    QStringList recentTapes() const { return recentTapes_; }
+    static constexpr int kRecentTapes = 8;
 
     // Whether the tape is still to be kept, as the file now says: another
     // window may have switched it off. Reads the file only when it changed.
@@ -38,12 +42,14 @@ public:
     void setKeepTape(bool on);
     void setZoom(int percent);
     void setHighContrast(bool on);
+    // Puts `path` first among the recent tapes.
+    void addRecentTape(const QString& path);
 
     // The file; "" where neither XDG_CONFIG_HOME nor HOME is an absolute path.
     static QString path();
 
 private:
-    enum class Key { KeepOnTop, TapeOpen, TapeGeometry, KeepTape, Zoom, HighContrast };
+    enum class Key { KeepOnTop, TapeOpen, TapeGeometry, KeepTape, Zoom, HighContrast, RecentTapes };
     static void save(Key key, const QVariant& value);
 
     bool keepOnTop_ = false;
@@ -52,6 +58,7 @@ private:
     bool keepTape_ = true;
     int zoom_ = 100;
     bool highContrast_ = false;
+    QStringList recentTapes_;
     // The file as last read for keepTapeNow(): its change time, in ns.
     qint64 seen_ = -1;
 };

@@ -64,9 +64,14 @@ void TapeController::toggle() {
 void TapeController::make() {
     window_ = new TapeWindow(new TapeModel(session_), forward_, &calculator_);
     window_->setWindowFlag(Qt::WindowStaysOnTopHint, keepOnTop_);
-    window_->setWindowTitle(window_->windowTitle().arg(title_));
-    connect(window_, &TapeWindow::clearRequested, this,
-            [this] { step_([this] { session_.clearTape(); }); });
+    window_->setProperty("titleText", window_->windowTitle());
+    showTitle();
+    connect(window_, &TapeWindow::clearRequested, this, [this] {
+        step_([this] {
+            left_.clear();
+            session_.clearTape();
+        });
+    });
     connect(window_, &TapeWindow::deleteRequested, this, &TapeController::deleteLines);
     connect(window_, &TapeWindow::resultChosen, this, &TapeController::resultChosen);
     connect(window_, &TapeWindow::correctionApplied, this, &TapeController::correctionApplied);
@@ -85,13 +90,54 @@ void TapeController::make() {
 // whenever the kept tape says they changed as a whole.
 void TapeController::showEarlier() {
     std::vector<TapeModel::Earlier> rows;
-    for (const KeptTape::Run& run : kept_.earlier()) {
-        rows.push_back({0, heading(QString::fromStdString(run.started)), true});
-        for (const KeptTape::Line& line : run.lines) {
-            rows.push_back({line.id, QString::fromStdString(line.text)});
+    for (const std::vector<KeptTape::Run>* runs : {&kept_.earlier(), &std::as_const(left_)}) {
+        for (const KeptTape::Run& run : *runs) {
+            rows.push_back({0, heading(QString::fromStdString(run.started)), true});
+            for (const KeptTape::Line& line : run.lines) {
+                rows.push_back({line.id, QString::fromStdString(line.text)});
+            }
         }
     }
-    window_->model()->setEarlier(std::move(rows), heading(startedText(started_)));
+    window_->model()->setEarlier(std::move(rows), heading(startedText(kept_.started())));
+}
+
+bool TapeController::open(quillo::Session::Opened& opened) {
+    bool done = false;
+    step_([this, &opened, &done] {
+        KeptTape::Run run{startedText(kept_.started()).toStdString(), {}};
+        const quillo::Tape& tape = session_.engine().tape();
+        for (std::uint64_t n = tape.first(); n < tape.end(); ++n) {
+            if (tape.shown(n)) {
+                run.lines.push_back({0, tape.at(n)});
+            }
+        }
+        session_.open(opened);
+        done = true;
+        if (!run.lines.empty()) {
+            left_.push_back(std::move(run));
+        }
+        if (window_) {
+            showEarlier();
+            kept_.readEarlier();
+        }
+    });
+    return done;
+}
+
+void TapeController::showDocument(const QString& name, bool modified) {
+    document_ = name;
+    modified_ = modified;
+    if (window_) {
+        showTitle();
+    }
+}
+
+// "name.quillo* — Quillo-v2 tape": Qt draws the [*] as "*" while modified.
+void TapeController::showTitle() {
+    const QString tape = window_->property("titleText").toString().arg(title_);
+    window_->setWindowTitle(
+        document_.isEmpty() ? tape : QStringLiteral("%1[*] \u2014 %2").arg(document_, tape));
+    window_->setWindowModified(modified_);
 }
 
 void TapeController::keptChanged(const KeptTape& kept, const KeptChange& change) noexcept {
@@ -103,6 +149,9 @@ void TapeController::keptChanged(const KeptTape& kept, const KeptChange& change)
             window_->setKeeping(kept.on());
         }
         if (change.earlier) {
+            if (kept.on()) {
+                left_.clear(); // the kept tape has them now
+            }
             showEarlier();
         } else if (!change.removed.empty()) {
             TapeModel* model = window_->model();

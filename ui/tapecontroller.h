@@ -2,6 +2,7 @@
 #pragma once
 
 #include "keptape.h"
+#include "session.h"
 
 #include <QObject>
 #include <QString>
@@ -9,14 +10,12 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QKeyEvent;
 class QWidget;
 class Settings;
 class TapeWindow;
-namespace quillo {
-class Session;
-}
 
 // The tape beside the calculator: its window, made when first opened, the
 // tape kept between runs, and the settings that concern them (the tape
@@ -44,6 +43,13 @@ public:
     bool keeping() const noexcept { return kept_.on(); }
     void setKeeping(bool on);
     void setKeepOnTop(bool on);
+    // Makes a saved calculation the session's as a new run, as a key runs;
+    // this run's lines stay above it as an earlier run's. False when it
+    // could not be (a box of a key open, the display not written).
+    bool open(quillo::Session::Opened& opened);
+    // The tape window's title names the open tape, "" for none, and says
+    // when it has changes not saved.
+    void showDocument(const QString& name, bool modified);
     // The calculator is closing, or hiding for good: the tape goes with it
     // and is remembered open when it was.
     void closeWithCalculator();
@@ -56,6 +62,7 @@ signals:
 private:
     void keptChanged(const KeptTape& kept, const KeptChange& change) noexcept override;
     void make();
+    void showTitle();
     void showEarlier();
     void deleteLines(const QList<int>& rows);
     void hidden();
@@ -65,12 +72,16 @@ private:
     QWidget& calculator_;
     const QWidget& display_;
     QString title_;
+    QString document_;
+    bool modified_ = false;
     Step step_;
     KeyHandler forward_;
     std::time_t started_;
     bool leaving_ = false; // the tape closes with the calculator, not by the user
     bool keepOnTop_ = false;
     KeptTape kept_;
+    // Runs left by opening a saved tape, shown until the kept tape has them.
+    std::vector<KeptTape::Run> left_;
     KeptTape::Listening listening_;
     TapeWindow* window_ = nullptr;
 };

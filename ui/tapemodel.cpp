@@ -206,6 +206,11 @@ void TapeModel::follow(const quillo::Change& change) {
         first_ = end_ = tape.end();
         return;
     }
+    if (change.opened) {
+        // A new run's tape: the lines before are the controller's to show.
+        removeRows(thisRun(), rowCount());
+        first_ = end_ = tape.first();
+    }
     for (const std::uint64_t n : change.erased) {
         const auto at = std::lower_bound(lines_.begin(), lines_.end(), n);
         if (at != lines_.end() && *at == n) {

@@ -8,7 +8,7 @@ set(cases
     "-platform offscreen -style=fusion --version|0|^quillo 2\\.00\n$|^$"
     "--bogus|2|^$|^quillo: [^\n]*'bogus'[^\n]*\nUsage: "
     "-platform|2|^$|^quillo: [^\n]*platform[^\n]*\nUsage: "
-    "extra|2|^$|^quillo: [^\n]*'extra'[^\n]*\nUsage: ")
+    "one.quillo extra|2|^$|^quillo: [^\n]*'extra'[^\n]*\nUsage: ")
 foreach(case IN LISTS cases)
     string(REPLACE "|" ";" case "${case}")
     list(GET case 0 args)

@@ -1,0 +1,126 @@
+// SPDX-License-Identifier: MIT
+// A saved calculation opened as a new run, and this run saved.
+#include "session.h"
+
+#include "keys.h"
+
+#include <algorithm>
+
+namespace quillo {
+
+struct Session::Opened {
+    Engine::Snapshot engine;
+    Tape tape;
+    KeyLog log;
+    std::vector<Checkpoint> checkpoints;
+    Marks was;
+    std::map<std::uint64_t, std::string> notes; // by tape line
+};
+
+std::variant<std::shared_ptr<Session::Opened>, DocumentError>
+Session::replay(const Document& document) {
+    auto out = std::make_shared<Opened>();
+    StandardSurface surface;
+    Engine engine(surface);
+    engine.Form_Load();
+    KeyLog& log = out->log;
+    log.reserve(document.keys.size());
+    out->checkpoints.push_back(Checkpoint{0, engine.snapshot()});
+    const std::string_view use = KeyLog::kUseWord;
+    auto note = document.notes.begin();
+    for (std::size_t i = 0; i < document.keys.size(); ++i) {
+        if (i - out->checkpoints.back().key >= kCheckpointEvery) {
+            out->checkpoints.push_back(Checkpoint{i, engine.snapshot()});
+        }
+        const Document::Key& key = document.keys[i];
+        const std::uint64_t tapeEnd = engine.tape().end();
+        try {
+            if (key.text.starts_with(use)) {
+                std::string number = key.text.substr(key.text.find_first_not_of(" \t", use.size()));
+                if (!engine.Reuse(number)) {
+                    return DocumentError{DocumentError::Why::UnknownKey, key.line, key.text};
+                }
+                log.reserveUse();
+                log.recordUse(number);
+            } else {
+                const std::optional<Key> k = keyFromCaption(key.text);
+                if (!k) {
+                    return DocumentError{DocumentError::Why::UnknownKey, key.line, key.text};
+                }
+                quillo::press(engine, *k);
+                log.record(*k);
+            }
+        } catch (const EngineError& e) {
+            // Copy keys holds no key that failed: this one did not when saved.
+            return DocumentError{DocumentError::Why::KeyFails, key.line,
+                                 std::string(name(e.kind()))};
+        }
+        if (note != document.notes.end() && note->first == i) {
+            if (engine.tape().end() == tapeEnd) {
+                return DocumentError{DocumentError::Why::NoLine, note->second.line, {}};
+            }
+            out->notes.emplace(engine.tape().end() - 1, note->second.text);
+            ++note;
+        }
+    }
+    for (const auto& [index, was] : document.was) {
+        if (index >= log.begin()) {
+            out->was.emplace(index, was.text);
+        }
+    }
+    // A replay starts at a checkpoint with its keys still in the log.
+    while (out->checkpoints.size() > 1 && out->checkpoints[1].key <= log.begin()) {
+        out->checkpoints.erase(out->checkpoints.begin());
+    }
+    std::erase_if(out->notes, [&](const auto& n) { return n.first < engine.tape().first(); });
+    out->engine = engine.snapshot();
+    out->tape = engine.releaseTape();
+    return out;
+}
+
+void Session::open(Opened& opened) {
+    // The display first: if it cannot be written, nothing has changed.
+    engine_.begin(opened.engine, opened.tape);
+    std::swap(log_, opened.log);
+    checkpoints_.swap(opened.checkpoints);
+    was_.swap(opened.was);
+    done_.clear();
+    doneHead_ = doneCount_ = doneBytes_ = 0;
+    undone_.clear();
+    cutKey_ = 0;
+    Change change;
+    change.display = true;
+    change.from = engine_.tape().first();
+    change.opened = true;
+    notify(change);
+}
+
+Document Session::document(std::string title) const {
+    Document doc;
+    doc.title = std::move(title);
+    const std::string text = log_.text();
+    std::string_view rest = text;
+    std::vector<std::string_view> lines;
+    while (!rest.empty()) {
+        const std::size_t nl = rest.find('\n');
+        lines.push_back(rest.substr(0, nl));
+        rest.remove_prefix(nl + 1);
+    }
+    if (!lines.empty() && lines.front() == KeyLog::kCutLine) {
+        doc.cut = true;
+        lines.erase(lines.begin());
+    }
+    // One line a key, the newest last.
+    const std::uint64_t first = log_.end() - lines.size();
+    doc.keys.reserve(lines.size());
+    for (const std::string_view line : lines) {
+        doc.keys.push_back({std::string(line), 0});
+    }
+    for (auto it = was_.lower_bound(first); it != was_.end(); ++it) {
+        doc.was.emplace(static_cast<std::size_t>(it->first - first),
+                        Document::Was{it->second, 0, 0});
+    }
+    return doc;
+}
+
+} // namespace quillo
