@@ -2,7 +2,7 @@
 # quillo's command line, run with no display: each case is
 # ARGUMENTS|EXIT STATUS|STDOUT REGEX|STDERR REGEX, arguments split at spaces.
 set(cases
-    "--help|0|^Usage: [^\n]*quillo \\[options\\]\n.*--version|^$"
+    "--help|0|^Usage: [^\n]*quillo \\[options\\] \\[FILE\\]\n.*--version|^$"
     "--version|0|^quillo 2\\.00\n$|^$"
     "-v|0|^quillo 2\\.00\n$|^$"
     "-platform offscreen -style=fusion --version|0|^quillo 2\\.00\n$|^$"

@@ -13,6 +13,7 @@ set(expected
     bin/quillo-keys
     share/applications/${APP_ID}.desktop
     share/metainfo/${APP_ID}.metainfo.xml
+    share/mime/packages/${APP_ID}.xml
     share/icons/hicolor/scalable/apps/${APP_ID}.svg
     share/man/man1/quillo.1.gz
     share/man/man1/quillo-keys.1.gz
@@ -50,7 +51,7 @@ endforeach()
 
 # The entry starts what was installed and names the installed icon.
 file(READ ${PREFIX}/share/applications/${APP_ID}.desktop entry)
-if(NOT entry MATCHES "\nExec=quillo\n" OR NOT entry MATCHES "\nIcon=${APP_ID}\n")
+if(NOT entry MATCHES "\nExec=quillo %f\n" OR NOT entry MATCHES "\nIcon=${APP_ID}\n")
     message(FATAL_ERROR "desktop entry does not match the install:\n${entry}")
 endif()
 file(READ ${PREFIX}/share/metainfo/${APP_ID}.metainfo.xml meta)
