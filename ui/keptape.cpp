@@ -158,6 +158,19 @@ void KeptTape::received(quillo::Earlier read) {
     notify(change);
 }
 
+void KeptTape::noteEarlier(LineId id, const std::string& note) {
+    if (!on_) {
+        return;
+    }
+    for (Run& run : earlier_) {
+        for (Line& line : run.lines) {
+            if (line.id == id) {
+                line.note = note;
+            }
+        }
+    }
+}
+
 void KeptTape::removeEarlier(std::span<const LineId> ids) {
     if (!on_ || ids.empty()) {
         return;

@@ -58,6 +58,7 @@ private:
     void make();
     void showEarlier();
     void deleteLines(const QList<int>& rows);
+    void setNote(bool earlier, quint64 line, const QString& note);
     void hidden();
 
     quillo::Session& session_;
