@@ -2,13 +2,13 @@
 #include "calculator.h"
 
 #include "accessibility.h"
+#include "actiontable.h"
 #include "appearance.h"
 #include "clipboard.h"
 #include "display.h"
 #include "frm2.h"
 #include "keyboard.h"
 #include "pasteoffer.h"
-#include "shortcuts.h"
 #include "tapecontroller.h"
 #include "tapewindow.h"
 #include "ui_Calculator.h"
@@ -26,7 +26,6 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
-#include <QSignalBlocker>
 #include <QStyleOption>
 #include <QTimer>
 
@@ -180,32 +179,17 @@ void Calculator::type(Key key) {
 }
 
 bool Calculator::handleKey(QKeyEvent* event) {
-    using shortcuts::Action;
-    const QKeyEvent& e = *event;
-    if (shortcuts::matches(e, Action::Copy)) {
-        copy();
-    } else if (shortcuts::matches(e, Action::Paste)) {
-        paste();
-    } else if (shortcuts::matches(e, Action::Undo)) {
-        undo();
-    } else if (shortcuts::matches(e, Action::Redo)) {
-        redo();
-    } else if (shortcuts::matches(e, Action::Tape)) {
-        toggleTape();
-    } else if (shortcuts::matches(e, Action::ZoomIn)) {
-        zoomBy(1);
-    } else if (shortcuts::matches(e, Action::ZoomOut)) {
-        zoomBy(-1);
-    } else if (shortcuts::matches(e, Action::ZoomReset)) {
-        zoomBy(0);
-    } else if (const auto key = keyboard::keyFor(e)) {
-        if (*key == Key::Clear && ui->pic1->isVisible()) {
-            ui->pic1->click(); // Escape closes the welcome notice first
-        } else {
-            type(*key);
-        }
-    } else {
+    if (actiontable::runKey(actions(), *this, *event)) {
+        return true;
+    }
+    const auto key = keyboard::keyFor(*event);
+    if (!key) {
         return false;
+    }
+    if (*key == Key::Clear && ui->pic1->isVisible()) {
+        ui->pic1->click(); // Escape closes the welcome notice first
+    } else {
+        type(*key);
     }
     return true;
 }
@@ -329,14 +313,7 @@ void Calculator::showDisplayMenu(const QPoint& at) {
     if (!menu_) {
         makeMenu();
     }
-    menuUi_->actionUndo->setEnabled(session_.canUndo());
-    menuUi_->actionRedo->setEnabled(session_.canRedo());
-    menuUi_->actionTape->setChecked(tape_->isOpen());
-    menuUi_->actionKeepTape->setChecked(tape_->keeping());
-    {
-        const QSignalBlocker quiet(menuUi_->actionKeepOnTop);
-        menuUi_->actionKeepOnTop->setChecked(keepOnTop_);
-    }
+    actiontable::refresh(actions(), *this, *menuUi_);
     tickLookItems();
     menu_->popup(ui->Readout->mapToGlobal(at));
 }
@@ -345,20 +322,7 @@ void Calculator::makeMenu() {
     menu_ = new QMenu(this);
     menuUi_ = std::make_unique<Ui::DisplayMenu>();
     menuUi_->setupUi(menu_);
-    connect(menuUi_->actionCopy, &QAction::triggered, this, &Calculator::copy);
-    connect(menuUi_->actionPaste, &QAction::triggered, this, &Calculator::paste);
-    connect(menuUi_->actionCopyKeys, &QAction::triggered, this, &Calculator::copyKeys);
-    connect(menuUi_->actionUndo, &QAction::triggered, this, &Calculator::undo);
-    connect(menuUi_->actionRedo, &QAction::triggered, this, &Calculator::redo);
-    connect(menuUi_->actionTape, &QAction::triggered, this, &Calculator::toggleTape);
-    connect(menuUi_->actionKeepOnTop, &QAction::toggled, this, &Calculator::setKeepOnTop);
-    connect(menuUi_->actionKeepTape, &QAction::triggered, this, &Calculator::setKeepTape);
-    using shortcuts::Action;
-    shortcuts::showOn(*menuUi_->actionCopy, Action::Copy);
-    shortcuts::showOn(*menuUi_->actionPaste, Action::Paste);
-    shortcuts::showOn(*menuUi_->actionUndo, Action::Undo);
-    shortcuts::showOn(*menuUi_->actionRedo, Action::Redo);
-    shortcuts::showOn(*menuUi_->actionTape, Action::Tape);
+    actiontable::wireItems(actions(), *this, *menuUi_);
     // Wayland has no way for a program to ask for it.
     menuUi_->actionKeepOnTop->setVisible(
         !QGuiApplication::platformName().startsWith(QLatin1String("wayland")));

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@ class Announcer;
 class TapeController;
 class TapeWindow;
 class frm2;
+template <class Owner, class Items, class Buttons> struct ActionRow;
 
 // The main window. Data flow: a key (a click, a typed key, a paste, a screen
 // reader's press action) becomes one quillo::Key, which runs its engine
@@ -100,6 +102,9 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // Every action of the display's menu and the keyboard's shortcuts.
+    using Action = ActionRow<Calculator, Ui::DisplayMenu, Ui::Calculator>;
+    static std::span<const Action> actions();
     void press(quillo::Key key);
     void type(quillo::Key key);
     template <class Procedure> void exclusive(Procedure&& procedure);

@@ -4,7 +4,6 @@
 // application's font and style sheet, which appearance sets.
 #include "appearance.h"
 #include "calculator.h"
-#include "shortcuts.h"
 #include "ui_Calculator.h"
 #include "ui_DisplayMenu.h"
 
@@ -71,14 +70,6 @@ void Calculator::makeLookItems() {
         group->addAction(step);
         connect(step, &QAction::triggered, this, [this, percent] { setZoom(percent); });
     }
-    connect(menuUi_->actionZoomIn, &QAction::triggered, this, [this] { zoomBy(1); });
-    connect(menuUi_->actionZoomOut, &QAction::triggered, this, [this] { zoomBy(-1); });
-    connect(menuUi_->actionZoomReset, &QAction::triggered, this, [this] { zoomBy(0); });
-    connect(menuUi_->actionHighContrast, &QAction::triggered, this, &Calculator::setHighContrast);
-    using shortcuts::Action;
-    shortcuts::showOn(*menuUi_->actionZoomIn, Action::ZoomIn);
-    shortcuts::showOn(*menuUi_->actionZoomOut, Action::ZoomOut);
-    shortcuts::showOn(*menuUi_->actionZoomReset, Action::ZoomReset);
 }
 
 void Calculator::tickLookItems() {
@@ -87,7 +78,4 @@ void Calculator::tickLookItems() {
             step->setChecked(step->data().toInt() == zoom_);
         }
     }
-    menuUi_->actionZoomIn->setEnabled(zoom_ < appearance::zoomSteps().back());
-    menuUi_->actionZoomOut->setEnabled(zoom_ > appearance::zoomSteps().front());
-    menuUi_->actionHighContrast->setChecked(highContrast_);
 }

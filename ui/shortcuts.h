@@ -4,34 +4,24 @@
 #include <QKeySequence>
 #include <QList>
 
-class QAction;
+#include <array>
+
 class QKeyEvent;
 
-// The windows' shortcuts, one row an action: what the key handlers take and
-// what the menus show come from the same row.
+// The keys of one action, as its row in a window's action table gives them:
+// what the key handlers take and what the menus show come from the same row.
 namespace shortcuts {
 
-enum class Action {
-    Copy,
-    Paste,
-    Undo,
-    Redo,
-    Tape,
-    SaveAs,
-    Delete,
-    ChooseLine,
-    Correct,
-    CloseTape,
-    ZoomIn,
-    ZoomOut,
-    ZoomReset,
+struct Keys {
+    // The platform's keys for it, if it has any...
+    QKeySequence::StandardKey standard = QKeySequence::UnknownKey;
+    // ...and these, taken exactly as typed; the first is the one shown.
+    std::array<QKeyCombination, 3> typed{};
 };
 
-// The keys that do `action`, the one a menu shows first.
-QList<QKeySequence> keys(Action action);
+// The keys, the one a menu shows first.
+QList<QKeySequence> sequences(const Keys& keys);
 // Whether a typed key is one of them.
-bool matches(const QKeyEvent& event, Action action);
-// Shows the action's first key on a menu's item.
-void showOn(QAction& item, Action action);
+bool matches(const QKeyEvent& event, const Keys& keys);
 
 } // namespace shortcuts

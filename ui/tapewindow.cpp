@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "tapewindow.h"
 
+#include "actiontable.h"
 #include "placement.h"
-#include "shortcuts.h"
 #include "ui_TapeMenu.h"
 #include "ui_TapeWindow.h"
 
@@ -88,9 +88,7 @@ TapeWindow::TapeWindow(TapeModel* model, KeyHandler forward, QWidget* parent)
     model_->setCorrectedNote(ui->lines->property("correctedNote").toString());
     model_->setNoteSpoken(ui->lines->property("noteSpoken").toString());
     ui->lines->installEventFilter(this);
-    connect(ui->copyAll, &QPushButton::clicked, this, &TapeWindow::copyAll);
-    connect(ui->saveAs, &QPushButton::clicked, this, &TapeWindow::saveAs);
-    connect(ui->clearTape, &QPushButton::clicked, this, &TapeWindow::clearRequested);
+    actiontable::wireButtons(actions(), *this, *ui);
     connect(ui->lines, &QListView::doubleClicked, this, &TapeWindow::choose);
     connect(ui->lines, &QWidget::customContextMenuRequested, this, &TapeWindow::showMenu);
     // The newest line stays in view while the user has not scrolled up.
@@ -281,38 +279,13 @@ Ui::TapeMenu& TapeWindow::menu() {
         menuUi_ = std::make_unique<Ui::TapeMenu>();
         menuUi_->setupUi(menu_);
         menu_->setStyle(new ReachDisabled(menu_));
-        connect(menuUi_->actionCopy, &QAction::triggered, this, &TapeWindow::copySelected);
-        connect(menuUi_->actionCopyAll, &QAction::triggered, this, &TapeWindow::copyAll);
-        connect(menuUi_->actionSaveAs, &QAction::triggered, this, &TapeWindow::saveAs);
-        connect(menuUi_->actionCorrect, &QAction::triggered, this, &TapeWindow::correctCurrent);
-        connect(menuUi_->actionDelete, &QAction::triggered, this, &TapeWindow::deleteSelected);
-        connect(menuUi_->actionClearTape, &QAction::triggered, this, &TapeWindow::clearRequested);
-        connect(menuUi_->actionKeepTape, &QAction::triggered, this, &TapeWindow::keepingChanged);
-        shortcuts::showOn(*menuUi_->actionCopy, shortcuts::Action::Copy);
-        shortcuts::showOn(*menuUi_->actionSaveAs, shortcuts::Action::SaveAs);
-        shortcuts::showOn(*menuUi_->actionDelete, shortcuts::Action::Delete);
-        shortcuts::showOn(*menuUi_->actionCorrect, shortcuts::Action::Correct);
-        menuUi_->actionCorrect->setProperty("caption", menuUi_->actionCorrect->text());
+        actiontable::wireItems(actions(), *this, *menuUi_);
     }
     return *menuUi_;
 }
 
 void TapeWindow::showMenu(const QPoint& at) {
-    Ui::TapeMenu& items = menu();
-    const bool any = model_->rowCount() > 0;
-    items.actionCopy->setEnabled(ui->lines->currentIndex().isValid());
-    // Greyed, the item still says why, in its text: a screen reader reads
-    // that, not a tooltip.
-    QAction& correct = *items.actionCorrect;
-    const QString why = whyNotCorrectable(ui->lines->currentIndex().row());
-    correct.setEnabled(why.isEmpty());
-    correct.setText(why.isEmpty() ? correct.property("caption").toString()
-                                  : correct.property("textWhyNot").toString().arg(why));
-    correct.setToolTip(why.isEmpty() ? correct.property("whatItDoes").toString() : why);
-    items.actionDelete->setEnabled(!selectedRows().isEmpty());
-    items.actionCopyAll->setEnabled(any);
-    items.actionClearTape->setEnabled(any);
-    items.actionKeepTape->setChecked(keeping_);
+    actiontable::refresh(actions(), *this, menu());
     menu_->popup(ui->lines->viewport()->mapToGlobal(at));
 }
 
@@ -359,25 +332,8 @@ bool TapeWindow::handleKey(QKeyEvent* event) {
     if (!isOpen()) {
         return forward_(event);
     }
-    using shortcuts::Action;
-    const QKeyEvent& e = *event;
-    if (shortcuts::matches(e, Action::Copy)) {
-        copySelected();
-    } else if (shortcuts::matches(e, Action::SaveAs)) {
-        saveAs();
-    } else if (shortcuts::matches(e, Action::Correct)) {
-        correctCurrent();
-    } else if (shortcuts::matches(e, Action::Delete)) {
-        deleteSelected();
-    } else if (shortcuts::matches(e, Action::ChooseLine)) {
-        choose(ui->lines->currentIndex());
-    } else if (shortcuts::matches(e, Action::CloseTape)) {
-        closeKeepingKeys();
-    } else {
-        // What the calculator does not take (the arrows, Ctrl+A) is the list's.
-        return forward_(event);
-    }
-    return true;
+    // What the calculator does not take (the arrows, Ctrl+A) is the list's.
+    return actiontable::runKey(actions(), *this, *event) || forward_(event);
 }
 
 bool TapeWindow::eventFilter(QObject* watched, QEvent* event) {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -20,6 +21,7 @@ class TapeWindow;
 class TapeMenu;
 } // namespace Ui
 class QMenu;
+template <class Owner, class Items, class Buttons> struct ActionRow;
 
 // Rows of one size, as wide as the view: a long line is cut at its start,
 // so that its result stays in view, and the list lays out ten thousand
@@ -113,6 +115,9 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Every action of the window: its menu's items, its keys and its buttons.
+    using Action = ActionRow<TapeWindow, Ui::TapeMenu, Ui::TapeWindow>;
+    static std::span<const Action> actions();
     bool handleKey(QKeyEvent* event);
     void saveAs();
     void deleteSelected();
