@@ -5,6 +5,7 @@
 #include "engine.h"
 #include "keylog.h"
 #include "keys.h"
+#include "note.h"
 
 #include <charconv>
 #include <chrono>
@@ -103,6 +104,15 @@ bool startsNumber(std::string_view text) {
     return key && (*key == Key::Decimal || *key == Key::Minus ||
                    (static_cast<int>(*key) >= static_cast<int>(Key::D0) &&
                     static_cast<int>(*key) <= static_cast<int>(Key::D9)));
+}
+
+// A title or a note as the note editor takes it: one line of text.
+std::optional<DocumentError::Why> textProblem(std::string_view text) {
+    const std::optional<NoteProblem> why = noteProblem(text, Document::kTextLimit);
+    if (!why) {
+        return std::nullopt;
+    }
+    return *why == NoteProblem::TooLong ? DocumentError::Why::TooLong : DocumentError::Why::NotText;
 }
 
 DocumentError error(DocumentError::Why why, std::size_t line, std::string detail = {}) {
@@ -235,8 +245,8 @@ std::variant<Document, DocumentError> parseDocument(std::string_view text) {
                 if (!doc.keys.empty() || !doc.title.empty() || doc.cut || title.empty()) {
                     return error(Why::Misplaced, number);
                 }
-                if (textLength(title) > Document::kTextLimit) {
-                    return error(Why::TooLong, number);
+                if (const auto why = textProblem(title)) {
+                    return error(*why, number);
                 }
                 doc.title = title;
             } else if (line.starts_with(kNote)) {
@@ -245,11 +255,8 @@ std::variant<Document, DocumentError> parseDocument(std::string_view text) {
                     doc.notes.count(doc.keys.size() - 1) > 0) {
                     return error(Why::Misplaced, number);
                 }
-                if (textLength(note) == std::string_view::npos ||
-                    textLength(note) > Document::kTextLimit) {
-                    return error(textLength(note) == std::string_view::npos ? Why::NotText
-                                                                            : Why::TooLong,
-                                 number);
+                if (const auto why = textProblem(note)) {
+                    return error(*why, number);
                 }
                 doc.notes.emplace(doc.keys.size() - 1, Document::Note{std::string(note), number});
             } else if (line.starts_with(kWas)) {

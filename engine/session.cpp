@@ -163,7 +163,9 @@ void Session::press(Key key) {
     slot.keys.assign(1, static_cast<std::uint8_t>(key)); // within the slot's own room
     slot.use.clear();
     slot.correction.reset();
+    slot.note.reset();
     dropRedo(log_.end());
+    dropNotes(end);
     log_.record(key);
     file(slot);
     keepCheckpoint();
@@ -185,6 +187,7 @@ void Session::paste(std::span<const Key> keys) {
     const std::uint64_t end = engine_.tape().end();
     runAll(before, bytes, {});
     dropRedo(log_.end());
+    dropNotes(end);
     for (const Key key : keys) {
         log_.record(key);
     }
@@ -192,6 +195,7 @@ void Session::paste(std::span<const Key> keys) {
     slot.keys = std::move(bytes);
     slot.use.clear();
     slot.correction.reset();
+    slot.note.reset();
     file(slot);
     keepCheckpoint();
     notify(written(end));
@@ -213,7 +217,9 @@ bool Session::reuse(std::string_view result) {
     slot.keys.assign(1, KeyLog::kUse);
     slot.use = std::move(stepText);
     slot.correction.reset();
+    slot.note.reset();
     dropRedo(log_.end());
+    dropNotes(end);
     log_.recordUse(logText);
     file(slot);
     keepCheckpoint();
@@ -270,9 +276,12 @@ void Session::file(Step& slot) noexcept {
         --doneCount_;
     }
     const State& s = slot.before.state;
-    slot.weight = sizeof(Step) + slot.before.display.capacity() + textBytes(s.FirstNumber) +
-                  textBytes(s.SecondNumber) + textBytes(s.DisplayValue) + slot.keys.capacity() +
-                  slot.use.capacity() + (slot.correction ? slot.correction->bytes : 0);
+    slot.weight =
+        sizeof(Step) + slot.before.display.capacity() + textBytes(s.FirstNumber) +
+        textBytes(s.SecondNumber) + textBytes(s.DisplayValue) + slot.keys.capacity() +
+        slot.use.capacity() + (slot.correction ? slot.correction->bytes : 0) +
+        (slot.note ? sizeof(NoteEdit) + slot.note->before.capacity() + slot.note->after.capacity()
+                   : 0);
     doneBytes_ += slot.weight;
     ++doneCount_;
     while (doneCount_ > 1 && doneBytes_ > kBudget) {
@@ -287,6 +296,7 @@ void Session::dropOldest() noexcept {
     release(oldest.before.display);
     oldest.before.state = State{};
     oldest.correction.reset();
+    oldest.note.reset();
     doneHead_ = (doneHead_ + 1) % done_.size();
     --doneCount_;
 }
@@ -297,13 +307,17 @@ void Session::undo() {
     }
     undone_.reserve(undone_.size() + 1);
     Step& step = done_[(doneHead_ + doneCount_ - 1) % done_.size()];
+    if (step.note) {
+        undoNote(step);
+        return;
+    }
     if (step.correction) {
         const std::shared_ptr<const Correction> correction = step.correction;
         apply(correction->before, correction->from, true);
         doneBytes_ -= step.weight;
         step.weight = 0;
         step.correction.reset();
-        undone_.push_back(Redo{{}, {}, correction});
+        undone_.push_back(Redo{{}, {}, correction, nullptr});
         --doneCount_;
         notify(rewritten(correction->from));
         return;
@@ -316,7 +330,7 @@ void Session::undo() {
     }
     doneBytes_ -= step.weight;
     step.weight = 0;
-    undone_.push_back(Redo{std::move(step.keys), std::move(step.use), nullptr});
+    undone_.push_back(Redo{std::move(step.keys), std::move(step.use), nullptr, nullptr});
     --doneCount_;
     release(step.before.display);
     notify(written(cut));
@@ -326,6 +340,10 @@ void Session::redo() {
     if (undone_.empty()) {
         return;
     }
+    if (undone_.back().note) {
+        redoNote();
+        return;
+    }
     if (const std::shared_ptr<const Correction> correction = undone_.back().correction) {
         Step& slot = nextSlot();
         apply(correction->after, correction->from, true);
@@ -333,6 +351,7 @@ void Session::redo() {
         slot.keys.clear();
         slot.use.clear();
         slot.correction = correction;
+        slot.note.reset();
         file(slot);
         notify(rewritten(correction->from));
         return;
@@ -356,6 +375,7 @@ void Session::redo() {
     slot.keys = std::move(again.keys);
     slot.use = std::move(again.use);
     slot.correction.reset();
+    slot.note.reset();
     file(slot);
     keepCheckpoint();
     notify(written(end));
@@ -365,6 +385,7 @@ void Session::clearTape() {
     engine_.clearTape();
     cutKey_ = std::max(cutKey_, redoReach());
     was_.clear();
+    notes_.clear();
     Change change;
     change.from = engine_.tape().end();
     change.cleared = true;
@@ -374,6 +395,9 @@ void Session::clearTape() {
 void Session::eraseLines(std::span<const std::uint64_t> numbers) {
     engine_.eraseLines(numbers);
     cutKey_ = std::max(cutKey_, redoReach());
+    for (const std::uint64_t n : numbers) {
+        notes_.erase(n);
+    }
     Change change;
     change.from = engine_.tape().end();
     change.erased = numbers;
@@ -790,6 +814,7 @@ void Session::correct(std::uint64_t line, std::size_t index, std::string_view te
     slot.keys.clear();
     slot.use.clear();
     slot.correction = std::move(correction);
+    slot.note.reset();
     file(slot);
     notify(rewritten(slot.correction->from));
 }

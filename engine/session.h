@@ -7,6 +7,7 @@
 #include "keylog.h"
 #include "keys.h"
 #include "listeners.h"
+#include "note.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -35,6 +36,8 @@ class Session;
 // the numbers' marks (Session::numbers) may have changed on any line.
 // `opened`: a saved calculation began a new run; every line of the run
 // before it left the session's tape, and those from `from` are the new run's.
+// `noted`: the line whose note was set, changed or removed (its text did not
+// change).
 struct Change {
     bool display = false; // the display was written
     std::uint64_t from = 0;
@@ -42,6 +45,7 @@ struct Change {
     std::span<const std::uint64_t> erased;
     bool corrected = false;
     bool opened = false;
+    std::optional<std::uint64_t> noted;
 };
 
 // Why a correction was not made. The engine names the cause; the window
@@ -189,9 +193,20 @@ public:
     // This run's calculation as a document titled `title`: its keys as Copy
     // keys writes them, and the old values of the numbers corrected.
     Document document(std::string title) const;
+    // A line's note: one line of the user's text, kept beside the line (not
+    // in it) through corrections, undo and redo; "" when it has none.
+    static constexpr std::size_t kNoteLimit = 200; // code points of UTF-8
+    std::string_view note(std::uint64_t line) const noexcept;
+    // Sets, changes or ("") removes the note of a line shown, as one step.
+    // Throws NoteRefused, with nothing changed, for text noteProblem()
+    // refuses or a line not shown; the same text again is no step.
+    void setNote(std::uint64_t line, std::string_view text);
+    // The same without a step: a note put back with its line (a tape
+    // opened), not one the user wrote now.
+    void restoreNote(std::uint64_t line, std::string_view text);
 
     // Neither is a step: they cannot be undone, and a redo does not bring
-    // back what they removed.
+    // back what they removed; the lines' notes go with them.
     void clearTape();
     void eraseLines(std::span<const std::uint64_t> numbers);
 
@@ -200,12 +215,19 @@ private:
     // reused number is the byte KeyLog::kUse, its text beside the keys.
     using Keys = std::basic_string<std::uint8_t>;
     struct Correction;
+    // A note set, changed or removed: its line's note before and after.
+    struct NoteEdit {
+        std::uint64_t line = 0;
+        std::string before, after;
+    };
     struct Step {
         Engine::Snapshot before;
         Keys keys;
         std::string use;
         // A correction's step holds no keys: both sides of it are here.
         std::shared_ptr<const Correction> correction;
+        // So does a note's.
+        std::shared_ptr<const NoteEdit> note;
         std::size_t weight = 0; // bytes, counted against kBudget
     };
     // What a redo carries out again.
@@ -213,6 +235,7 @@ private:
         Keys keys;
         std::string use;
         std::shared_ptr<const Correction> correction;
+        std::shared_ptr<const NoteEdit> note;
     };
     // Where the engine stood before key `key`: a correction's replay starts
     // from the nearest one before the number.
@@ -261,6 +284,21 @@ private:
     // reserveUse() for a reuse); `use` gives up its buffer.
     void logKeys(const Keys& keys, std::string& use) noexcept;
     void notify(const Change& change) noexcept;
+    // Throws NoteRefused for a note setNote() refuses.
+    void checkNote(std::uint64_t line, std::string_view text) const;
+    // A copy of `text`, with room made for it as `line`'s note, so that
+    // putNote() then cannot fail.
+    std::string roomForNote(std::uint64_t line, std::string_view text);
+    // Gives `line` the note `text` ("" none), or none when it is not shown
+    // (a redo after the line was deleted); no step. Told as Change::noted.
+    void putNote(std::uint64_t line, std::string text) noexcept;
+    // A new key writes lines from `end` on: notes that stayed on numbers
+    // from there (put back without a step, then undone) are not theirs.
+    void dropNotes(std::uint64_t end) noexcept {
+        notes_.erase(notes_.lower_bound(end), notes_.end());
+    }
+    void undoNote(Step& step);
+    void redoNote();
 
     Engine engine_;
     KeyLog log_;
@@ -277,6 +315,9 @@ private:
     // deleted (now or by a redo to come): their numbers are not corrected.
     std::uint64_t cutKey_ = 0;
     Marks was_;
+    // By line number: a correction rewrites lines under the same numbers, and
+    // undo, being last in first out, takes a note away before its line.
+    std::map<std::uint64_t, std::string> notes_;
 };
 
 } // namespace quillo

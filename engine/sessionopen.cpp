@@ -8,6 +8,8 @@
 
 namespace quillo {
 
+static_assert(Document::kTextLimit == Session::kNoteLimit);
+
 struct Session::Opened {
     Engine::Snapshot engine;
     Tape tape;
@@ -65,7 +67,7 @@ Session::replay(const Document& document) {
     }
     for (const auto& [index, was] : document.was) {
         if (index >= log.begin()) {
-            out->was.emplace(index, was.text);
+            out->was.emplace(index, Mark{was.text, was.at});
         }
     }
     // A replay starts at a checkpoint with its keys still in the log.
@@ -84,6 +86,7 @@ void Session::open(Opened& opened) {
     std::swap(log_, opened.log);
     checkpoints_.swap(opened.checkpoints);
     was_.swap(opened.was);
+    notes_.swap(opened.notes);
     done_.clear();
     doneHead_ = doneCount_ = doneBytes_ = 0;
     undone_.clear();
@@ -118,7 +121,15 @@ Document Session::document(std::string title) const {
     }
     for (auto it = was_.lower_bound(first); it != was_.end(); ++it) {
         doc.was.emplace(static_cast<std::size_t>(it->first - first),
-                        Document::Was{it->second, 0, 0});
+                        Document::Was{it->second.was, it->second.at, 0});
+    }
+    // A note goes after the key that wrote its line.
+    const Tape& tape = engine_.tape();
+    for (const auto& [line, note] : notes_) {
+        if (tape.shown(line) && !note.empty() && tape.info(line).key >= first) {
+            doc.notes.emplace(static_cast<std::size_t>(tape.info(line).key - first),
+                              Document::Note{note, 0});
+        }
     }
     return doc;
 }

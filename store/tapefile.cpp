@@ -25,7 +25,8 @@ constexpr std::int64_t kSchema = 2;
 constexpr const char* kSchemaSql = R"(
 CREATE TABLE IF NOT EXISTS runs(id INTEGER PRIMARY KEY AUTOINCREMENT, started TEXT NOT NULL);
 CREATE TABLE IF NOT EXISTS lines(id INTEGER PRIMARY KEY AUTOINCREMENT, run INTEGER NOT NULL,
-    number INTEGER NOT NULL, size INTEGER NOT NULL, text TEXT NOT NULL);
+    number INTEGER NOT NULL, size INTEGER NOT NULL, text TEXT NOT NULL,
+    note TEXT NOT NULL DEFAULT '');
 CREATE INDEX IF NOT EXISTS lines_by_number ON lines(run, number);
 CREATE TABLE IF NOT EXISTS journals(name TEXT, size INTEGER, mtime INTEGER,
     PRIMARY KEY(name, size, mtime)) WITHOUT ROWID;
@@ -336,6 +337,15 @@ std::optional<TapeFile::Outcome> TapeFile::classify(int& rc) {
     }
     if (rc == SQLITE_OK && version != kSchema) {
         rc = db_.exec(kSchemaSql);
+    }
+    // Columns added since are added in place: a tape written before them opens.
+    sql::Statement note =
+        db_.prepare("SELECT 1 FROM pragma_table_info('lines') WHERE name = 'note'");
+    if (rc == SQLITE_OK && (rc = note ? note.step() : db_.error()) == SQLITE_DONE) {
+        rc = db_.exec("ALTER TABLE lines ADD COLUMN note TEXT NOT NULL DEFAULT ''");
+    } else if (rc == SQLITE_ROW) {
+        note.reset();
+        rc = SQLITE_OK;
     }
     if (rc == SQLITE_OK) {
         rc = db_.exec("COMMIT");

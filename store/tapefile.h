@@ -27,6 +27,8 @@ struct StoreOp {
         Cut,
         Remove,
         RemoveEarlier,
+        Note,
+        NoteEarlier,
         Clear,
         Read,
         Disable,
@@ -35,7 +37,8 @@ struct StoreOp {
     };
     Kind kind;
     std::uint64_t value = 0; // a number, or an id's bits
-    std::string text;
+    std::string text = {};
+    std::string note = {};
 };
 
 // The database, on the store's thread alone. Opened when first needed:

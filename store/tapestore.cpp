@@ -207,7 +207,7 @@ void TapeStore::replace(std::optional<std::uint64_t> from, std::vector<Line> lin
         ops.push_back({Kind::Cut, *from, {}});
     }
     for (Line& line : lines) {
-        ops.push_back({Kind::Add, line.number, std::move(line.text)});
+        ops.push_back({Kind::Add, line.number, std::move(line.text), std::move(line.note)});
     }
     post(std::move(ops));
 }
@@ -226,6 +226,14 @@ void TapeStore::removeEarlier(std::int64_t id) {
 
 void TapeStore::beginRun(std::time_t started) {
     post({{Kind::Run, 0, startedText(started)}});
+}
+
+void TapeStore::note(std::uint64_t number, std::string text) {
+    post({{Kind::Note, number, {}, std::move(text)}});
+}
+
+void TapeStore::noteEarlier(std::int64_t id, std::string text) {
+    post({{Kind::NoteEarlier, static_cast<std::uint64_t>(id), {}, std::move(text)}});
 }
 
 void TapeStore::clear() {

@@ -24,8 +24,9 @@ struct KeptRun {
 };
 struct KeptLine {
     std::size_t run = 0; // index into Earlier::runs
-    std::int64_t id = 0; // what removeEarlier() takes
+    std::int64_t id = 0; // what removeEarlier() and noteEarlier() take
     std::string text;
+    std::string note; // "" when none
 };
 // Runs oldest first, each run's lines in the order they were typed; at most
 // TapeStore::kLines lines.
@@ -54,6 +55,7 @@ public:
     struct Line {
         std::uint64_t number; // the engine's number of the line
         std::string text;
+        std::string note = {}; // "" when none
     };
     // Called on the store's thread, never after the store is gone.
     struct Events {
@@ -82,6 +84,9 @@ public:
     // A new run begins: the lines added from now on are its, and this
     // run's so far are an earlier run's.
     void beginRun(std::time_t started);
+    // A line's note ("" for none): of this run by its number, of an earlier run by KeptLine::id.
+    void note(std::uint64_t number, std::string text);
+    void noteEarlier(std::int64_t id, std::string text);
     // Every line, earlier runs' too, gone from the disk with their text.
     void clear();
     // The other runs' lines (those still running too), told to Events::earlier.

@@ -157,9 +157,10 @@ int TapeFile::apply(std::span<const StoreOp> ops) {
         const std::int64_t n = stored(op->value);
         switch (op->kind) {
         case StoreOp::Kind::Add:
-            rc = db_.run("INSERT INTO lines(run, number, size, text) "
-                         "VALUES (?1, ?2, length(CAST(?3 AS BLOB)), ?3)",
-                         run_, n, op->text);
+            rc = db_.run(
+                "INSERT INTO lines(run, number, size, text, note) "
+                "VALUES (?1, ?2, length(CAST(?3 AS BLOB)) + length(CAST(?4 AS BLOB)), ?3, ?4)",
+                run_, n, op->text, op->note);
             if ((rc & 0xff) == SQLITE_TOOBIG) {
                 notice("A line was too long to keep.");
                 rc = SQLITE_DONE;
@@ -179,6 +180,16 @@ int TapeFile::apply(std::span<const StoreOp> ops) {
             started_ = op->text;
             rc = db_.run("INSERT INTO runs(started) VALUES (?1)", started_);
             run_ = sql::lib().last_insert_rowid(db_.get());
+            break;
+        case StoreOp::Kind::Note:
+            rc = db_.run("UPDATE lines SET note = ?3, size = length(CAST(text AS BLOB)) + "
+                         "length(CAST(?3 AS BLOB)) WHERE run = ?1 AND number = ?2",
+                         run_, n, op->note);
+            break;
+        case StoreOp::Kind::NoteEarlier:
+            rc = db_.run("UPDATE lines SET note = ?2, size = length(CAST(text AS BLOB)) + "
+                         "length(CAST(?2 AS BLOB)) WHERE id = ?1",
+                         static_cast<std::int64_t>(op->value), op->note);
             break;
         case StoreOp::Kind::Clear:
             rc = db_.run("DELETE FROM lines");
@@ -283,14 +294,15 @@ TapeFile::Outcome TapeFile::read(Earlier& out) {
     std::map<std::int64_t, std::size_t> runs;
     int rc;
     sql::Statement& lines =
-        db_.cached("SELECT l.id, l.run, r.started, l.text FROM lines l LEFT JOIN runs r "
+        db_.cached("SELECT l.id, l.run, r.started, l.text, l.note FROM lines l LEFT JOIN runs r "
                    "ON r.id = l.run WHERE l.run <> ?1 ORDER BY l.run, l.id");
     for (lines.bind(1, run_); (rc = lines ? lines.step() : db_.error()) == SQLITE_ROW;) {
         const auto [it, added] = runs.try_emplace(lines.integer(1), out.runs.size());
         if (added) {
             out.runs.push_back({it->first, std::string(lines.text(2))});
         }
-        out.lines.push_back({it->second, lines.integer(0), std::string(lines.text(3))});
+        out.lines.push_back(
+            {it->second, lines.integer(0), std::string(lines.text(3)), std::string(lines.text(4))});
     }
     if (rc == SQLITE_DONE) {
         return Outcome::Done;

@@ -116,7 +116,11 @@ void KeptTape::sessionChanged(const quillo::Session& session,
         if (change.opened) {
             // The run so far stays kept, as an earlier run.
             store_->beginRun(started_);
-            store_->add(shown(tape, from));
+            std::vector<quillo::TapeStore::Line> lines = shown(tape, from);
+            for (quillo::TapeStore::Line& line : lines) {
+                line.note = session.note(line.number);
+            }
+            store_->add(std::move(lines));
             return;
         }
         if (change.cleared) {
@@ -165,6 +169,19 @@ void KeptTape::received(quillo::Earlier read) {
     KeptChange change;
     change.earlier = true;
     notify(change);
+}
+
+void KeptTape::noteEarlier(LineId id, const std::string& note) {
+    if (!on_) {
+        return;
+    }
+    for (Run& run : earlier_) {
+        for (Line& line : run.lines) {
+            if (line.id == id) {
+                line.note = note;
+            }
+        }
+    }
 }
 
 void KeptTape::removeEarlier(std::span<const LineId> ids) {

@@ -48,6 +48,7 @@ public:
     struct Line {
         LineId id;
         std::string text;
+        std::string note{};
     };
     struct Run {
         std::string started; // local time, "2026-12-07 14:30"; "" when not known
@@ -82,6 +83,8 @@ public:
     // The earlier runs' lines as last read, oldest first, runs with none left
     // out; none when off.
     const std::vector<Run>& earlier() const noexcept { return earlier_; }
+    // An earlier run's line's note ("" none); not a step of the session's.
+    void noteEarlier(LineId id, const std::string& note);
     // Lines of earlier runs deleted.
     void removeEarlier(std::span<const LineId> ids);
     // What went wrong, in plain words, or "".

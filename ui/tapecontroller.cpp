@@ -5,6 +5,8 @@
 #include "tapemodel.h"
 #include "tapewindow.h"
 
+#include <QApplication>
+
 #include <algorithm>
 #include <new>
 #include <vector>
@@ -73,6 +75,7 @@ void TapeController::make() {
         });
     });
     connect(window_, &TapeWindow::deleteRequested, this, &TapeController::deleteLines);
+    connect(window_, &TapeWindow::noteApplied, this, &TapeController::setNote);
     connect(window_, &TapeWindow::resultChosen, this, &TapeController::resultChosen);
     connect(window_, &TapeWindow::correctionApplied, this, &TapeController::correctionApplied);
     connect(window_, &TapeWindow::keepingChanged, this, &TapeController::setKeeping);
@@ -94,7 +97,8 @@ void TapeController::showEarlier() {
         for (const KeptTape::Run& run : *runs) {
             rows.push_back({0, heading(QString::fromStdString(run.started)), true});
             for (const KeptTape::Line& line : run.lines) {
-                rows.push_back({line.id, QString::fromStdString(line.text)});
+                rows.push_back({line.id, QString::fromStdString(line.text), false,
+                                QString::fromStdString(line.note)});
             }
         }
     }
@@ -108,7 +112,7 @@ bool TapeController::open(quillo::Session::Opened& opened) {
         const quillo::Tape& tape = session_.engine().tape();
         for (std::uint64_t n = tape.first(); n < tape.end(); ++n) {
             if (tape.shown(n)) {
-                run.lines.push_back({0, tape.at(n)});
+                run.lines.push_back({0, tape.at(n), std::string(session_.note(n))});
             }
         }
         session_.open(opened);
@@ -206,6 +210,24 @@ void TapeController::deleteLines(const QList<int>& rows) {
         }
         kept_.removeEarlier(earlier);
         session_.eraseLines(numbers);
+    });
+}
+
+// This run's notes are the session's, a step each; an earlier run's line's
+// the kept tape's alone.
+void TapeController::setNote(bool earlier, quint64 line, const QString& note) {
+    const std::string text = note.toStdString();
+    if (earlier) {
+        kept_.noteEarlier(line, text);
+        window_->model()->setEarlierNote(line, note);
+        return;
+    }
+    step_([this, line, &text] {
+        try {
+            session_.setNote(line, text);
+        } catch (const quillo::NoteRefused&) {
+            QApplication::beep(); // the line went meanwhile
+        }
     });
 }
 

@@ -65,6 +65,7 @@ private:
     void showTitle();
     void showEarlier();
     void deleteLines(const QList<int>& rows);
+    void setNote(bool earlier, quint64 line, const QString& note);
     void hidden();
 
     quillo::Session& session_;

@@ -76,7 +76,8 @@ QVariant TapeModel::corrections(int row, int role) const {
 void TapeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                          const QModelIndex& index) const {
     const QVariantList spans = index.data(TapeModel::CorrectedSpansRole).toList();
-    if (spans.isEmpty()) {
+    const QString note = index.data(TapeModel::NoteRole).toString();
+    if (spans.isEmpty() && note.isEmpty()) {
         QStyledItemDelegate::paint(painter, option, index);
         return;
     }
@@ -105,10 +106,13 @@ void TapeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     layout.endLayout();
 
     const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
-    const QRect area = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget)
-                           .adjusted(margin, 0, -margin, 0);
+    QRect area = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget)
+                     .adjusted(margin, 0, -margin, 0);
     // As the other rows: a line too long is cut at its start, its result in view.
     const qreal width = line.naturalTextWidth();
+    if (!note.isEmpty()) {
+        area = drawNote(*painter, opt, area, width, note);
+    }
     const qreal x = width > area.width() ? area.right() + 1 - width : area.left();
     painter->save();
     painter->setClipRect(area);

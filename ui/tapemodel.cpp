@@ -40,17 +40,55 @@ QVariant TapeModel::data(const QModelIndex& index, int role) const {
     if (role == CorrectedSpansRole || role == Qt::AccessibleDescriptionRole) {
         return corrections(index.row(), role);
     }
+    if (role == NoteRole) {
+        return note(index.row());
+    }
+    if (role == Qt::AccessibleTextRole) {
+        const QString text = whole(index.row());
+        const QString note = this->note(index.row());
+        return note.isEmpty() ? text : noteSpoken_.arg(text, note);
+    }
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole) {
         return {};
     }
     QString text = shown(whole(index.row()));
     if (role == Qt::ToolTipRole) {
+        if (const QString note = this->note(index.row()); !note.isEmpty()) {
+            text += kNoteMark;
+            text += note;
+        }
         if (const QString note = corrections(index.row(), Qt::AccessibleDescriptionRole).toString();
             !note.isEmpty()) {
             text += u'\n' + note;
         }
     }
     return text;
+}
+
+QString TapeModel::note(int row) const {
+    if (row < thisRun()) {
+        return earlier_[static_cast<std::size_t>(row)].note;
+    }
+    const std::string_view note = session_.note(lines_[static_cast<std::size_t>(row - thisRun())]);
+    return QString::fromUtf8(note.data(), static_cast<qsizetype>(note.size()));
+}
+
+std::optional<int> TapeModel::rowOf(std::uint64_t number) const {
+    const auto at = std::lower_bound(lines_.begin(), lines_.end(), number);
+    if (at == lines_.end() || *at != number) {
+        return std::nullopt;
+    }
+    return thisRun() + static_cast<int>(at - lines_.begin());
+}
+
+void TapeModel::setEarlierNote(std::uint64_t id, const QString& note) {
+    for (int row = 0; row < thisRun(); ++row) {
+        Earlier& e = earlier_[static_cast<std::size_t>(row)];
+        if (!e.heading && e.id == id) {
+            e.note = note;
+            emit dataChanged(index(row), index(row));
+        }
+    }
 }
 
 QString TapeModel::whole(int row) const {
@@ -73,6 +111,10 @@ QString TapeModel::text(const QList<int>& rows) const {
     for (const int row : rows) {
         if (row >= 0 && row < rowCount()) {
             out += whole(row);
+            if (const QString note = this->note(row); !note.isEmpty()) {
+                out += kNoteMark;
+                out += note;
+            }
             out += u'\n';
         }
     }
@@ -181,6 +223,11 @@ void TapeModel::sessionChanged(const quillo::Session&, const quillo::Change& cha
     ++steps_;
     try {
         follow(change);
+        if (change.noted) {
+            if (const std::optional<int> row = rowOf(*change.noted)) {
+                emit dataChanged(index(*row), index(*row));
+            }
+        }
         // A correction may mark or unmark numbers on lines it did not rewrite.
         if (change.corrected && rowCount() > thisRun()) {
             emit dataChanged(index(thisRun()), index(rowCount() - 1),

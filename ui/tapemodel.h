@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -26,6 +27,10 @@ public:
     static constexpr qsizetype kShownCharacters = 2'000;
     // A line's corrected numbers, as spans of its text: QPoint(start, length).
     static constexpr int CorrectedSpansRole = Qt::UserRole + 1;
+    // A line's note as QString, "" when it has none (a heading has none).
+    // The note is never part of the line's text (Qt::DisplayRole), which
+    // choosing a line and correcting it read numbers from.
+    static constexpr int NoteRole = Qt::UserRole + 2;
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -36,6 +41,7 @@ public:
         std::uint64_t id = 0;
         QString text;
         bool heading = false;
+        QString note{};
     };
     // Puts the earlier runs' lines above this run's, with a heading for this
     // run below them when there are any. With this run's, at most
@@ -50,15 +56,21 @@ public:
         std::uint64_t number = 0;
     };
     Line line(int row) const;
-    // The rows' texts, whole, each followed by a newline. The list's own
-    // text of a line too long to show is its end.
+    // The rows' texts, whole, each with its note after kNoteMark and
+    // followed by a newline. The list's own text of a line too long to show
+    // is its end.
     QString text(const QList<int>& rows) const;
+    static constexpr QStringView kNoteMark = u"  # ";
     QString text() const;
     // The numbers a row's line holds; none for a heading or an earlier run's line.
     std::vector<quillo::LineNumber> numbers(int row) const;
     const quillo::Session& session() const noexcept { return session_; }
     // How a corrected number is told ("Corrected: %1 was %2").
     void setCorrectedNote(QString note) { correctedNote_ = std::move(note); }
+    // How a line with a note is read by a screen reader ("%1. Note: %2").
+    void setNoteSpoken(QString spoken) { noteSpoken_ = std::move(spoken); }
+    // An earlier run's line's note, by the kept tape's id for it.
+    void setEarlierNote(std::uint64_t id, const QString& note);
     // Takes rows of earlier runs out of the list, with a heading left with
     // no line under it.
     void removeEarlier(std::vector<int> rows);
@@ -79,6 +91,9 @@ private:
     QVariant corrections(int row, int role) const;
     int thisRun() const { return static_cast<int>(earlier_.size()); }
     QString whole(int row) const;
+    QString note(int row) const;
+    // The row of this run's line `number`, if it is listed.
+    std::optional<int> rowOf(std::uint64_t number) const;
     void removeRows(int from, int to); // [from, to)
     // Takes out headings left with no line under them.
     void removeBareHeadings();
@@ -95,5 +110,6 @@ private:
     std::uint64_t first_;
     std::uint64_t end_;
     QString correctedNote_;
+    QString noteSpoken_;
     std::uint64_t steps_ = 0;
 };

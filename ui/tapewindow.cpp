@@ -86,6 +86,7 @@ TapeWindow::TapeWindow(TapeModel* model, KeyHandler forward, QWidget* parent)
     ui->lines->setModel(model_);
     ui->lines->setItemDelegate(new TapeDelegate(this));
     model_->setCorrectedNote(ui->lines->property("correctedNote").toString());
+    model_->setNoteSpoken(ui->lines->property("noteSpoken").toString());
     ui->lines->installEventFilter(this);
     actiontable::wireButtons(actions(), *this, *ui);
     connect(ui->lines, &QListView::doubleClicked, this, &TapeWindow::choose);

@@ -34,6 +34,15 @@ public:
     // A corrected number is drawn marked.
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
+
+    // The colour of a note not selected: the look's, where it is readable.
+    static QColor noteColor(const QStyleOptionViewItem& option);
+
+private:
+    // Draws a line's note beside its text, which is `lineWidth` wide, in
+    // `area`; gives back the part of it left for the line.
+    QRect drawNote(QPainter& painter, const QStyleOptionViewItem& option, const QRect& area,
+                   qreal lineWidth, const QString& note) const;
 };
 
 // The tape beside the calculator: its lines, newest at the bottom, with a
@@ -91,6 +100,9 @@ signals:
     // A number of this run's line `line` typed anew: the `index`th of the
     // session's numbers(line).
     void correctionApplied(quint64 line, int index, QString text);
+    // A line's note written anew ("" removes it): a line of this run by its
+    // number, or of an earlier run by the kept tape's id.
+    void noteApplied(bool earlier, quint64 line, QString note);
     void keepingChanged(bool on);
     // Closed or hidden, not minimised.
     void hidden();
@@ -113,6 +125,8 @@ private:
     // Opens the editor on the current line's typed numbers beside it; says
     // why when it has none that can be corrected.
     void correctCurrent();
+    // Opens the note editor on the current line.
+    void noteCurrent();
     // Why a row cannot be corrected; "" when it can.
     QString whyNotCorrectable(int row);
     // The menu's actions, made when first needed.

@@ -72,6 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
         Bad{"TwoNotesOnALine", kHead + "4\nx^2\n# note a\n# note b\n# end\n", Why::Misplaced, 5},
         Bad{"NoteTooLong", kHead + "4\nx^2\n# note " + kNote201 + "\n# end\n", Why::TooLong, 4},
         Bad{"NoteWithATab", kHead + "4\nx^2\n# note a\tb\n# end\n", Why::NotText, 4},
+        Bad{"NoteWithALineSeparator", kHead + "4\nx^2\n# note a\u2028b\n# end\n", Why::NotText, 4},
         Bad{"OldValueBeforeAnOperator", kHead + "1\n# was 2\n+\n# end\n", Why::NotANumber, 3},
         Bad{"OldValueAtTheEnd", kHead + "1\n# was 2\n# end\n", Why::Misplaced, 3},
         Bad{"OldValueNotANumber", kHead + "# was two\n1\n# end\n", Why::UnknownLine, 2},
@@ -83,12 +84,15 @@ INSTANTIATE_TEST_SUITE_P(
 // A calculation typed, partly corrected, saved; opened after other keys.
 struct Typed {
     const char* name;
-    std::vector<std::string> keys; // captions, "use:N", "correct:L:I:TEXT"
+    std::vector<std::string> keys; // captions, "use:N", "correct:L:I:TEXT", "note:L:TEXT"
 };
 
 void act(Session& session, const std::string& a) {
     if (a.starts_with("use:")) {
         ASSERT_TRUE(session.reuse(a.substr(4)));
+    } else if (a.starts_with("note:")) {
+        const auto colon = a.find(':', 5);
+        session.setNote(std::stoull(a.substr(5, colon - 5)), a.substr(colon + 1));
     } else if (a.starts_with("correct:")) {
         const auto c1 = a.find(':', 8);
         const auto c2 = a.find(':', c1 + 1);
@@ -104,7 +108,7 @@ std::vector<std::string> lines(const Session& s) {
     const Tape& tape = s.engine().tape();
     for (std::uint64_t n = tape.first(); n < tape.end(); ++n) {
         if (tape.shown(n)) {
-            std::string line = tape.at(n);
+            std::string line = tape.at(n) + " #" + std::string(s.note(n));
             for (const LineNumber& number : s.numbers(n)) {
                 line += number.correctable ? " [c" : " [-";
                 line += number.was + "]";
@@ -155,6 +159,9 @@ INSTANTIATE_TEST_SUITE_P(
               {"1", "2", "+", "3", "=", "correct:0:1:4", "correct:0:0:-7", "correct:0:1:8"}},
         Typed{"ReusedAndCleared",
               {"8", "/", "0", "=", "C", "use:1.5E+20", "+", "1", "=", "C", "5", "x^2"}},
+        Typed{"NotedAndCorrected",
+              {"1", "2", "+", "3", "=", "note:0:the rent, “March”", "X", "2", "=", "note:1:twice",
+               "correct:0:0:5", "C", "4", "x^2", "note:3:a square"}},
         Typed{"NegativeAndPercent", {"-", "5", "X", "2", "0", "%", "x^2", "C", "CE"}}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -120,6 +120,18 @@ struct Calc {
             const auto c2 = a.find(':', c1 + 1);
             session.correct(number(a.substr(8, c1 - 8)), number(a.substr(c1 + 1, c2 - c1 - 1)),
                             a.substr(c2 + 1));
+        } else if (a.starts_with("note:") || a.starts_with("restore:")) {
+            // note:LINE:TEXT, '_' for a blank; restore: puts it back without a step
+            const auto c1 = a.find(':');
+            const auto c2 = a.find(':', c1 + 1);
+            std::string text(a.substr(c2 + 1));
+            std::replace(text.begin(), text.end(), '_', ' ');
+            const std::uint64_t line = number(a.substr(c1 + 1, c2 - c1 - 1));
+            if (a.starts_with("note:")) {
+                session.setNote(line, text);
+            } else {
+                session.restoreNote(line, text);
+            }
         } else if (a.starts_with("use:")) {
             session.reuse(a.substr(4));
         } else if (a.starts_with("keys:")) {
@@ -328,12 +340,29 @@ INSTANTIATE_TEST_SUITE_P(Session, UndoDepth,
                                            DepthRow{"LongDisplays", ". keys:40000:1", 380, 900}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The lines shown, each with its note after " # ".
+std::string noted(const Session& session) {
+    const Tape& tape = session.engine().tape();
+    std::string out;
+    for (std::uint64_t n = tape.first(); n < tape.end(); ++n) {
+        if (tape.shown(n)) {
+            out += tape.at(n);
+            if (const std::string_view note = session.note(n); !note.empty()) {
+                out += " # ";
+                out += note;
+            }
+            out += '\n';
+        }
+    }
+    return out;
+}
+
 // Everything a step can change, the undo history and the key log included.
 std::string everything(Calc& calc) {
     const Tape& tape = calc.session.engine().tape();
     std::string out = describe(calc.session.engine().state()) + "|" + calc.surface.display() + "|" +
                       std::to_string(tape.first()) + "-" + std::to_string(tape.end()) + "|" +
-                      tape.text() + "|" + calc.session.log().text() + "|" +
+                      noted(calc.session) + "|" + calc.session.log().text() + "|" +
                       (calc.session.canRedo() ? "redo" : "");
     return out;
 }
@@ -402,7 +431,11 @@ INSTANTIATE_TEST_SUITE_P(
         StepRow{"Correct", "1 2 + 3 4 = X 5 = - 6 =", "correct:0:0:-123456789.5"},
         StepRow{"CorrectWithTheUndoRingFull", "keys:1001:CE 1 + 2 = X 3 =", "correct:0:1:2"},
         StepRow{"UndoOfACorrection", "1 + 2 = X 3 = correct:0:1:5", "undo"},
-        StepRow{"RedoOfACorrection", "1 + 2 = X 3 = correct:0:1:5 undo", "redo"}),
+        StepRow{"RedoOfACorrection", "1 + 2 = X 3 = correct:0:1:5 undo", "redo"},
+        StepRow{"Note", "1 + 2 = note:0:rent", "note:0:the_gas_bill"},
+        StepRow{"NoteWithTheUndoRingFull", "keys:1001:1_+ 2 =", "note:5:rent"},
+        StepRow{"UndoOfANote", "1 + 2 = note:0:rent note:0:gas", "undo"},
+        StepRow{"RedoOfANote", "1 + 2 = note:0:the_rent_of_the_month undo", "redo"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A result reused from the tape shows as its line shows it and acts as a
@@ -811,6 +844,105 @@ INSTANTIATE_TEST_SUITE_P(
         CorrectRow{"NotANumber", "1 + 2 =", 0, 0, "1e5", "not a number"},
         CorrectRow{"Computed", "1 + 2 =", 0, 2, "5", "computed"},
         CorrectRow{"BeforeADelete", "1 + 2 = X 3 = erase:1", 0, 0, "5", "across"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A note stays with its line through corrections, undo and redo; setting
+// one is a step; Delete and Clear take notes with their lines; a new line
+// under an old number has none.
+struct NoteRow {
+    const char* name;
+    const char* actions;
+    const char* tape; // the lines with their notes after " # "
+};
+class Notes : public ::testing::TestWithParam<NoteRow> {};
+TEST_P(Notes, StayWithTheirLines) {
+    Calc calc;
+    calc.act(GetParam().actions);
+    EXPECT_EQ(noted(calc.session), GetParam().tape);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Session, Notes,
+    ::testing::Values(
+        NoteRow{"Set", "1 + 2 = note:0:the_rent", "1 + 2 = 3 # the rent\n"},
+        NoteRow{"Changed", "1 + 2 = note:0:rent note:0:gas", "1 + 2 = 3 # gas\n"},
+        NoteRow{"Removed", "1 + 2 = note:0:rent note:0:", "1 + 2 = 3\n"},
+        NoteRow{"EachChangeIsAStep", "1 + 2 = note:0:rent note:0:gas undo", "1 + 2 = 3 # rent\n"},
+        NoteRow{"RemovalUndone", "1 + 2 = note:0:rent note:0: undo", "1 + 2 = 3 # rent\n"},
+        NoteRow{"Redone", "1 + 2 = note:0:rent note:0:gas undo undo redo redo",
+                "1 + 2 = 3 # gas\n"},
+        NoteRow{"SameTextIsNoStep", "1 + 2 = note:0:rent note:0:rent undo", "1 + 2 = 3\n"},
+        NoteRow{"UndoneBehindLaterKeys", "1 + 2 = note:0:a + 3 = keys:4:undo", "1 + 2 = 3\n"},
+        NoteRow{"RedoneWithLaterKeys", "1 + 2 = note:0:a + 3 = keys:4:undo keys:4:redo",
+                "1 + 2 = 3 # a\n3 + 3 = 6\n"},
+        NoteRow{"CorrectionKeepsEveryLinesNote",
+                "1 + 2 = note:0:rent X 3 = note:1:total correct:0:0:5",
+                "5 + 2 = 7 # rent\n7 X 3 = 21 # total\n"},
+        NoteRow{"CorrectionUndoneKeepsThem",
+                "1 + 2 = note:0:rent X 3 = note:1:total correct:0:0:5 undo note:1:sum",
+                "1 + 2 = 3 # rent\n3 X 3 = 9 # sum\n"},
+        NoteRow{"NoteOnACorrectedLineUndoneFirst",
+                "1 + 2 = X 3 = correct:0:0:5 note:0:rent undo undo redo",
+                "5 + 2 = 7\n7 X 3 = 21\n"},
+        NoteRow{"DeleteTakesIt", "1 + 2 = note:0:a X 3 = note:1:b erase:0 keys:4:undo keys:4:redo",
+                "3 X 3 = 9 # b\n"},
+        NoteRow{"ClearTakesAll", "1 + 2 = note:0:a X 3 = note:1:b clear keys:4:undo keys:4:redo",
+                ""},
+        NoteRow{"NewLineUnderAnOldNumberHasNone", "1 + 2 = restore:0:a undo =", "1 + 2 = 3\n"},
+        NoteRow{"PutBackWithoutAStep", "1 + 2 = restore:0:a undo redo", "1 + 2 = 3 # a\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A note is one line of at most kNoteLimit characters of UTF-8 text, on a
+// line shown: anything else is refused with nothing changed.
+struct NoteRefusedRow {
+    const char* name;
+    std::string text;
+    std::uint64_t line;
+    std::optional<NoteProblem> why;
+};
+class NoteText : public ::testing::TestWithParam<NoteRefusedRow> {};
+TEST_P(NoteText, RefusedWithNothingChanged) {
+    const NoteRefusedRow& row = GetParam();
+    Calc calc;
+    calc.act("1 + 2 = note:0:rent");
+    const std::string before = everything(calc);
+    try {
+        calc.session.setNote(row.line, row.text);
+        EXPECT_FALSE(row.why) << "taken";
+        EXPECT_EQ(calc.session.note(row.line), row.text);
+    } catch (const NoteRefused& e) {
+        ASSERT_TRUE(row.why) << "refused";
+        EXPECT_EQ(e.why(), *row.why);
+        EXPECT_EQ(everything(calc), before);
+    }
+}
+std::string times(std::string_view s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) {
+        out += s;
+    }
+    return out;
+}
+INSTANTIATE_TEST_SUITE_P(
+    Session, NoteText,
+    ::testing::Values(
+        NoteRefusedRow{"Tab", "a\tb", 0, NoteProblem::Tab},
+        NoteRefusedRow{"NewLine", "a\nb", 0, NoteProblem::LineBreak},
+        NoteRefusedRow{"Return", "ab\r", 0, NoteProblem::LineBreak},
+        NoteRefusedRow{"NextLine", "a\xC2\x85", 0, NoteProblem::LineBreak},
+        NoteRefusedRow{"LineSeparator", "a\xE2\x80\xA8", 0, NoteProblem::LineBreak},
+        NoteRefusedRow{"ParagraphSeparator", "\xE2\x80\xA9", 0, NoteProblem::LineBreak},
+        NoteRefusedRow{"Bell", "a\x07", 0, NoteProblem::Control},
+        NoteRefusedRow{"Delete", "a\x7F", 0, NoteProblem::Control},
+        NoteRefusedRow{"NotUtf8", "caf\xE9", 0, NoteProblem::NotText},
+        NoteRefusedRow{"Overlong", "\xC0\xAF", 0, NoteProblem::NotText},
+        NoteRefusedRow{"Surrogate", "\xED\xA0\x80", 0, NoteProblem::NotText},
+        NoteRefusedRow{"CutShort", "\xE2\x82", 0, NoteProblem::NotText},
+        NoteRefusedRow{"LongestTaken", std::string(200, 'x'), 0, std::nullopt},
+        NoteRefusedRow{"TooLong", std::string(201, 'x'), 0, NoteProblem::TooLong},
+        NoteRefusedRow{"CountedInCharacters", times("\xC3\xA9", 200), 0, std::nullopt},
+        NoteRefusedRow{"WideCharactersTooMany", times("\xF0\x9F\x93\x9D", 201), 0,
+                       NoteProblem::TooLong},
+        NoteRefusedRow{"NoSuchLine", "rent", 1, NoteProblem::NoLine}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

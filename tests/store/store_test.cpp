@@ -97,7 +97,7 @@ public:
     Lines lines() {
         Lines found;
         for (const KeptLine& line : earlier().lines) {
-            found.push_back(line.text);
+            found.push_back(line.note.empty() ? line.text : line.text + " #" + line.note);
         }
         return found;
     }
@@ -202,6 +202,18 @@ TEST(Store, ReadBackAfterChanges) {
         {"clear with 2^64-1",
          [](Window& s, const Folder&) { s.add(kHuge, "huge"), s.store.clear(); },
          {}},
+        {"notes kept with their lines, a correction's too",
+         [](Window& s, const Folder& f) {
+             {
+                 Window first(f, kStart - 1);
+                 first.add(0, "x"), first.add(1, "y");
+             }
+             s.store.noteEarlier(s.earlier().lines.at(1).id, "on y");
+             s.add(0, "a"), s.store.note(0, "on a"), s.store.note(0, "on a, again");
+             s.store.replace(0, {{0, "a2", "kept"}, {1, "b"}}), s.store.note(1, "on b");
+             s.store.note(1, "");
+         },
+         {"x", "y #on y", "a2 #kept", "b"}},
         {"kept on a second open after another window set the file aside",
          [](Window& s, const Folder& f) {
              s.add(0, "a");
@@ -442,6 +454,16 @@ TEST(Store, DamagedForeignOrUnreadableFiles) {
         {"another program's database",
          [](const Folder& f) { sql(f.db(), "CREATE TABLE lines(id, run, number, text)"); },
          "not the calculator's", 0},
+        {"a tape written before lines had notes",
+         [](const Folder& f) {
+             sql(f.db(), "CREATE TABLE runs(id INTEGER PRIMARY KEY AUTOINCREMENT, started TEXT "
+                         "NOT NULL); CREATE TABLE lines(id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                         "run INTEGER NOT NULL, number INTEGER NOT NULL, size INTEGER NOT NULL, "
+                         "text TEXT NOT NULL); INSERT INTO runs VALUES (1, '2026-12-01 10:00'); "
+                         "INSERT INTO lines VALUES (1, 1, 0, 1, 'a'), (2, 1, 1, 1, 'b'); PRAGMA "
+                         "application_id = 1366649967; PRAGMA user_version = 2;");
+         },
+         nullptr, 2},
         {"the first version's tape, with its tally",
          [](const Folder& f) {
              sql(f.db(), "CREATE TABLE runs(id INTEGER PRIMARY KEY AUTOINCREMENT, started TEXT "
@@ -650,6 +672,7 @@ TEST(Store, ClearedTextLeavesTheDisk) {
             Window(folder, kEarlier).add(0, "EARLIER");
             Window window(folder);
             window.add(0, "SECRET-A"), window.add(1, "SECRET-B"), window.add(2, "kept");
+            window.store.note(1, "SECRET-NOTE");
             window.store.settle();
             if (c.reader) {
                 sqlite3_open(folder.db().c_str(), &other);
