@@ -123,6 +123,12 @@ Calculator::Calculator(Dispatch dispatch, QString title, QWidget* parent)
     connect(tape_.get(), &TapeController::resultChosen, this, &Calculator::reuse);
     connect(tape_.get(), &TapeController::correctionApplied, this, &Calculator::correct);
     documents_ = std::make_unique<TapeDocuments>(session_, *tape_, settings_, title_, *this);
+    connect(tape_.get(), &TapeController::openRequested, documents_.get(),
+            &TapeDocuments::openAsked);
+    connect(tape_.get(), &TapeController::openRecentRequested, documents_.get(),
+            &TapeDocuments::open);
+    connect(tape_.get(), &TapeController::saveTapeRequested, documents_.get(),
+            &TapeDocuments::saveAsked);
     connect(documents_.get(), &TapeDocuments::changed, this, [this] {
         tape_->showDocument(QFileInfo(documents_->path()).fileName(), documents_->modified());
     });

@@ -80,6 +80,9 @@ void TapeController::make() {
     connect(window_, &TapeWindow::correctionApplied, this, &TapeController::correctionApplied);
     connect(window_, &TapeWindow::keepingChanged, this, &TapeController::setKeeping);
     connect(window_, &TapeWindow::hidden, this, &TapeController::hidden);
+    connect(window_, &TapeWindow::openRequested, this, &TapeController::openRequested);
+    connect(window_, &TapeWindow::openRecentRequested, this, &TapeController::openRecentRequested);
+    connect(window_, &TapeWindow::saveTapeRequested, this, &TapeController::saveTapeRequested);
     if (const QRect g = settings_.tapeGeometry(); !g.isEmpty()) {
         window_->restore(g.topLeft(), g.size());
     }
@@ -138,6 +141,7 @@ void TapeController::showDocument(const QString& name, bool modified) {
 
 // "name.quillo* — Quillo-v2 tape": Qt draws the [*] as "*" while modified.
 void TapeController::showTitle() {
+    window_->setRecentTapes(settings_.recentTapes());
     const QString tape = window_->property("titleText").toString().arg(title_);
     window_->setWindowTitle(
         document_.isEmpty() ? tape : QStringLiteral("%1[*] \u2014 %2").arg(document_, tape));

@@ -57,6 +57,10 @@ public:
 
 signals:
     void resultChosen(QString result);
+    // From the tape window's menu and keys.
+    void openRequested();
+    void openRecentRequested(QString path);
+    void saveTapeRequested();
     void correctionApplied(quint64 line, int index, QString text);
 
 private:

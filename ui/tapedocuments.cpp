@@ -221,8 +221,8 @@ void TapeDocuments::save(const QString& path) {
         return;
     }
     problem_.clear();
-    const QString title =
-        path == path_ && !title_.isEmpty() ? title_ : QFileInfo(path).completeBaseName();
+    // The tape's own title goes with it under any name; a new one takes the file's.
+    const QString title = !title_.isEmpty() ? title_ : QFileInfo(path).completeBaseName();
     std::string text;
     try {
         text = quillo::writeDocument(session_.document(title.toStdString()));

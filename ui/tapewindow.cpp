@@ -8,7 +8,9 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHideEvent>
 #include <QKeyEvent>
 #include <QListView>
@@ -280,13 +282,26 @@ Ui::TapeMenu& TapeWindow::menu() {
         menuUi_->setupUi(menu_);
         menu_->setStyle(new ReachDisabled(menu_));
         actiontable::wireItems(actions(), *this, *menuUi_);
+        connect(menuUi_->menuRecent, &QMenu::aboutToShow, this, &TapeWindow::listRecent);
     }
     return *menuUi_;
 }
 
 void TapeWindow::showMenu(const QPoint& at) {
     actiontable::refresh(actions(), *this, menu());
+    menuUi_->menuRecent->setEnabled(!recent_.isEmpty());
     menu_->popup(ui->lines->viewport()->mapToGlobal(at));
+}
+
+void TapeWindow::listRecent() {
+    QMenu& recent = *menuUi_->menuRecent;
+    recent.clear();
+    for (const QString& path : std::as_const(recent_)) {
+        // The name to read, the whole path to tell two of one name apart.
+        QAction* item = recent.addAction(QFileInfo(path).fileName());
+        item->setToolTip(QDir::toNativeSeparators(path));
+        connect(item, &QAction::triggered, this, [this, path] { emit openRecentRequested(path); });
+    }
 }
 
 bool TapeWindow::saveTo(const QString& path, QString* error) const {

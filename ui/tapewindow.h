@@ -5,6 +5,7 @@
 
 #include <QMargins>
 #include <QPointer>
+#include <QStringList>
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QWidget>
@@ -91,6 +92,8 @@ public:
     void showProblem(const QString& text);
     // Whether the lines are kept between runs, as the menu shows it.
     void setKeeping(bool on) noexcept { keeping_ = on; }
+    // The saved tapes the "Open recent" menu offers, the newest first.
+    void setRecentTapes(QStringList paths) { recent_ = std::move(paths); }
 
 signals:
     void clearRequested();
@@ -104,6 +107,10 @@ signals:
     // number, or of an earlier run by the kept tape's id.
     void noteApplied(bool earlier, quint64 line, QString note);
     void keepingChanged(bool on);
+    // Open tape…, a recent tape chosen, Save tape….
+    void openRequested();
+    void openRecentRequested(QString path);
+    void saveTapeRequested();
     // Closed or hidden, not minimised.
     void hidden();
 
@@ -132,6 +139,8 @@ private:
     // The menu's actions, made when first needed.
     Ui::TapeMenu& menu();
     void showMenu(const QPoint& at);
+    // Fills "Open recent" as it opens.
+    void listRecent();
     QList<int> selectedRows() const;
     // What one row is on the vertical scroll bar.
     int rowStep() const;
@@ -142,6 +151,7 @@ private:
     TapeModel* model_;
     KeyHandler forward_;
     bool keeping_ = true;
+    QStringList recent_;
     bool atBottom_ = true;
     int removedAbove_ = 0; // rows being taken out above a view scrolled up
     // The current row while a step takes it out (an undo, a correction), to
