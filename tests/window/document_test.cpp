@@ -10,6 +10,7 @@
 #include "freshhome.h"
 #include "keys.h"
 #include "tapedocuments.h"
+#include "tapemodel.h"
 #include "tapewindow.h"
 
 #include <QAbstractButton>
@@ -74,6 +75,19 @@ QStringList rows(const Calculator& calc) {
         out << model->index(row, 0).data().toString();
     }
     return out;
+}
+
+// Whether a row with `text` is a line of an earlier run that the kept tape holds.
+bool kept(const Calculator& calc, const QString& text) {
+    const TapeModel* model = calc.tapeWindow()->model();
+    for (int row = 0; row < model->rowCount(); ++row) {
+        const TapeModel::Line line = model->line(row);
+        if (model->index(row).data().toString() == text &&
+            line.kind == TapeModel::Line::Kind::Earlier && line.number != 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // The file's key lines: what Copy keys holds after opening it.
@@ -155,7 +169,8 @@ private slots:
                  QStringLiteral("the rent, “March”"));
         // The run before stays on the tape, above the new one.
         QVERIFY(before.contains("7 + 1 = 8"));
-        QTRY_VERIFY(rows(*calc).contains("7 + 1 = 8"));
+        QVERIFY(rows(*calc).contains("7 + 1 = 8"));
+        QTRY_VERIFY(kept(*calc, "7 + 1 = 8"));
         QVERIFY(rows(*calc).indexOf("7 + 1 = 8") < rows(*calc).lastIndexOf("5 + 3 = 8"));
         QVERIFY(!window->isWindowModified());
 
