@@ -83,13 +83,26 @@ std::string_view trimmed(std::string_view s) {
     return s;
 }
 
-// A key line as the replay reads it.
-bool isKey(std::string_view text) {
+// A key line as the replay reads it, `keys` key lines before it. A reused
+// number may name the earlier key line whose result it follows: "use 15 @3".
+bool isKey(std::string_view text, std::size_t keys) {
     const std::string_view use = KeyLog::kUseWord;
     if (text.size() > use.size() && text.starts_with(use) &&
         (text[use.size()] == ' ' || text[use.size()] == '\t')) {
         std::string_view number = text.substr(use.size());
         number.remove_prefix(number.find_first_not_of(" \t"));
+        if (const std::size_t blank = number.find_first_of(" \t"); blank != number.npos) {
+            std::string_view link = number.substr(blank);
+            link.remove_prefix(link.find_first_not_of(" \t"));
+            number = number.substr(0, blank);
+            std::size_t k = 0;
+            const char* end = link.data() + link.size();
+            const auto res = std::from_chars(link.data() + 1, end, k);
+            if (!link.starts_with('@') || res.ec != std::errc() || res.ptr != end || k == 0 ||
+                k > keys) {
+                return false;
+            }
+        }
         return reusable(number);
     }
     return keyFromCaption(text).has_value();
@@ -290,7 +303,7 @@ std::variant<Document, DocumentError> parseDocument(std::string_view text) {
         if (key.empty()) {
             continue; // the replay skips blank lines too
         }
-        if (!isKey(key)) {
+        if (!isKey(key, doc.keys.size())) {
             return error(Why::UnknownKey, number, std::string(key.substr(0, 40)));
         }
         if (pendingWas) {

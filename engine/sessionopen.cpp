@@ -38,7 +38,9 @@ Session::replay(const Document& document) {
         const std::uint64_t tapeEnd = engine.tape().end();
         try {
             if (key.text.starts_with(use)) {
+                // The number as written; a line it follows ("@3") gave it.
                 std::string number = key.text.substr(key.text.find_first_not_of(" \t", use.size()));
+                number.resize(std::min(number.size(), number.find_first_of(" \t")));
                 if (!engine.Reuse(number)) {
                     return DocumentError{DocumentError::Why::UnknownKey, key.line, key.text};
                 }

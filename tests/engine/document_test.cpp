@@ -67,6 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
         Bad{"UnknownOwnLine", kHead + "# colour red\n# end\n", Why::UnknownLine, 2},
         Bad{"UnknownCaption", kHead + "1\nplus\n# end\n", Why::UnknownKey, 3},
         Bad{"NotANumberToUse", kHead + "use 1e5\n# end\n", Why::UnknownKey, 2},
+        Bad{"UseFollowsALaterLine", kHead + "1\nuse 5 @3\n2\n# end\n", Why::UnknownKey, 3},
         Bad{"TitleAfterKeys", kHead + "1\n# title late\n# end\n", Why::Misplaced, 3},
         Bad{"NoteBeforeAnyKey", kHead + "# note early\n1\n# end\n", Why::Misplaced, 2},
         Bad{"TwoNotesOnALine", kHead + "4\nx^2\n# note a\n# note b\n# end\n", Why::Misplaced, 5},
