@@ -120,6 +120,7 @@ Calculator::Calculator(Dispatch dispatch, QString title, QWidget* parent)
         [this](QKeyEvent* event) { return handleKey(event); });
     tape_->setKeepOnTop(keepOnTop_);
     connect(tape_.get(), &TapeController::resultChosen, this, &Calculator::reuse);
+    connect(tape_.get(), &TapeController::lineChosen, this, &Calculator::reuseLine);
     connect(tape_.get(), &TapeController::correctionApplied, this, &Calculator::correct);
     listening_ = session_.listen(*this);
 }
@@ -255,6 +256,14 @@ void Calculator::pasteText(const QString& text) {
 void Calculator::reuse(const QString& result) {
     step([this, &result] {
         if (!session_.reuse(result.toStdString())) {
+            QApplication::beep();
+        }
+    });
+}
+
+void Calculator::reuseLine(quint64 line) {
+    step([this, line] {
+        if (!session_.reuseLine(line)) {
             QApplication::beep();
         }
     });

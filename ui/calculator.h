@@ -63,6 +63,8 @@ public:
     // A tape line's result into the display, as the engine wrote it: one
     // step; a beep, and nothing changed, for text that is no result.
     void reuse(const QString& result);
+    // The result of this run's tape line `line`, following the line.
+    void reuseLine(quint64 line);
 
     // Types the `index`th number of tape line `line` anew, every later key
     // worked out again: one step, refused with a box when a key would fail.

@@ -85,7 +85,9 @@ TapeWindow::TapeWindow(TapeModel* model, KeyHandler forward, QWidget* parent)
             });
     ui->lines->setModel(model_);
     ui->lines->setItemDelegate(new TapeDelegate(this));
-    model_->setCorrectedNote(ui->lines->property("correctedNote").toString());
+    model_->setNotes(ui->lines->property("correctedNote").toString(),
+                     ui->lines->property("followsNote").toString(),
+                     ui->lines->property("fixedNote").toString());
     ui->lines->installEventFilter(this);
     connect(ui->copyAll, &QPushButton::clicked, this, &TapeWindow::copyAll);
     connect(ui->saveAs, &QPushButton::clicked, this, &TapeWindow::saveAs);
@@ -263,10 +265,16 @@ void TapeWindow::deleteSelected() {
 
 // A line's result is the number it ends on.
 void TapeWindow::choose(const QModelIndex& index) {
-    if (index.isValid()) {
-        const QString line = index.data().toString();
-        emit resultChosen(line.mid(line.lastIndexOf(u' ') + 1));
+    if (!index.isValid()) {
+        return;
     }
+    if (const TapeModel::Line line = model_->line(index.row());
+        line.kind == TapeModel::Line::Kind::ThisRun) {
+        emit lineChosen(line.number);
+        return;
+    }
+    const QString line = index.data().toString();
+    emit resultChosen(line.mid(line.lastIndexOf(u' ') + 1));
 }
 
 void TapeWindow::showProblem(const QString& text) {

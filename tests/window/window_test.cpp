@@ -103,6 +103,15 @@ QString displayOf(const Calculator& c) {
     return c.findChild<QLabel*>("Readout")->text();
 }
 
+// A number of a line as the session lists it.
+quillo::LineNumber number(std::size_t offset, std::size_t length, bool correctable) {
+    quillo::LineNumber n;
+    n.offset = offset;
+    n.length = length;
+    n.correctable = correctable;
+    return n;
+}
+
 // Types each key into whatever has the keyboard then; \t, \r, \b and \x1b are keys.
 void typeKeys(const QString& keys) {
     for (const QChar c : keys) {
@@ -1735,38 +1744,50 @@ private slots:
         QTest::addColumn<QString>("keys");
         QTest::addColumn<int>("index"); // the number applied; -1: none
         QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("problem");
+        QTest::addColumn<QString>("problem"); // said beside the field; "": none
         QTest::addColumn<QString>("shows");
         QTest::addColumn<bool>("open");
         QTest::addColumn<bool>("afterComputed"); // "15 X 2 = 30", 15 computed
-        QTest::newRow("first") << QString("7\r") << 0 << "7" << false << "would show 99." << false
-                               << false;
-        QTest::newRow("second by Tab")
-            << QString("\t30\r") << 1 << "30" << false << "would show 99." << false << false;
-        QTest::newRow("leading minus")
-            << QString("-4\r") << 0 << "-4" << false << "would show" << false << false;
+        QTest::newRow("first") << QString("7\r") << 0 << "7"
+                               << ""
+                               << "would show 99." << false << false;
+        QTest::newRow("second by Tab, with later lines changing")
+            << QString("\t30\r") << 1 << "30"
+            << ""
+            << "would show 99.; 2 lines below change" << false << false;
+        QTest::newRow("leading minus") << QString("-4\r") << 0 << "-4"
+                                       << ""
+                                       << "would show" << false << false;
         QTest::newRow("refused by a later key, still applied")
-            << QString("0\r") << 0 << "0" << false
+            << QString("0\r") << 0 << "0"
+            << ""
             << "On the line «99 / 0: Can't divide by zero», the key \"/\" would now divide by zero"
             << false << false;
-        QTest::newRow("Escape") << QString("7\x1b") << -1 << "" << false << "would show" << false
-                                << false;
-        QTest::newRow("unchanged")
-            << QString("\r") << -1 << "" << false << "Nothing changed" << true << false;
-        QTest::newRow("letter") << QString("7a\r") << -1 << "" << true << "" << true << false;
-        QTest::newRow("two points") << QString("1.2.\r") << -1 << "" << true << "" << true << false;
-        QTest::newRow("minus inside") << QString("1-\r") << -1 << "" << true << "" << true << false;
-        QTest::newRow("emptied") << QString("\b\r") << -1 << "" << true << "" << true << false;
-        QTest::newRow("1,001 digits")
-            << QString(1001, '1') + "\r" << -1 << "" << true << "" << true << false;
-        QTest::newRow("after a computed number")
-            << QString("7\r") << 1 << "7" << false << "would show" << false << true;
+        QTest::newRow("Escape") << QString("7\x1b") << -1 << ""
+                                << ""
+                                << "would show" << false << false;
+        QTest::newRow("unchanged") << QString("\r") << -1 << ""
+                                   << ""
+                                   << "Nothing changed" << true << false;
+        const QString form = "use digits, one point and a leading minus only";
+        QTest::newRow("letter") << QString("7a\r") << -1 << "" << form << "" << true << false;
+        QTest::newRow("two points") << QString("1.2.\r") << -1 << "" << form << "" << true << false;
+        QTest::newRow("minus inside") << QString("1-\r") << -1 << "" << form << "" << true << false;
+        QTest::newRow("emptied") << QString("\b\r") << -1 << ""
+                                 << "Type a number"
+                                 << "" << true << false;
+        QTest::newRow("1,001 digits") << QString(1001, '1') + "\r" << -1 << ""
+                                      << "at most 1,000 characters"
+                                      << "" << true << false;
+        QTest::newRow("after a computed number") << QString("7\r") << 1 << "7"
+                                                 << ""
+                                                 << "would show" << false << true;
     }
     void correctionEditor() {
         QStringList previewed;
         auto preview = [&previewed](std::size_t index, std::string_view text) {
             previewed << QString::number(index) + ":" + QString::fromUtf8(text.data(), text.size());
-            quillo::Session::Preview p{"99.", std::nullopt};
+            quillo::Session::Preview p{"99.", std::nullopt, text == "30" ? 2u : 0u};
             if (text == "0") {
                 p.refused = quillo::Refusal{quillo::Refusal::Why::DivideByZero,
                                             quillo::ErrorKind::DivisionByZero, 7, "/",
@@ -1775,9 +1796,10 @@ private slots:
             return p;
         };
         QFETCH(bool, afterComputed);
-        CorrectionEditor editor(afterComputed ? "15 X 2 = 30" : "12 + 3 = 15",
-                                {{0, 2, !afterComputed, ""}, {5, 1, true, ""}, {9, 2, false, ""}},
-                                preview, calc.get());
+        CorrectionEditor editor(
+            afterComputed ? "15 X 2 = 30" : "12 + 3 = 15",
+            {number(0, 2, !afterComputed), number(5, 1, true), number(9, 2, false)}, preview,
+            calc.get());
         QSignalSpy applied(&editor, &CorrectionEditor::applied);
         editor.show();
         QVERIFY(QTest::qWaitForWindowActive(&editor));
@@ -1800,13 +1822,14 @@ private slots:
             QCOMPARE(applied[0][1].toString(), text);
             QCOMPARE(previewed.last(), QString("%1:%2").arg(index).arg(text));
         }
-        QFETCH(bool, problem);
+        QFETCH(QString, problem);
         auto* reason = editor.findChild<QLabel*>("fieldProblem");
-        QCOMPARE(reason->isVisible(), problem);
+        QCOMPARE(reason->isVisible(), !problem.isEmpty());
+        QVERIFY2(reason->text().contains(problem), qPrintable(reason->text()));
         QFETCH(bool, open);
         // Left open, the editor has nothing it could apply.
         QVERIFY(!open || !editor.findChild<QPushButton*>("apply")->isEnabled());
-        if (problem) {
+        if (!problem.isEmpty()) {
             // Nothing ran on the refused text; the other field waits.
             QVERIFY(!previewed.contains("0:" + fields[0]->text()));
             QVERIFY(fields.back()->isReadOnly());
@@ -1874,9 +1897,9 @@ private slots:
         QVERIFY2(seen.informative.contains(informative), qPrintable(seen.informative));
         // The editor's preview says the same, in the same words.
         CorrectionEditor editor(
-            "12 / 3 = 4", {{0, 2, true, ""}, {5, 1, true, ""}},
+            "12 / 3 = 4", {number(0, 2, true), number(5, 1, true)},
             [&](std::size_t, std::string_view) {
-                return quillo::Session::Preview{"4", refusal};
+                return quillo::Session::Preview{"4", refusal, 0};
             },
             calc.get());
         editor.fields()[1]->setText("0");
