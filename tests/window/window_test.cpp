@@ -1913,11 +1913,44 @@ private slots:
     // Ctrl+Y in either window; a zero divisor refused with nothing changed.
     void correctionApplied_data() {
         QTest::addColumn<bool>("undoInTape");
-        QTest::newRow("undo in the tape") << true;
-        QTest::newRow("undo in the calculator") << false;
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("afterReuse"); // typed after Enter on the first line; "": none
+        QTest::addColumn<QString>("before");     // the lines
+        QTest::addColumn<QString>("number");     // the first number typed anew
+        QTest::addColumn<QString>("preview");
+        QTest::addColumn<QString>("shown"); // the display, before and after
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<int>("noted"); // the row whose tooltip says more
+        QTest::addColumn<QString>("note");
+        const QString plain = "12 + 3 = 15\n15 X 2 = 30\n";
+        const QString plainCorrected = "5 + 3 = 8\n8 X 2 = 16\n";
+        QTest::newRow("undo in the tape")
+            << true << "12+3=X2="
+            << "" << plain << "5"
+            << "would show 16"
+            << "30,16" << plainCorrected << 0 << "Corrected: 5 was 12";
+        QTest::newRow("undo in the calculator")
+            << false << "12+3=X2="
+            << "" << plain << "5"
+            << "would show 16"
+            << "30,16" << plainCorrected << 0 << "Corrected: 5 was 12";
+        QTest::newRow("a reused result follows its line")
+            << false << "12+3=7=X2="
+            << "=+5="
+            << "12 + 3 = 15\n= 7\n7 X 2 = 14\n= 15\n15 + 5 = 20\n"
+            << "2"
+            << "would show 10; 2 lines below change"
+            << "20,10"
+            << "2 + 3 = 5\n= 7\n7 X 2 = 14\n= 5\n5 + 5 = 10\n"
+            << 3 << "5 follows the line «2 + 3 = 5»: it changes when that line is corrected";
     }
     void correctionApplied() {
-        QTest::keyClicks(calc.get(), "12+3=X2=");
+        QFETCH(QString, typed);
+        QFETCH(QString, afterReuse);
+        QFETCH(QString, shown);
+        const QString shownBefore = shown.section(',', 0, 0);
+        const QString shownAfter = shown.section(',', 1, 1);
+        QTest::keyClicks(calc.get(), typed);
         calc->toggleTape();
         TapeWindow* tape = calc->tapeWindow();
         auto* list = tape->findChild<QListView*>("lines");
@@ -1932,44 +1965,57 @@ private slots:
             }
             return text;
         };
-        const QString typed = lines();
-        QCOMPARE(typed, QString("12 + 3 = 15\n15 X 2 = 30\n"));
+        if (!afterReuse.isEmpty()) {
+            list->setCurrentIndex(model->index(0, 0));
+            QTest::keyClick(list, Qt::Key_Return);
+            QTest::keyClicks(calc.get(), afterReuse);
+        }
+        QFETCH(QString, before);
+        const QString typedLines = lines();
+        QCOMPARE(typedLines, before);
         list->setCurrentIndex(model->index(0, 0));
         QTest::keyClick(list, Qt::Key_F2);
         auto* editor = tape->findChild<CorrectionEditor*>();
         QVERIFY(editor != nullptr);
         QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(editor->fields()[0]));
-        typeKeys("5");
-        QVERIFY2(editor->findChild<QLabel*>("preview")->text().contains("16"),
+        QFETCH(QString, number);
+        QFETCH(QString, preview);
+        typeKeys(number);
+        QVERIFY2(editor->findChild<QLabel*>("preview")->text().contains(preview),
                  qPrintable(editor->findChild<QLabel*>("preview")->text()));
-        QCOMPARE(displayOf(*calc), QString("30")); // a preview changes nothing
+        QCOMPARE(displayOf(*calc), shownBefore); // a preview changes nothing
         typeKeys("\r");
-        QCOMPARE(displayOf(*calc), QString("16"));
+        QCOMPARE(displayOf(*calc), shownAfter);
         QTRY_VERIFY(tape->findChild<CorrectionEditor*>() == nullptr); // it goes once closed
-        const QString corrected = "5 + 3 = 8\n8 X 2 = 16\n";
+        QFETCH(QString, after);
+        const QString corrected = after;
         QCOMPARE(lines(), corrected);
         const QModelIndex first = model->index(0, 0);
         QCOMPARE(first.data(TapeModel::CorrectedSpansRole).toList(), QVariantList{QPoint(0, 1)});
-        QCOMPARE(first.data(Qt::ToolTipRole).toString(), QString("5 + 3 = 8\nCorrected: 5 was 12"));
         QCOMPARE(first.data(Qt::AccessibleDescriptionRole).toString(),
-                 QString("Corrected: 5 was 12"));
+                 QString("Corrected: %1 was 12").arg(number));
+        QFETCH(int, noted);
+        QFETCH(QString, note);
+        const QModelIndex explained = model->index(noted, 0);
+        QCOMPARE(explained.data(Qt::ToolTipRole).toString(),
+                 explained.data().toString() + '\n' + note);
         tape->copyAll();
         QCOMPARE(QGuiApplication::clipboard()->text(), corrected);
 
         QFETCH(bool, undoInTape);
         QWidget* window = undoInTape ? static_cast<QWidget*>(list) : calc.get();
         QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier);
-        QCOMPARE(displayOf(*calc), QString("30"));
-        QCOMPARE(lines(), typed);
+        QCOMPARE(displayOf(*calc), shownBefore);
+        QCOMPARE(lines(), typedLines);
         QTest::keyClick(window, Qt::Key_Y, Qt::ControlModifier);
-        QCOMPARE(displayOf(*calc), QString("16"));
+        QCOMPARE(displayOf(*calc), shownAfter);
         QCOMPARE(lines(), corrected);
 
         // 16 / 3 (16 computed) with the 3 typed as 0: refused, nothing changed.
         QTest::keyClicks(calc.get(), "/3=");
-        const QString before = lines();
+        const QString unchanged = lines();
         const QString display = displayOf(*calc);
-        list->setCurrentIndex(model->index(2, 0));
+        list->setCurrentIndex(model->index(model->rowCount() - 1, 0));
         QTest::keyClick(list, Qt::Key_F2);
         editor = tape->findChild<CorrectionEditor*>();
         QVERIFY(editor != nullptr);
@@ -1981,8 +2027,9 @@ private slots:
         typeKeys("\r");
         QTRY_VERIFY(seen.shown);
         QCOMPARE(seen.text, QString("Can't divide by zero"));
-        QVERIFY2(seen.informative.contains("«16 / 3 = "), qPrintable(seen.informative));
-        QCOMPARE(lines(), before);
+        QVERIFY2(seen.informative.contains("«" + shownAfter + " / 3 = "),
+                 qPrintable(seen.informative));
+        QCOMPARE(lines(), unchanged);
         QCOMPARE(displayOf(*calc), display);
         // What was typed stays in the editor, which keeps the keyboard.
         QVERIFY(editor->isVisible());
