@@ -127,6 +127,14 @@ TapeWindow::TapeWindow(TapeModel* model, KeyHandler forward, QWidget* parent)
                 lostSelected_ ? QItemSelectionModel::ClearAndSelect
                               : QItemSelectionModel::NoUpdate);
         }
+        // Opened empty, as at start before the earlier runs' lines are read:
+        // the first rows to come make the newest current, whatever the view
+        // made current meanwhile.
+        if (newestWanted_ && model_->rowCount() > 0) {
+            newestWanted_ = false;
+            ui->lines->selectionModel()->setCurrentIndex(model_->index(model_->rowCount() - 1),
+                                                         QItemSelectionModel::NoUpdate);
+        }
     });
 
     preferred_ = placed_ = size();
@@ -153,10 +161,12 @@ void TapeWindow::open(QWidget& calculator, const QWidget& display) {
         setWindowState(windowState() & ~Qt::WindowMinimized);
         // A screen reader starts where the eye does: at the newest line.
         QListView* list = ui->lines;
-        if (const int rows = list->model()->rowCount(); rows > 0) {
+        const int rows = list->model()->rowCount();
+        if (rows > 0) {
             list->selectionModel()->setCurrentIndex(list->model()->index(rows - 1, 0),
                                                     QItemSelectionModel::NoUpdate);
         }
+        newestWanted_ = rows == 0;
         placeBeside(calculator, display);
         // Placed by a guessed frame the first time, and again once the
         // window manager has drawn the real one.

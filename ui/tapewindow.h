@@ -133,6 +133,8 @@ private:
     // selected.
     std::optional<int> lostCurrent_;
     bool lostSelected_ = false;
+    // Opened with no row: the first rows to come make the newest current.
+    bool newestWanted_ = false;
     // Made when first needed.
     QMenu* menu_ = nullptr;
     std::unique_ptr<Ui::TapeMenu> menuUi_;

@@ -932,6 +932,9 @@ private slots:
         QFETCH(QStringList, kept);
         // The earlier lines come from the store's thread.
         QTRY_COMPARE(model->rowCount(), kept.isEmpty() ? 0 : kept.size() + 2);
+        // Opened before they came, the newest row is current all the same.
+        QCOMPARE(calc->tapeWindow()->findChild<QListView*>("lines")->currentIndex().row(),
+                 model->rowCount() - 1);
         for (int row = 0; row < model->rowCount(); ++row) {
             const QString line = model->index(row, 0).data().toString();
             QCOMPARE(line.startsWith("======== "), row == 0 || row == model->rowCount() - 1);
