@@ -846,6 +846,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "1\n+\n2\n=\nuse 3 @4\nX\n2\n=\nuse 6 @8\n=\n"},
         LinkRow{"Fixed", "1 + 2 = use:3 X 2 =", "1\n+\n2\n=\nuse 3\nX\n2\n=\n"},
         LinkRow{"SourceDeleted", "1 + 2 = follow:0 X 2 = erase:0", "1\n+\n2\n=\nuse 3\nX\n2\n=\n"},
+        LinkRow{"RedoneAfterItsSourceWasDeleted",
+                "1 + 2 = follow:0 undo erase:0 redo X 2 =", "1\n+\n2\n=\nuse 3\nX\n2\n=\n"},
         LinkRow{"SourceCorrected", "1 2 + 3 = follow:0 + 5 = correct:0:0:2",
                 "2\n+\n3\n=\nuse 5 @4\n+\n5\n=\n"},
         LinkRow{"CorrectionUndone", "1 2 + 3 = follow:0 + 5 = correct:0:0:2 undo",

@@ -229,7 +229,8 @@ public:
             reuse(in, (0xFF - b) / kSteps % 3 != 0);
             break;
         case Kind::Correct:
-            correct(in);
+            // Half of them on a line a reused number follows, if any.
+            correct(in, (0xFF - b) / kSteps % 2 == 0);
             break;
         case Kind::Delete:
             erase(in);
@@ -404,8 +405,26 @@ private:
         return values;
     }
 
-    void correct(Input& in) {
-        const std::optional<std::uint64_t> n = line(in);
+    // A line a reused number follows, chosen by a byte, if there is one.
+    std::optional<std::uint64_t> followedLine(Input& in) const {
+        const Tape& tape = session_.engine().tape();
+        std::vector<std::uint64_t> lines;
+        session_.log().eachLink(session_.log().begin(),
+                                [&](std::uint64_t, std::uint64_t source, const std::string&) {
+                                    for (std::uint64_t n = tape.first(); n < tape.end(); ++n) {
+                                        if (tape.shown(n) && tape.info(n).key == source) {
+                                            lines.push_back(n);
+                                        }
+                                    }
+                                });
+        if (lines.empty()) {
+            return line(in);
+        }
+        return lines[in.next() % lines.size()];
+    }
+
+    void correct(Input& in, bool towardLinks) {
+        const std::optional<std::uint64_t> n = towardLinks ? followedLine(in) : line(in);
         if (!n) {
             return;
         }
