@@ -133,8 +133,9 @@ BENCHMARK(BM_TypedSum);
 // nearest checkpoint). Each correction is a step: undo takes it back. With
 // `clears`, every ten numbers "=" and "C" close a sum: the replay stops
 // where it meets the old keys' run again. With `follows`, every eighth
-// number is the result of the line before, put back following it (about
-// 1,000 of them): the correction carries through each.
+// number is the first line's result, put back following it (about 1,000 of
+// them; a later line's would double the sum each time): the correction
+// carries through each.
 void correctIn100kKeys(benchmark::State& state, bool first, bool undo = false, bool clears = false,
                        bool follows = false) {
     quillo::StandardSurface surface;
@@ -151,7 +152,7 @@ void correctIn100kKeys(benchmark::State& state, bool first, bool undo = false, b
             continue;
         }
         if (follows && i > 2 && (i - 2) % (8 * std::size(chunk)) == 0) {
-            session.reuseLine(session.engine().tape().end() - 1);
+            session.reuseLine(session.engine().tape().first());
             i += static_cast<int>(std::size(chunk)) - 2; // in place of the number's digits
             continue;
         }
