@@ -177,7 +177,16 @@ void Calculator::type(Key key) {
     }
     b->click();
     b->setDown(true);
-    QTimer::singleShot(kPressMilliseconds, b, [b] { b->setDown(false); });
+    // One timer a key, started again: a timer made for every key typed left
+    // thousands waiting in a burst, and Qt's timer list is searched in line.
+    QTimer*& up = released_[static_cast<std::size_t>(key)];
+    if (up == nullptr) {
+        up = new QTimer(this);
+        up->setSingleShot(true);
+        up->setInterval(kPressMilliseconds);
+        connect(up, &QTimer::timeout, b, [b] { b->setDown(false); });
+    }
+    up->start();
 }
 
 bool Calculator::handleKey(QKeyEvent* event) {

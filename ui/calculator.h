@@ -9,6 +9,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -21,6 +22,7 @@ class DisplayMenu;
 } // namespace Ui
 class QAbstractButton;
 class QMenu;
+class QTimer;
 class Announcer;
 class TapeController;
 class TapeWindow;
@@ -135,6 +137,9 @@ private:
     quillo::Session::Subscription listening_;
     QString announced_; // the display as a screen reader was last told it
     QPixmap background_;
+    // Each typed key's button shows down until its timer ends; made when
+    // the key is first typed.
+    std::array<QTimer*, quillo::kKeyCount> released_{};
     bool busy_ = false;
     bool keepOnTop_ = false;
     bool shownOnce_ = false;
