@@ -69,7 +69,9 @@ std::optional<std::uint64_t> KeyLog::source(std::uint64_t index) const noexcept 
 
 void KeyLog::setUsed(std::uint64_t index, std::string text) {
     const auto it = uses_.begin() + (firstUse(index) - uses_.cbegin());
-    it->text = std::move(text);
+    if (it != uses_.end() && it->index == index) {
+        it->text = std::move(text);
+    }
 }
 
 std::string KeyLog::caption(std::uint64_t index) const {

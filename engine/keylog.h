@@ -67,7 +67,8 @@ public:
     const std::string& used(std::uint64_t index) const noexcept;
     // The key whose line entry `index`, a reused number, follows, if any.
     std::optional<std::uint64_t> source(std::uint64_t index) const noexcept;
-    // Gives entry `index`, a reused number, a new text.
+    // Gives entry `index`, a reused number, a new text; nothing for an entry
+    // not kept.
     void setUsed(std::uint64_t index, std::string text);
     // The reused numbers from entry `from` on that follow a line: calls
     // f(index, source, text) for each, oldest first.

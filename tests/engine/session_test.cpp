@@ -724,8 +724,6 @@ INSTANTIATE_TEST_SUITE_P(
         NumbersRow{"Pasted", "paste:12 + 3 =", 0, "12:yes 3:yes 15:computed"},
         NumbersRow{"Reused", "2 - 7 = use:-5 + 1 =", 2, "-5:yes@fixed 1:yes -4:computed"},
         NumbersRow{"Followed", "1 2 + 3 = follow:0 + 5 =", 2, "15:yes@0 5:yes 20:computed"},
-        NumbersRow{"FollowedRedone", "1 2 + 3 = follow:0 undo redo + 5 =", 2,
-                   "15:yes@0 5:yes 20:computed"},
         NumbersRow{"FollowedLineDeleted", "1 2 + 3 = 4 = follow:0 + 5 = erase:0", 3,
                    "15:yes@fixed 5:yes 20:computed"},
         NumbersRow{"RedoneAfterItsLineWasDeleted", "1 2 + 3 = 4 = follow:0 undo erase:0 redo + 5 =",
@@ -850,8 +848,6 @@ INSTANTIATE_TEST_SUITE_P(
                 "1 + 2 = follow:0 undo erase:0 redo X 2 =", "1\n+\n2\n=\nuse 3\nX\n2\n=\n"},
         LinkRow{"SourceCorrected", "1 2 + 3 = follow:0 + 5 = correct:0:0:2",
                 "2\n+\n3\n=\nuse 5 @4\n+\n5\n=\n"},
-        LinkRow{"CorrectionUndone", "1 2 + 3 = follow:0 + 5 = correct:0:0:2 undo",
-                "1\n2\n+\n3\n=\nuse 15 @5\n+\n5\n=\n"},
         LinkRow{"CorrectionRedone", "1 2 + 3 = follow:0 + 5 = correct:0:0:2 undo redo",
                 "2\n+\n3\n=\nuse 5 @4\n+\n5\n=\n"}),
     [](const auto& info) { return std::string(info.param.name); });
