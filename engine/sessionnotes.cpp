@@ -77,7 +77,7 @@ void Session::undoNote(Step& step) {
     const std::uint64_t line = edit->line;
     doneBytes_ -= step.weight;
     step.weight = 0;
-    undone_.push_back(Redo{{}, {}, nullptr, std::move(edit)});
+    undone_.push_back(Redo{{}, {}, {}, nullptr, std::move(edit)});
     --doneCount_;
     putNote(line, std::move(before));
 }

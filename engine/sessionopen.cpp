@@ -5,6 +5,7 @@
 #include "keys.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace quillo {
 
@@ -30,6 +31,8 @@ Session::replay(const Document& document) {
     out->checkpoints.push_back(Checkpoint{0, engine.snapshot()});
     const std::string_view use = KeyLog::kUseWord;
     auto note = document.notes.begin();
+    std::vector<std::string> results;
+    results.reserve(document.keys.size());
     for (std::size_t i = 0; i < document.keys.size(); ++i) {
         if (i - out->checkpoints.back().key >= kCheckpointEvery) {
             out->checkpoints.push_back(Checkpoint{i, engine.snapshot()});
@@ -38,14 +41,25 @@ Session::replay(const Document& document) {
         const std::uint64_t tapeEnd = engine.tape().end();
         try {
             if (key.text.starts_with(use)) {
-                // The number as written; a line it follows ("@3") gave it.
+                // The number as written, or the result of the line it follows
+                // ("@3": the line the third key line wrote), as it is now.
                 std::string number = key.text.substr(key.text.find_first_not_of(" \t", use.size()));
-                number.resize(std::min(number.size(), number.find_first_of(" \t")));
+                const std::size_t blank = std::min(number.size(), number.find_first_of(" \t"));
+                std::optional<std::uint64_t> source;
+                if (blank < number.size()) {
+                    const std::size_t at = number.find('@', blank);
+                    std::uint64_t k = 0;
+                    std::from_chars(number.data() + at + 1, number.data() + number.size(), k);
+                    source = k - 1;
+                    number = results[static_cast<std::size_t>(*source)];
+                } else {
+                    number.resize(blank);
+                }
                 if (!engine.Reuse(number)) {
                     return DocumentError{DocumentError::Why::UnknownKey, key.line, key.text};
                 }
                 log.reserveUse();
-                log.recordUse(number);
+                log.recordUse(number, source);
             } else {
                 const std::optional<Key> k = keyFromCaption(key.text);
                 if (!k) {
@@ -59,6 +73,12 @@ Session::replay(const Document& document) {
             return DocumentError{DocumentError::Why::KeyFails, key.line,
                                  std::string(name(e.kind()))};
         }
+        // What a later "use N @K" takes: the result of the line this key wrote.
+        const Tape& tape = engine.tape();
+        results.emplace_back(
+            tape.end() > tapeEnd
+                ? tape.at(tape.end() - 1).substr(tape.at(tape.end() - 1).rfind(' ') + 1)
+                : std::string());
         if (note != document.notes.end() && note->first == i) {
             if (engine.tape().end() == tapeEnd) {
                 return DocumentError{DocumentError::Why::NoLine, note->second.line, {}};

@@ -61,6 +61,7 @@ signals:
     void openRequested();
     void openRecentRequested(QString path);
     void saveTapeRequested();
+    void lineChosen(quint64 line);
     void correctionApplied(quint64 line, int index, QString text);
 
 private:

@@ -85,12 +85,15 @@ INSTANTIATE_TEST_SUITE_P(
 // A calculation typed, partly corrected, saved; opened after other keys.
 struct Typed {
     const char* name;
-    std::vector<std::string> keys; // captions, "use:N", "correct:L:I:TEXT", "note:L:TEXT"
+    std::vector<std::string> keys; // captions, "use:N", "correct:L:I:TEXT", "note:L:TEXT",
+                                   // "line:L" (line L's result, following it)
 };
 
 void act(Session& session, const std::string& a) {
     if (a.starts_with("use:")) {
         ASSERT_TRUE(session.reuse(a.substr(4)));
+    } else if (a.starts_with("line:")) {
+        ASSERT_TRUE(session.reuseLine(std::stoull(a.substr(5))));
     } else if (a.starts_with("note:")) {
         const auto colon = a.find(':', 5);
         session.setNote(std::stoull(a.substr(5, colon - 5)), a.substr(colon + 1));
@@ -163,6 +166,8 @@ INSTANTIATE_TEST_SUITE_P(
         Typed{"NotedAndCorrected",
               {"1", "2", "+", "3", "=", "note:0:the rent, “March”", "X", "2", "=", "note:1:twice",
                "correct:0:0:5", "C", "4", "x^2", "note:3:a square"}},
+        Typed{"FollowedReuseCorrected",
+              {"1", "2", "+", "3", "=", "C", "line:0", "X", "2", "=", "correct:0:0:5"}},
         Typed{"NegativeAndPercent", {"-", "5", "X", "2", "0", "%", "x^2", "C", "CE"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
