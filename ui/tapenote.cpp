@@ -77,13 +77,18 @@ QRect TapeDelegate::drawNote(QPainter& painter, const QStyleOptionViewItem& opti
     return left;
 }
 
+bool TapeWindow::notable(int row) const {
+    return row >= 0 && row < model_->rowCount() &&
+           model_->line(row).kind != TapeModel::Line::Kind::Heading;
+}
+
 void TapeWindow::noteCurrent() {
     const QModelIndex current = ui->lines->currentIndex();
-    const TapeModel::Line line = model_->line(current.row());
-    if (!current.isValid() || line.kind == TapeModel::Line::Kind::Heading) {
+    if (!notable(current.row())) {
         QApplication::beep();
         return;
     }
+    const TapeModel::Line line = model_->line(current.row());
     try {
         // Modal: the line stays where it is while its note is written.
         auto* editor = new NoteEditor(model_->data(current, Qt::DisplayRole).toString(),

@@ -127,6 +127,8 @@ private:
     void correctCurrent();
     // Opens the note editor on the current line.
     void noteCurrent();
+    // Whether a row is a line, which can have a note (a heading cannot).
+    bool notable(int row) const;
     // Why a row cannot be corrected; "" when it can.
     QString whyNotCorrectable(int row);
     // The menu's actions, made when first needed.
