@@ -227,8 +227,8 @@ private slots:
         QTest::keyClicks(calc.get(), "12+3=X2=");
         openTape();
         writeNote(0, QStringLiteral("rent"));
-        writeNote(1, QStringLiteral("twice"));
         calc->correct(0, 0, QStringLiteral("5"));
+        writeNote(1, QStringLiteral("twice"));
         calc.reset();
 
         calc = shownCalculator();
