@@ -33,7 +33,9 @@ class Session;
 // a correction, or its undo or redo, wrote the lines from `from` anew, and
 // the numbers' marks (Session::numbers) may have changed on any line.
 // `noted`: the line whose note was set, changed or removed (its text did not
-// change).
+// change); `earlierNote`: the note an earlier run's line now has, by the kept
+// tape's id for the line (the session keeps no earlier lines: its listeners
+// do).
 struct Change {
     bool display = false; // the display was written
     std::uint64_t from = 0;
@@ -41,6 +43,11 @@ struct Change {
     std::span<const std::uint64_t> erased;
     bool corrected = false;
     std::optional<std::uint64_t> noted;
+    struct EarlierNote {
+        std::uint64_t id = 0;
+        std::string_view text;
+    };
+    std::optional<EarlierNote> earlierNote;
 };
 
 // Why a correction was not made. The engine names the cause; the window
@@ -181,6 +188,10 @@ public:
     // The same without a step: a note put back with its line (a tape
     // opened), not one the user wrote now.
     void restoreNote(std::uint64_t line, std::string_view text);
+    // An earlier run's line's note, by the kept tape's id, changed from
+    // `before` to `text` as one step: told as Change::earlierNote, now and
+    // at its undo and redo. Refused as setNote() refuses text.
+    void setEarlierNote(std::uint64_t id, std::string_view before, std::string_view text);
 
     // Neither is a step: they cannot be undone, and a redo does not bring
     // back what they removed; the lines' notes go with them.
@@ -194,8 +205,9 @@ private:
     struct Correction;
     // A note set, changed or removed: its line's note before and after.
     struct NoteEdit {
-        std::uint64_t line = 0;
+        std::uint64_t line = 0; // or the kept tape's id, for an earlier run's
         std::string before, after;
+        bool earlier = false;
     };
     struct Step {
         Engine::Snapshot before;
@@ -264,6 +276,8 @@ private:
     // Gives `line` the note `text` ("" none), or none when it is not shown
     // (a redo after the line was deleted); no step. Told as Change::noted.
     void putNote(std::uint64_t line, std::string text) noexcept;
+    // Tells an earlier run's line's note; no step.
+    void tellEarlierNote(std::uint64_t id, std::string_view text) noexcept;
     // A new key writes lines from `end` on: notes that stayed on numbers
     // from there (put back without a step, then undone) are not theirs.
     void dropNotes(std::uint64_t end) noexcept {

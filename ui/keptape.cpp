@@ -118,6 +118,8 @@ void KeptTape::sessionChanged(const quillo::Session& session,
         }
         if (change.noted) {
             store_->note(*change.noted, std::string(session.note(*change.noted)));
+        } else if (change.earlierNote) {
+            noteEarlier(change.earlierNote->id, std::string(change.earlierNote->text));
         } else {
             // An undo or a correction: the cut and the new lines in one transaction.
             store_->replace(from < end ? std::optional(from) : std::nullopt, shown(tape, from));

@@ -70,6 +70,7 @@ public:
     // How a line with a note is read by a screen reader ("%1. Note: %2").
     void setNoteSpoken(QString spoken) { noteSpoken_ = std::move(spoken); }
     // An earlier run's line's note, by the kept tape's id for it.
+    QString earlierNote(std::uint64_t id) const;
     void setEarlierNote(std::uint64_t id, const QString& note);
     // Takes rows of earlier runs out of the list, with a heading left with
     // no line under it.

@@ -854,6 +854,26 @@ INSTANTIATE_TEST_SUITE_P(
         NoteRow{"PutBackWithoutAStep", "1 + 2 = restore:0:a undo redo", "1 + 2 = 3 # a\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// An earlier run's line's note is a step too: the session tells it, and
+// its undo and redo, to those who keep the earlier lines.
+TEST(Notes, OfAnEarlierRunsLineAreTold) {
+    struct Heard : SessionListener {
+        std::string notes;
+        void sessionChanged(const Session&, const Change& change) noexcept override {
+            if (change.earlierNote) {
+                notes += std::to_string(change.earlierNote->id) + ":" +
+                         std::string(change.earlierNote->text) + " ";
+            }
+        }
+    } heard;
+    Calc calc;
+    const auto listening = calc.session.listen(heard);
+    calc.session.setEarlierNote(7, "", "rent");
+    calc.session.setEarlierNote(7, "rent", "rent");
+    calc.act("undo undo redo");
+    EXPECT_EQ(heard.notes, "7:rent 7: 7:rent ");
+}
+
 // A note is one line of at most kNoteLimit characters of UTF-8 text, on a
 // line shown: anything else is refused with nothing changed.
 struct NoteRefusedRow {

@@ -158,7 +158,7 @@ private slots:
     }
 
     // Kept for the next start: a note written before a correction and one
-    // after it, then an earlier run's line's note.
+    // after it, then an earlier run's line's note, undone and redone.
     void keptAfterRestart() {
         QTest::keyClicks(calc.get(), "12+3=X2=");
         openTape();
@@ -175,6 +175,9 @@ private slots:
             QCOMPARE(note(1), QStringLiteral("rent"));
             QCOMPARE(note(2), twice);
             writeNote(2, QStringLiteral("double"));
+            calc->undo();
+            QCOMPARE(note(2), twice);
+            calc->redo();
         }
     }
 };
