@@ -46,10 +46,11 @@ private:
 };
 
 // The tape beside the calculator: its lines, newest at the bottom, with a
-// menu of Copy, Copy all, Save as, Correct, Delete, Clear tape and Keep tape
-// between runs. Keys it does not use itself (Escape, Enter, Delete, Ctrl+C, Ctrl+S,
-// the arrows and the list's own keys) go to `forward`, so that the calculator
-// can be typed on while the tape has the focus.
+// menu of Copy, Copy all, Save as, Correct, Note, Delete, Clear tape and Keep
+// tape between runs. Keys it does not use itself (Escape, Enter, Delete,
+// Ctrl+C, Ctrl+S, F2, Shift+F2, the arrows and the list's own keys) go to
+// `forward`, so that the calculator can be typed on while the tape has the
+// focus.
 class TapeWindow : public QWidget {
     Q_OBJECT
 public:
