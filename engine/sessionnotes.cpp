@@ -45,6 +45,7 @@ void Session::setNote(std::uint64_t line, std::string_view text) {
     dropRedo(log_.end());
     slot.keys.clear();
     slot.use.clear();
+    slot.source.reset();
     slot.correction.reset();
     slot.note = std::move(edit);
     file(slot);
@@ -67,6 +68,7 @@ void Session::setEarlierNote(std::uint64_t id, std::string_view before, std::str
     dropRedo(log_.end());
     slot.keys.clear();
     slot.use.clear();
+    slot.source.reset();
     slot.correction.reset();
     slot.note = edit;
     file(slot);
@@ -105,7 +107,7 @@ void Session::undoNote(Step& step) {
         const std::shared_ptr<const NoteEdit> edit = std::move(step.note);
         doneBytes_ -= step.weight;
         step.weight = 0;
-        undone_.push_back(Redo{{}, {}, nullptr, edit});
+        undone_.push_back(Redo{{}, {}, {}, nullptr, edit});
         --doneCount_;
         tellEarlierNote(edit->line, edit->before);
         return;
@@ -115,7 +117,7 @@ void Session::undoNote(Step& step) {
     const std::uint64_t line = edit->line;
     doneBytes_ -= step.weight;
     step.weight = 0;
-    undone_.push_back(Redo{{}, {}, nullptr, std::move(edit)});
+    undone_.push_back(Redo{{}, {}, {}, nullptr, std::move(edit)});
     --doneCount_;
     putNote(line, std::move(before));
 }
@@ -127,6 +129,7 @@ void Session::redoNote() {
     undone_.pop_back();
     slot.keys.clear();
     slot.use.clear();
+    slot.source.reset();
     slot.correction.reset();
     slot.note = edit;
     file(slot);

@@ -72,6 +72,7 @@ void TapeController::make() {
     connect(window_, &TapeWindow::deleteRequested, this, &TapeController::deleteLines);
     connect(window_, &TapeWindow::noteApplied, this, &TapeController::setNote);
     connect(window_, &TapeWindow::resultChosen, this, &TapeController::resultChosen);
+    connect(window_, &TapeWindow::lineChosen, this, &TapeController::lineChosen);
     connect(window_, &TapeWindow::correctionApplied, this, &TapeController::correctionApplied);
     connect(window_, &TapeWindow::keepingChanged, this, &TapeController::setKeeping);
     connect(window_, &TapeWindow::hidden, this, &TapeController::hidden);
