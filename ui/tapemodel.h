@@ -26,6 +26,8 @@ public:
     static constexpr qsizetype kShownCharacters = 2'000;
     // A line's corrected numbers, as spans of its text: QPoint(start, length).
     static constexpr int CorrectedSpansRole = Qt::UserRole + 1;
+    // A line's note, "" when none.
+    static constexpr int NoteRole = Qt::UserRole + 2;
 
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
@@ -54,6 +56,8 @@ public:
     // text of a line too long to show is its end.
     QString text(const QList<int>& rows) const;
     QString text() const;
+    // A row's own text, whole: a line, or a heading.
+    QString lineText(int row) const { return whole(row); }
     // The numbers a row's line holds; none for a heading or an earlier run's line.
     std::vector<quillo::LineNumber> numbers(int row) const;
     const quillo::Session& session() const noexcept { return session_; }
