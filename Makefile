@@ -83,6 +83,7 @@ bench:
 	@$(BUILD)/bin/quillo-engine-bench
 	@$(BUILD)/bin/quillo-store-bench
 	@$(BUILD)/bin/quillo-window-bench
+	@$(BUILD)/bin/quillo-export-bench
 	@bench/startup/run.sh $(BUILD)
 	@bench/startup/count.sh $(BUILD)
 

@@ -206,6 +206,32 @@ private slots:
         }
     }
 
+    // Qt's print support is loaded only when Print… is first chosen, from
+    // the library of its own; the dialog cancelled, nothing is printed.
+    void printLoadsItsLibraryWhenFirstUsed() {
+        auto loaded = [] {
+            QFile maps("/proc/self/maps");
+            return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libQt6PrintSupport");
+        };
+        QVERIFY(!loaded());
+        QTest::keyClicks(calc.get(), "1+2=");
+        calc->toggleTape();
+        TapeWindow* tape = calc->tapeWindow();
+        bool asked = false;
+        QTimer::singleShot(0, [&asked] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (w->inherits("QPrintDialog") && w->isVisible()) {
+                    asked = true;
+                    static_cast<QDialog*>(w)->reject();
+                }
+            }
+        });
+        QTest::keyClick(tape->findChild<QListView*>("lines"), Qt::Key_P, Qt::ControlModifier);
+        QVERIFY(asked);
+        QVERIFY(loaded());
+        QVERIFY(tape->findChild<QProgressDialog*>() == nullptr);
+    }
+
 private:
     std::unique_ptr<QTemporaryDir> home;
     std::unique_ptr<Calculator> calc;
