@@ -64,6 +64,44 @@ Block lineBlock(const TapeDocument::Line& line, const QFont& font, QPaintDevice&
     return laidOut(text, font, device, width, 0, formats);
 }
 
+// Walks the entries' lines of text in page order, telling `line` the page
+// and the height on it of each: an entry that does not fit on what is left
+// of a page starts the next one, and one taller than a page is broken
+// between its lines. `entry` is told of each entry first, and stops the walk
+// by returning false. Gives the number of pages, 0 when stopped.
+template <class Entry, class Line>
+int place(const std::vector<std::vector<Block>>& entries, qreal top, qreal bottom, qreal gap,
+          Entry&& entry, Line&& line) {
+    int page = 1;
+    qreal y = top;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (!entry(i)) {
+            return 0;
+        }
+        qreal height = 0;
+        for (const Block& b : entries[i]) {
+            height += b.height;
+        }
+        if (y + height > bottom && y > top) {
+            ++page;
+            y = top;
+        }
+        for (const Block& b : entries[i]) {
+            for (int n = 0; n < b.layout->lineCount(); ++n) {
+                const QTextLine text = b.layout->lineAt(n);
+                if (y + text.height() > bottom && y > top) {
+                    ++page;
+                    y = top;
+                }
+                line(page, y, b, text);
+                y += text.height();
+            }
+        }
+        y += gap;
+    }
+    return page;
+}
+
 } // namespace
 
 bool paint(const TapeDocument& document, QPagedPaintDevice& device, ExportProgress& progress) {
@@ -90,7 +128,7 @@ bool paint(const TapeDocument& document, QPagedPaintDevice& device, ExportProgre
     const qreal footer = QFontMetricsF(small, &device).height() * 2;
 
     // Laid out first, to know the pages: an entry (a line, its note and its
-    // corrections) is not split across two pages unless it fills one.
+    // corrections) is kept on one page unless it is taller than one.
     std::vector<std::vector<Block>> entries;
     entries.reserve(document.lines.size());
     for (int i = 0; i < lines; ++i) {
@@ -115,54 +153,44 @@ bool paint(const TapeDocument& document, QPagedPaintDevice& device, ExportProgre
     }
     const qreal top = head.height + date.height + 2 * gap;
     const qreal bottom = height - footer;
-    std::vector<int> pageOf(entries.size());
-    int pages = 1;
-    qreal y = top;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        qreal h = gap;
-        for (const Block& b : entries[i]) {
-            h += b.height;
-        }
-        if (y + h > bottom && y > top) {
-            ++pages;
-            y = top;
-        }
-        pageOf[i] = pages;
-        y += h;
-    }
+    const int pages = place(
+        entries, top, bottom, gap, [](std::size_t) { return true; },
+        [](int, qreal, const Block&, const QTextLine&) {});
 
     QPainter painter;
     if (!painter.begin(&device)) {
         return false;
     }
-    auto pageFrame = [&](int page) {
+    int page = 0;
+    auto entry = [&](std::size_t i) {
+        if (i % kSlice == 0) {
+            progress.done = lines + static_cast<int>(i);
+            return !progress.cancelled;
+        }
+        return true;
+    };
+    auto frame = [&](int on) {
+        if (page > 0) {
+            device.newPage();
+        }
+        page = on;
         head.layout->draw(&painter, QPointF(0, 0));
         date.layout->draw(&painter, QPointF(0, head.height));
         const Block foot = laidOut(document.words.page.arg(page).arg(pages), small, device, width);
         foot.layout->draw(&painter, QPointF(0, height - foot.height));
     };
-    int page = 1;
-    pageFrame(page);
-    y = top;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (i % kSlice == 0) {
-            if (progress.cancelled) {
-                painter.end();
-                return false;
-            }
-            progress.done = lines + static_cast<int>(i);
+    auto line = [&](int on, qreal y, const Block& block, const QTextLine& text) {
+        if (on != page) {
+            frame(on);
         }
-        if (pageOf[i] != page) {
-            device.newPage();
-            page = pageOf[i];
-            pageFrame(page);
-            y = top;
-        }
-        for (const Block& b : entries[i]) {
-            b.layout->draw(&painter, QPointF(b.indent, y));
-            y += b.height;
-        }
-        y += gap;
+        text.draw(&painter, QPointF(block.indent, y - text.y()));
+    };
+    if (place(entries, top, bottom, gap, entry, line) == 0) {
+        painter.end();
+        return false;
+    }
+    if (page == 0) {
+        frame(1); // no line: the title and the date all the same
     }
     progress.done = progress.total.load();
     return painter.end();

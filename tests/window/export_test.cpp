@@ -126,6 +126,19 @@ private slots:
         }
     }
 
+    // A line taller than a page goes on over the next, none of it lost.
+    void pdfLongLine() {
+        TapeDocument doc = sample();
+        doc.lines = {{"", QString(12'000, u'7') + " = 42", "", false, {}}};
+        ExportProgress progress;
+        const QString path = dir.filePath("long.pdf");
+        QString error;
+        QVERIFY(tapedocument::writeWhole(path, tapedocument::pdf(doc, progress), &error));
+        const QString text = pdfText(path);
+        QCOMPARE(text.count(u'7'), 12'000);
+        QVERIFY(text.contains("Page 2 of") && text.contains("= 42"));
+    }
+
     // From the window, with a number corrected: each export holds the tape
     // and the correction.
     void windowExports_data() {
