@@ -48,7 +48,7 @@ QString runOf(const QString& heading) {
 using ChoosePrinter = QPagedPaintDevice* (*)(QWidget* parent, bool canSelect, bool* selectionOnly);
 ChoosePrinter choosePrinter(QString* error) {
     static QLibrary library(QCoreApplication::applicationDirPath() +
-                            QStringLiteral("/../lib/quillo/quillo-print"));
+                            QStringLiteral("/../lib/quillo/plugins/quillo-print"));
     const auto choose = reinterpret_cast<ChoosePrinter>(library.resolve("quillo_choosePrinter"));
     if (choose == nullptr) {
         *error = library.errorString();
