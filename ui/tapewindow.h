@@ -82,6 +82,7 @@ public:
     // tape as text, the selected lines for the others when more than one is
     // selected. Written through a temporary file that replaces `path` only
     // once whole; on failure `error` names the cause and `path` is as it was.
+    // It waits for the file: the menu's exports run it on a thread of their own.
     enum class Export { Text, Csv, Pdf };
     bool exportTo(Export kind, const QString& path, QString* error);
     bool saveTo(const QString& path, QString* error) { return exportTo(Export::Text, path, error); }
