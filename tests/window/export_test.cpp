@@ -180,6 +180,34 @@ private slots:
         }
     }
 
+    // Several lines selected, the export holds them alone; one line
+    // selected is the current one, and the whole tape goes.
+    void selectedLines_data() {
+        QTest::addColumn<QList<int>>("selected");
+        QTest::addColumn<QStringList>("exported");
+        QTest::newRow("two") << QList<int>{1, 2} << QStringList{"3 X 3 = 9", "9 - 4 = 5"};
+        QTest::newRow("one") << QList<int>{1} << QStringList{"1 + 2 = 3", "3 X 3 = 9", "9 - 4 = 5"};
+    }
+    void selectedLines() {
+        QTest::keyClicks(calc.get(), "1+2=X3=-4=");
+        calc->toggleTape();
+        auto* list = calc->tapeWindow()->findChild<QListView*>("lines");
+        QFETCH(QList<int>, selected);
+        for (const int row : selected) {
+            list->selectionModel()->select(list->model()->index(row, 0),
+                                           QItemSelectionModel::Select);
+        }
+        const QString path = dir.filePath("selected.csv");
+        QString error;
+        QVERIFY(calc->tapeWindow()->exportTo(TapeWindow::Export::Csv, path, &error));
+        QStringList lines;
+        for (const QStringList& row : csvRows(path).mid(1)) {
+            lines << row.value(1);
+        }
+        QFETCH(QStringList, exported);
+        QCOMPARE(lines, exported);
+    }
+
     // Exported through the menu: the file is written on a thread of its own
     // behind a progress the user can cancel; cancelled, no file is left.
     void exportThroughTheMenu_data() {
