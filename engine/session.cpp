@@ -5,6 +5,7 @@
 #include "convert.h"
 
 #include <algorithm>
+#include <chrono>
 #include <iterator>
 #include <new>
 
@@ -28,8 +29,8 @@ struct Session::Side {
         for (const Checkpoint& c : checkpoints) {
             n += c.engine.display.capacity();
         }
-        for (const auto& [key, text] : was) {
-            n += sizeof(key) + text.capacity() + 4 * sizeof(void*);
+        for (const auto& [key, mark] : was) {
+            n += sizeof(key) + mark.was.capacity() + 4 * sizeof(void*);
         }
         return n;
     }
@@ -586,7 +587,8 @@ std::vector<LineNumber> Session::numbers(std::uint64_t line) const {
         n.why = why.value_or(Refusal::Why::Computed);
         if (mark.keys > 0) {
             if (const auto it = was_.find(mark.key); it != was_.end()) {
-                n.was = it->second;
+                n.was = it->second.was;
+                n.correctedAt = it->second.at;
             }
             if (mark.keys == 1 && mark.key >= log_.begin() && mark.key < log_.end() &&
                 log_.code(mark.key) == KeyLog::kUse) {
@@ -852,9 +854,13 @@ void Session::correct(std::uint64_t line, std::size_t index, std::string_view te
             after.was.emplace(key - out.end + out.begin + added, was);
         }
     }
-    const auto mark = after.was.try_emplace(out.begin, out.oldText).first;
-    if (mark->second == out.newText) {
+    const auto mark = after.was.try_emplace(out.begin, Mark{out.oldText}).first;
+    if (mark->second.was == out.newText) {
         after.was.erase(mark);
+    } else {
+        mark->second.at = std::chrono::duration_cast<std::chrono::seconds>(
+                              std::chrono::system_clock::now().time_since_epoch())
+                              .count();
     }
     correction->bytes = sizeof(Correction) + before.bytes() + after.bytes();
 

@@ -82,6 +82,8 @@ struct LineNumber {
     bool correctable = false;
     // Its text before the user corrected it; "" when never corrected.
     std::string was;
+    // When it was last corrected, in seconds since the Unix epoch; 0 when never.
+    std::int64_t correctedAt = 0;
     // Why it cannot be corrected, if it cannot: Computed, NotCorrectable or
     // AcrossClear.
     Refusal::Why why = Refusal::Why::Computed;
@@ -249,8 +251,13 @@ private:
         Engine::Snapshot engine;
     };
     static constexpr std::uint64_t kCheckpointEvery = 256;
-    // The old texts of corrected numbers, by the index of their first key.
-    using Marks = std::map<std::uint64_t, std::string>;
+    // The old texts of corrected numbers, and when they were corrected, by
+    // the index of their first key.
+    struct Mark {
+        std::string was;
+        std::int64_t at = 0;
+    };
+    using Marks = std::map<std::uint64_t, Mark>;
     struct Side;
     struct Outcome;
     struct Shift;

@@ -80,6 +80,7 @@ void TapeController::make() {
         window_->restore(g.topLeft(), g.size());
     }
     window_->setKeeping(kept_.on());
+    window_->setRunStarted(startedText(started_));
     window_->showProblem(QString::fromStdString(kept_.problem()));
     showEarlier();
     kept_.readEarlier();

@@ -62,6 +62,8 @@ public:
     QString text(const QList<int>& rows) const;
     static constexpr QStringView kNoteMark = u"  # ";
     QString text() const;
+    // A row's own text, whole: a line, or a heading.
+    QString lineText(int row) const { return whole(row); }
     // The numbers a row's line holds; none for a heading or an earlier run's line.
     std::vector<quillo::LineNumber> numbers(int row) const;
     const quillo::Session& session() const noexcept { return session_; }

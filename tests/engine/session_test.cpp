@@ -14,6 +14,7 @@
 #include "clipboard.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -516,6 +517,39 @@ TEST(Reuse, RefusesWhatTheTapeDoesNotWrite) {
         EXPECT_EQ(everything(again), before) << text;
         EXPECT_EQ(history(again), beforeHistory) << text;
     }
+}
+
+// When a number was corrected: set by the correction, taken back by its
+// undo, brought back as it was by the redo, gone with a correction back
+// to the first text, and never on a number not corrected.
+TEST(Session, CorrectionTime) {
+    Calc calc;
+    calc.act("1 + 2 = X 3 =");
+    auto at = [&calc](std::uint64_t line, std::size_t index) {
+        return calc.session.numbers(line).at(index).correctedAt;
+    };
+    auto now = [] {
+        return std::chrono::duration_cast<std::chrono::seconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
+    const std::int64_t before = now();
+    calc.session.correct(0, 0, "5");
+    const std::int64_t when = at(0, 0);
+    EXPECT_GE(when, before);
+    EXPECT_LE(when, now());
+    EXPECT_EQ(at(0, 1), 0);
+    EXPECT_EQ(at(1, 1), 0);
+    calc.session.undo();
+    EXPECT_EQ(at(0, 0), 0);
+    calc.session.redo();
+    EXPECT_EQ(at(0, 0), when);
+    calc.session.correct(1, 1, "4");
+    EXPECT_EQ(at(0, 0), when) << "an earlier mark keeps its time";
+    EXPECT_GE(at(1, 1), when);
+    calc.session.correct(0, 0, "1");
+    EXPECT_EQ(at(0, 0), 0);
+    EXPECT_GE(at(1, 1), when);
 }
 
 } // namespace
