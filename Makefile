@@ -20,7 +20,7 @@ WERROR   ?=
 COUNT_MAX ?=
 RUN_DEPS     := cmake g++ make pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev qt6-wayland libmpfr-dev libsqlite3-dev
 TEST_DEPS    := libgtest-dev libgmock-dev qt6-base-private-dev desktop-file-utils appstream groff-base \
-                xvfb x11-utils weston python3 strace xdotool shared-mime-info
+                xvfb x11-utils weston python3 strace xdotool poppler-utils shared-mime-info
 BENCH_DEPS   := libbenchmark-dev xvfb libx11-dev libxdamage-dev valgrind
 PACKAGE_DEPS := dpkg-dev file
 CHECK_DEPS   := lintian
@@ -83,6 +83,7 @@ bench:
 	@$(BUILD)/bin/quillo-engine-bench
 	@$(BUILD)/bin/quillo-store-bench
 	@bench/window.sh $(BUILD)
+	@$(BUILD)/bin/quillo-export-bench
 	@$(BUILD)/bin/quillo-document-bench
 	@bench/startup/run.sh $(BUILD)
 	@bench/startup/count.sh $(BUILD)

@@ -37,7 +37,9 @@ class Session;
 // `opened`: a saved calculation began a new run; every line of the run
 // before it left the session's tape, and those from `from` are the new run's.
 // `noted`: the line whose note was set, changed or removed (its text did not
-// change).
+// change); `earlierNote`: the note an earlier run's line now has, by the kept
+// tape's id for the line (the session keeps no earlier lines: its listeners
+// do).
 struct Change {
     bool display = false; // the display was written
     std::uint64_t from = 0;
@@ -46,6 +48,11 @@ struct Change {
     bool corrected = false;
     bool opened = false;
     std::optional<std::uint64_t> noted;
+    struct EarlierNote {
+        std::uint64_t id = 0;
+        std::string_view text;
+    };
+    std::optional<EarlierNote> earlierNote;
 };
 
 // Why a correction was not made. The engine names the cause; the window
@@ -218,6 +225,10 @@ public:
     // The same without a step: a note put back with its line (a tape
     // opened), not one the user wrote now.
     void restoreNote(std::uint64_t line, std::string_view text);
+    // An earlier run's line's note, by the kept tape's id, changed from
+    // `before` to `text` as one step: told as Change::earlierNote, now and
+    // at its undo and redo. Refused as setNote() refuses text.
+    void setEarlierNote(std::uint64_t id, std::string_view before, std::string_view text);
 
     // Neither is a step: they cannot be undone, and a redo does not bring
     // back what they removed; the lines' notes go with them.
@@ -231,8 +242,9 @@ private:
     struct Correction;
     // A note set, changed or removed: its line's note before and after.
     struct NoteEdit {
-        std::uint64_t line = 0;
+        std::uint64_t line = 0; // or the kept tape's id, for an earlier run's
         std::string before, after;
+        bool earlier = false;
     };
     struct Step {
         Engine::Snapshot before;
@@ -300,21 +312,6 @@ private:
     // reserveUse() for a reuse); `use` gives up its buffer.
     void logKeys(const Keys& keys, std::string& use, std::optional<std::uint64_t> source) noexcept;
     void notify(const Change& change) noexcept;
-    // Throws NoteRefused for a note setNote() refuses.
-    void checkNote(std::uint64_t line, std::string_view text) const;
-    // A copy of `text`, with room made for it as `line`'s note, so that
-    // putNote() then cannot fail.
-    std::string roomForNote(std::uint64_t line, std::string_view text);
-    // Gives `line` the note `text` ("" none), or none when it is not shown
-    // (a redo after the line was deleted); no step. Told as Change::noted.
-    void putNote(std::uint64_t line, std::string text) noexcept;
-    // A new key writes lines from `end` on: notes that stayed on numbers
-    // from there (put back without a step, then undone) are not theirs.
-    void dropNotes(std::uint64_t end) noexcept {
-        notes_.erase(notes_.lower_bound(end), notes_.end());
-    }
-    void undoNote(Step& step);
-    void redoNote();
     // A reused number as one step, following the line key `source` wrote.
     bool use(std::string_view result, std::optional<std::uint64_t> source);
     // The line key `key` wrote, among the tape's lines kept, if one did.
@@ -335,6 +332,23 @@ private:
     // replay rewrote (old keys [end, k), moved by `delta`) keeps its value.
     bool linksHold(const Engine& replay, std::uint64_t k, std::uint64_t end, std::uint64_t delta,
                    std::uint64_t scratchFrom) const;
+    // Throws NoteRefused for a note setNote() refuses.
+    void checkNote(std::uint64_t line, std::string_view text) const;
+    // A copy of `text`, with room made for it as `line`'s note, so that
+    // putNote() then cannot fail.
+    std::string roomForNote(std::uint64_t line, std::string_view text);
+    // Gives `line` the note `text` ("" none), or none when it is not shown
+    // (a redo after the line was deleted); no step. Told as Change::noted.
+    void putNote(std::uint64_t line, std::string text) noexcept;
+    // Tells an earlier run's line's note; no step.
+    void tellEarlierNote(std::uint64_t id, std::string_view text) noexcept;
+    // A new key writes lines from `end` on: notes that stayed on numbers
+    // from there (put back without a step, then undone) are not theirs.
+    void dropNotes(std::uint64_t end) noexcept {
+        notes_.erase(notes_.lower_bound(end), notes_.end());
+    }
+    void undoNote(Step& step);
+    void redoNote();
 
     Engine engine_;
     KeyLog log_;

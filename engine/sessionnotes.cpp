@@ -45,10 +45,41 @@ void Session::setNote(std::uint64_t line, std::string_view text) {
     dropRedo(log_.end());
     slot.keys.clear();
     slot.use.clear();
+    slot.source.reset();
     slot.correction.reset();
     slot.note = std::move(edit);
     file(slot);
     putNote(line, std::move(now));
+}
+
+void Session::setEarlierNote(std::uint64_t id, std::string_view before, std::string_view text) {
+    if (const std::optional<NoteProblem> why = noteProblem(text, kNoteLimit)) {
+        throw NoteRefused(*why);
+    }
+    if (before == text) {
+        return;
+    }
+    auto edit = std::make_shared<NoteEdit>();
+    edit->line = id;
+    edit->before = before;
+    edit->after = text;
+    edit->earlier = true;
+    Step& slot = nextSlot();
+    dropRedo(log_.end());
+    slot.keys.clear();
+    slot.use.clear();
+    slot.source.reset();
+    slot.correction.reset();
+    slot.note = edit;
+    file(slot);
+    tellEarlierNote(id, edit->after);
+}
+
+void Session::tellEarlierNote(std::uint64_t id, std::string_view text) noexcept {
+    Change change;
+    change.from = engine_.tape().end();
+    change.earlierNote = Change::EarlierNote{id, text};
+    notify(change);
 }
 
 void Session::restoreNote(std::uint64_t line, std::string_view text) {
@@ -72,6 +103,15 @@ void Session::putNote(std::uint64_t line, std::string text) noexcept {
 
 void Session::undoNote(Step& step) {
     undone_.reserve(undone_.size() + 1);
+    if (step.note->earlier) {
+        const std::shared_ptr<const NoteEdit> edit = std::move(step.note);
+        doneBytes_ -= step.weight;
+        step.weight = 0;
+        undone_.push_back(Redo{{}, {}, {}, nullptr, edit});
+        --doneCount_;
+        tellEarlierNote(edit->line, edit->before);
+        return;
+    }
     std::string before = roomForNote(step.note->line, step.note->before);
     std::shared_ptr<const NoteEdit> edit = std::move(step.note);
     const std::uint64_t line = edit->line;
@@ -84,15 +124,20 @@ void Session::undoNote(Step& step) {
 
 void Session::redoNote() {
     const std::shared_ptr<const NoteEdit> edit = undone_.back().note;
-    std::string after = roomForNote(edit->line, edit->after);
+    std::string after = edit->earlier ? std::string() : roomForNote(edit->line, edit->after);
     Step& slot = nextSlot();
     undone_.pop_back();
     slot.keys.clear();
     slot.use.clear();
+    slot.source.reset();
     slot.correction.reset();
     slot.note = edit;
     file(slot);
-    putNote(edit->line, std::move(after));
+    if (edit->earlier) {
+        tellEarlierNote(edit->line, edit->after);
+    } else {
+        putNote(edit->line, std::move(after));
+    }
 }
 
 } // namespace quillo

@@ -6,7 +6,8 @@
 # long result typed on the keyboard, drawn smaller so that it shows whole) and
 # docs/screenshot-tape.png (the tape window beside the calculator after
 # 5 + 3 x^2 =), docs/screenshot-zoom200.png (a sum at 200 %, zoomed with
-# Ctrl+=) and docs/screenshot-dark.png (the high-contrast look, tape open).
+# Ctrl+=), docs/screenshot-dark.png (the high-contrast look, tape open) and
+# docs/screenshot-notes.png (two tape lines with notes).
 # The program keeps its settings and tape in a scratch folder, not the user's.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -114,5 +115,29 @@ xdotool key --window "$win" Escape 5 plus 3 q Return ctrl+t
 tape=$(window "Quillo-v2 tape")
 sleep 0.5
 shoot_both "$root/docs/screenshot-dark.png"
+# Afresh in the default look, two lines each with a note written with
+# Shift+F2 in the tape.
+kill "$app_pid"
+wait "$app_pid" 2>/dev/null || true
+rm -rf "$XDG_CONFIG_HOME" "$XDG_STATE_HOME"
+start
+sleep 0.5
+xdotool key --window "$win" Escape 1 2 0 0 plus 8 5 period 5 Return plus 4 2 0 Return ctrl+t
+tape=$(window "Quillo-v2 tape")
+sleep 0.5
+note() {
+    xdotool key --window "$tape" shift+F2
+    xdotool keyup shift
+    window Note >/dev/null
+    sleep 0.3
+    xdotool type --delay 20 "$1"
+    xdotool key Return
+    sleep 0.3
+}
+note "the car, December"
+xdotool key --window "$tape" Up
+note "rent and service charge"
+shoot_both "$root/docs/screenshot-notes.png"
 echo "saved docs/screenshot.png, docs/screenshot-sum.png, docs/screenshot-long.png," \
-    "docs/screenshot-tape.png, docs/screenshot-zoom200.png and docs/screenshot-dark.png"
+    "docs/screenshot-tape.png, docs/screenshot-zoom200.png, docs/screenshot-dark.png" \
+    "and docs/screenshot-notes.png"

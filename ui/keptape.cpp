@@ -91,7 +91,7 @@ std::vector<quillo::TapeStore::Line> KeptTape::shown(const quillo::Tape& tape,
     std::vector<quillo::TapeStore::Line> lines;
     for (std::uint64_t n = std::max(from, tape.first()); n < tape.end(); ++n) {
         if (tape.shown(n)) {
-            lines.push_back({n, std::string(tape.at(n))});
+            lines.push_back({n, std::string(tape.at(n)), std::string(session_.note(n))});
         }
     }
     return lines;
@@ -129,8 +129,14 @@ void KeptTape::sessionChanged(const quillo::Session& session,
         for (const std::uint64_t n : change.erased) {
             store_->remove(n);
         }
-        // An undo or a correction: the cut and the new lines in one transaction.
-        store_->replace(from < end ? std::optional(from) : std::nullopt, shown(tape, from));
+        if (change.noted) {
+            store_->note(*change.noted, std::string(session.note(*change.noted)));
+        } else if (change.earlierNote) {
+            noteEarlier(change.earlierNote->id, std::string(change.earlierNote->text));
+        } else {
+            // An undo or a correction: the cut and the new lines in one transaction.
+            store_->replace(from < end ? std::optional(from) : std::nullopt, shown(tape, from));
+        }
     } catch (const std::bad_alloc&) {
         problem_ = "Memory ran out: a line was not kept.";
         KeptChange kept;
@@ -162,7 +168,8 @@ void KeptTape::received(quillo::Earlier read) {
         runs.push_back({run.started, {}});
     }
     for (quillo::KeptLine& line : read.lines) {
-        runs.at(line.run).lines.push_back({static_cast<LineId>(line.id), std::move(line.text)});
+        runs.at(line.run).lines.push_back(
+            {static_cast<LineId>(line.id), std::move(line.text), std::move(line.note)});
     }
     std::erase_if(runs, [](const Run& run) { return run.lines.empty(); });
     earlier_ = std::move(runs);
@@ -175,6 +182,7 @@ void KeptTape::noteEarlier(LineId id, const std::string& note) {
     if (!on_) {
         return;
     }
+    store_->noteEarlier(static_cast<std::int64_t>(id), note);
     for (Run& run : earlier_) {
         for (Line& line : run.lines) {
             if (line.id == id) {

@@ -83,7 +83,7 @@ public:
     // The earlier runs' lines as last read, oldest first, runs with none left
     // out; none when off.
     const std::vector<Run>& earlier() const noexcept { return earlier_; }
-    // An earlier run's line's note ("" none); not a step of the session's.
+    // An earlier run's line's note ("" none), as the session's notice tells it.
     void noteEarlier(LineId id, const std::string& note);
     // Lines of earlier runs deleted.
     void removeEarlier(std::span<const LineId> ids);

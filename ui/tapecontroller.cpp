@@ -88,6 +88,7 @@ void TapeController::make() {
         window_->restore(g.topLeft(), g.size());
     }
     window_->setKeeping(kept_.on());
+    window_->setRunStarted(startedText(started_));
     window_->showProblem(QString::fromStdString(kept_.problem()));
     showEarlier();
     kept_.readEarlier();
@@ -218,18 +219,20 @@ void TapeController::deleteLines(const QList<int>& rows) {
     });
 }
 
-// This run's notes are the session's, a step each; an earlier run's line's
-// the kept tape's alone.
+// A note is a step of the session's: of this run's line by its number, of
+// an earlier run's by the kept tape's id, which the kept tape and the list
+// follow from the session's notice.
 void TapeController::setNote(bool earlier, quint64 line, const QString& note) {
     const std::string text = note.toStdString();
-    if (earlier) {
-        kept_.noteEarlier(line, text);
-        window_->model()->setEarlierNote(line, note);
-        return;
-    }
-    step_([this, line, &text] {
+    const std::string before =
+        earlier ? window_->model()->earlierNote(line).toStdString() : std::string();
+    step_([this, earlier, line, &text, &before] {
         try {
-            session_.setNote(line, text);
+            if (earlier) {
+                session_.setEarlierNote(line, before, text);
+            } else {
+                session_.setNote(line, text);
+            }
         } catch (const quillo::NoteRefused&) {
             QApplication::beep(); // the line went meanwhile
         }

@@ -81,6 +81,15 @@ std::optional<int> TapeModel::rowOf(std::uint64_t number) const {
     return thisRun() + static_cast<int>(at - lines_.begin());
 }
 
+QString TapeModel::earlierNote(std::uint64_t id) const {
+    for (const Earlier& e : earlier_) {
+        if (!e.heading && e.id == id) {
+            return e.note;
+        }
+    }
+    return {};
+}
+
 void TapeModel::setEarlierNote(std::uint64_t id, const QString& note) {
     for (int row = 0; row < thisRun(); ++row) {
         Earlier& e = earlier_[static_cast<std::size_t>(row)];
@@ -223,6 +232,11 @@ void TapeModel::sessionChanged(const quillo::Session&, const quillo::Change& cha
     ++steps_;
     try {
         follow(change);
+        if (change.earlierNote) {
+            const std::string_view text = change.earlierNote->text;
+            setEarlierNote(change.earlierNote->id,
+                           QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+        }
         if (change.noted) {
             if (const std::optional<int> row = rowOf(*change.noted)) {
                 emit dataChanged(index(*row), index(*row));

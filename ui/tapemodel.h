@@ -62,6 +62,8 @@ public:
     QString text(const QList<int>& rows) const;
     static constexpr QStringView kNoteMark = u"  # ";
     QString text() const;
+    // A row's own text, whole: a line, or a heading.
+    QString lineText(int row) const { return whole(row); }
     // The numbers a row's line holds; none for a heading or an earlier run's line.
     std::vector<quillo::LineNumber> numbers(int row) const;
     const quillo::Session& session() const noexcept { return session_; }
@@ -75,6 +77,7 @@ public:
     // How a line with a note is read by a screen reader ("%1. Note: %2").
     void setNoteSpoken(QString spoken) { noteSpoken_ = std::move(spoken); }
     // An earlier run's line's note, by the kept tape's id for it.
+    QString earlierNote(std::uint64_t id) const;
     void setEarlierNote(std::uint64_t id, const QString& note);
     // Takes rows of earlier runs out of the list, with a heading left with
     // no line under it.

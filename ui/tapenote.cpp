@@ -52,16 +52,19 @@ QRect TapeDelegate::drawNote(QPainter& painter, const QStyleOptionViewItem& opti
                              const QRect& area, qreal lineWidth, const QString& note) const {
     QFont font = option.font;
     font.setItalic(true);
-    const QFontMetrics metrics(font);
-    const int gap = metrics.horizontalAdvance(QStringLiteral("MM"));
+    // In fractions of a pixel: a note rounded down would be cut for nothing.
+    const QFontMetricsF metrics(font);
+    const int gap = static_cast<int>(std::ceil(metrics.horizontalAdvance(QStringLiteral("MM"))));
     const int line = static_cast<int>(std::ceil(lineWidth));
     // Beside a short line the note has the rest of the row; a long line
     // keeps half of it, its result in view.
-    const int room = std::max(area.width() / 2, area.width() - line) - gap;
-    const int width = std::min(metrics.horizontalAdvance(note), room);
-    if (width < metrics.horizontalAdvance(QStringLiteral("M…"))) {
+    const qreal room = std::max(area.width() / 2, area.width() - line) - gap;
+    const qreal natural = metrics.horizontalAdvance(note);
+    const qreal shown = std::min(natural, room);
+    if (shown < metrics.horizontalAdvance(QStringLiteral("M…"))) {
         return area; // too narrow for any of it: the tooltip and Copy have it
     }
+    const int width = static_cast<int>(std::ceil(shown));
     QRect left = area;
     left.setWidth(area.width() - width - gap);
     const QRect at(left.left() + std::min(line, left.width()) + gap, area.top(), width,
@@ -72,18 +75,23 @@ QRect TapeDelegate::drawNote(QPainter& painter, const QStyleOptionViewItem& opti
     painter.setFont(font);
     painter.setPen(selected ? option.palette.color(QPalette::HighlightedText) : noteColor(option));
     painter.drawText(at, Qt::AlignLeft | Qt::AlignVCenter,
-                     metrics.elidedText(note, Qt::ElideRight, width));
+                     shown < natural ? metrics.elidedText(note, Qt::ElideRight, shown) : note);
     painter.restore();
     return left;
 }
 
+bool TapeWindow::notable(int row) const {
+    return row >= 0 && row < model_->rowCount() &&
+           model_->line(row).kind != TapeModel::Line::Kind::Heading;
+}
+
 void TapeWindow::noteCurrent() {
     const QModelIndex current = ui->lines->currentIndex();
-    const TapeModel::Line line = model_->line(current.row());
-    if (!current.isValid() || line.kind == TapeModel::Line::Kind::Heading) {
+    if (!notable(current.row())) {
         QApplication::beep();
         return;
     }
+    const TapeModel::Line line = model_->line(current.row());
     try {
         // Modal: the line stays where it is while its note is written.
         auto* editor = new NoteEditor(model_->data(current, Qt::DisplayRole).toString(),

@@ -3,6 +3,7 @@
 
 #include "actiontable.h"
 #include "placement.h"
+#include "tapedocument.h"
 #include "ui_TapeMenu.h"
 #include "ui_TapeWindow.h"
 
@@ -18,9 +19,9 @@
 #include <QMessageBox>
 #include <QProxyStyle>
 #include <QResizeEvent>
-#include <QSaveFile>
 #include <QScreen>
 #include <QScrollBar>
+#include <QThread>
 
 #include <algorithm>
 #include <utility>
@@ -147,7 +148,14 @@ TapeWindow::TapeWindow(TapeModel* model, KeyHandler forward, QWidget* parent)
     connect(&handOver_, &QTimer::timeout, this, &QWidget::close);
 }
 
-TapeWindow::~TapeWindow() = default;
+// A print or export under way stops: it holds nothing of the window's, but
+// must not outlive what it was started from.
+TapeWindow::~TapeWindow() {
+    if (job_) {
+        jobProgress_->cancelled = true;
+        job_->wait();
+    }
+}
 
 int TapeWindow::rowStep() const {
     const QListView* list = ui->lines;
@@ -319,44 +327,6 @@ void TapeWindow::listRecent() {
         QAction* item = recent.addAction(QFileInfo(path).fileName());
         item->setToolTip(QDir::toNativeSeparators(path));
         connect(item, &QAction::triggered, this, [this, path] { emit openRecentRequested(path); });
-    }
-}
-
-bool TapeWindow::saveTo(const QString& path, QString* error) const {
-    const QByteArray text = model_->text().toUtf8();
-    QSaveFile file(path);
-    // Unbuffered: a write the disk refuses then fails in write() itself, with
-    // the system's reason. A buffered one can fail unseen, and Qt 6.4's
-    // commit() still reports success for the file cut short.
-    bool ok = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
-    const auto size = static_cast<qint64>(text.size());
-    for (qint64 done = 0; ok && done < size;) {
-        // A short write gives no reason; the next one fails with it.
-        const qint64 written = file.write(text.data() + done, size - done);
-        ok = written > 0;
-        done += ok ? written : 0;
-    }
-    if (ok && file.flush() && file.commit()) {
-        return true;
-    }
-    *error = file.error() != QFileDevice::NoError
-                 ? file.errorString()
-                 : QStringLiteral("The file could not be written whole.");
-    file.cancelWriting(); // the temporary goes; the file at `path` is as it was
-    return false;
-}
-
-void TapeWindow::saveAs() {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save the tape"),
-                                                      QStringLiteral("tape.txt"),
-                                                      QStringLiteral("Text files (*.txt)"));
-    if (path.isEmpty()) {
-        return;
-    }
-    QString error;
-    if (!saveTo(path, &error)) {
-        QMessageBox::warning(this, windowTitle(),
-                             QStringLiteral("The tape was not saved to %1.\n%2").arg(path, error));
     }
 }
 

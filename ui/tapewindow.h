@@ -22,6 +22,9 @@ class TapeWindow;
 class TapeMenu;
 } // namespace Ui
 class QMenu;
+class QThread;
+struct ExportProgress;
+struct TapeDocument;
 template <class Owner, class Items, class Buttons> struct ActionRow;
 
 // Rows of one size, as wide as the view: a long line is cut at its start,
@@ -47,10 +50,11 @@ private:
 };
 
 // The tape beside the calculator: its lines, newest at the bottom, with a
-// menu of Copy, Copy all, Save as, Correct, Delete, Clear tape and Keep tape
-// between runs. Keys it does not use itself (Escape, Enter, Delete, Ctrl+C, Ctrl+S,
-// the arrows and the list's own keys) go to `forward`, so that the calculator
-// can be typed on while the tape has the focus.
+// menu of Copy, Copy all, Save as, Correct, Note, Delete, Clear tape and Keep
+// tape between runs. Keys it does not use itself (Escape, Enter, Delete,
+// Ctrl+C, Ctrl+S, F2, Shift+F2, the arrows and the list's own keys) go to
+// `forward`, so that the calculator can be typed on while the tape has the
+// focus.
 class TapeWindow : public QWidget {
     Q_OBJECT
 public:
@@ -85,9 +89,18 @@ public:
     // The selected lines, or the current one when none is selected.
     void copySelected() const;
     void copyAll() const;
-    // Writes through a temporary file that replaces `path` only once whole;
-    // on failure `error` names the cause and `path` is as it was.
-    bool saveTo(const QString& path, QString* error) const;
+    // The tape as a text file (CRLF, UTF-8), a CSV file or a PDF: the whole
+    // tape as text, the selected lines for the others when more than one is
+    // selected. Written through a temporary file that replaces `path` only
+    // once whole; on failure `error` names the cause and `path` is as it was.
+    // It waits for the file: the menu's exports run it on a thread of their own.
+    enum class Export { Text, Csv, Pdf };
+    bool exportTo(Export kind, const QString& path, QString* error);
+    bool saveTo(const QString& path, QString* error) { return exportTo(Export::Text, path, error); }
+    // What printed and exported pages are headed by ("" for the window's
+    // title), and when this run started.
+    void setDocumentTitle(QString title) { documentTitle_ = std::move(title); }
+    void setRunStarted(QString started) { runStarted_ = std::move(started); }
     // Says above the lines what became of the kept tape ("" hides it).
     void showProblem(const QString& text);
     // Whether the lines are kept between runs, as the menu shows it.
@@ -129,7 +142,14 @@ private:
     using Action = ActionRow<TapeWindow, Ui::TapeMenu, Ui::TapeWindow>;
     static std::span<const Action> actions();
     bool handleKey(QKeyEvent* event);
-    void saveAs();
+    // Asks where, then writes on a thread of its own with a progress the
+    // user can cancel; a failure is said in a box.
+    void exportAs(Export kind);
+    void print();
+    std::function<QByteArray(ExportProgress&)> maker(Export kind);
+    TapeDocument document(const QList<int>& rows);
+    QList<int> exportRows() const;
+    void runJob(const QString& label, std::function<QString(ExportProgress&)> work);
     void deleteSelected();
     void choose(const QModelIndex& index);
     // Opens the editor on the current line's typed numbers beside it; says
@@ -137,6 +157,8 @@ private:
     void correctCurrent();
     // Opens the note editor on the current line.
     void noteCurrent();
+    // Whether a row is a line, which can have a note (a heading cannot).
+    bool notable(int row) const;
     // Why a row cannot be corrected; "" when it can.
     QString whyNotCorrectable(int row);
     // The menu's actions, made when first needed.
@@ -179,6 +201,11 @@ private:
     QSize placed_;
     QMargins placedWith_;
     std::optional<QPoint> offset_;
+    QString documentTitle_;
+    QString runStarted_;
+    // The print or export under way, if any.
+    QPointer<QThread> job_;
+    std::shared_ptr<ExportProgress> jobProgress_;
     // A resize is looked at once it has settled, not while it is dragged.
     QTimer settled_;
     QTimer handOver_;

@@ -11,6 +11,7 @@ set(icon_sizes 16 22 24 32 48 64 128 256)
 set(expected
     bin/quillo
     bin/quillo-keys
+    lib/quillo/plugins/quillo-print.so
     share/applications/${APP_ID}.desktop
     share/metainfo/${APP_ID}.metainfo.xml
     share/mime/packages/${APP_ID}.xml
