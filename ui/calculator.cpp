@@ -131,7 +131,8 @@ Calculator::Calculator(Dispatch dispatch, QString title, QWidget* parent)
     connect(tape_.get(), &TapeController::saveTapeRequested, documents_.get(),
             &TapeDocuments::saveAsked);
     connect(documents_.get(), &TapeDocuments::changed, this, [this] {
-        tape_->showDocument(QFileInfo(documents_->path()).fileName(), documents_->modified());
+        tape_->showDocument(QFileInfo(documents_->path()).fileName(), documents_->modified(),
+                            documents_->title());
     });
     listening_ = session_.listen(*this);
 }

@@ -133,8 +133,9 @@ bool TapeController::open(quillo::Session::Opened& opened) {
     return done;
 }
 
-void TapeController::showDocument(const QString& name, bool modified) {
+void TapeController::showDocument(const QString& name, bool modified, const QString& title) {
     document_ = name;
+    documentTitle_ = title;
     modified_ = modified;
     if (window_) {
         showTitle();
@@ -148,6 +149,8 @@ void TapeController::showTitle() {
     window_->setWindowTitle(
         document_.isEmpty() ? tape : QStringLiteral("%1[*] \u2014 %2").arg(document_, tape));
     window_->setWindowModified(modified_);
+    // Printed and exported under the tape's own title, not the window's.
+    window_->setDocumentTitle(documentTitle_);
 }
 
 void TapeController::keptChanged(const KeptTape& kept, const KeptChange& change) noexcept {

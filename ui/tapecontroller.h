@@ -49,7 +49,7 @@ public:
     bool open(quillo::Session::Opened& opened);
     // The tape window's title names the open tape, "" for none, and says
     // when it has changes not saved.
-    void showDocument(const QString& name, bool modified);
+    void showDocument(const QString& name, bool modified, const QString& title = {});
     // The calculator is closing, or hiding for good: the tape goes with it
     // and is remembered open when it was.
     void closeWithCalculator();
@@ -79,6 +79,7 @@ private:
     const QWidget& display_;
     QString title_;
     QString document_;
+    QString documentTitle_;
     bool modified_ = false;
     Step step_;
     KeyHandler forward_;
