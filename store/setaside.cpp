@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// What is found at the tape's path and is not a tape goes aside, and what
-// a damaged tape still holds is read out to be carried over.
+// What is found at the tape's paths and is not a tape goes aside whole, and
+// the rows a plain read still gets from a damaged tape are carried over.
 #include "tapefile.h"
 
 #include <fcntl.h>
@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
-#include <set>
+#include <deque>
+#include <map>
+#include <string_view>
 
 namespace quillo {
 namespace {
@@ -23,21 +25,23 @@ std::string stamp() {
     return text;
 }
 
+struct Row {
+    std::int64_t run;
+    std::string text, note;
+};
+
 } // namespace
 
-// Moves what is at `path` aside under a dated name in the same folder, never
-// following or deleting it, the database with its -wal and -shm; a damaged
-// tape's lines are read from there, to be carried over.
-bool TapeFile::setAside(const std::string& path, bool broken, int mode) {
+// Moved under a dated name in the same folder, never followed, written to
+// or deleted; the database with its -wal and -shm.
+bool TapeFile::setAside(const std::string& path, const char* what) {
+    const bool broken = std::string_view(what) == "was damaged";
     const std::string base = path + (broken ? ".damaged-" : ".set-aside-") + stamp();
     std::string aside = base;
     for (int n = 2;
          ::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) != 0; ++n) {
         if (errno != EEXIST || n > 100) {
-            reason_ = path +
-                      " is damaged or not the calculator's, and could not be moved "
-                      "aside: " +
-                      errnoReason(errno);
+            reason = path + " " + what + ", and could not be moved aside: " + errnoReason(errno);
             return false;
         }
         aside = base + "-" + std::to_string(n);
@@ -48,22 +52,16 @@ bool TapeFile::setAside(const std::string& path, bool broken, int mode) {
                         RENAME_NOREPLACE);
         }
     }
-    const char* what = S_ISLNK(mode)    ? "was a symbolic link, which is not followed"
-                       : S_ISDIR(mode)  ? "was a folder"
-                       : !S_ISREG(mode) ? "was not a file"
-                       : broken         ? "was damaged"
-                                        : "was not the calculator's tape";
     notice(path + " " + what + ", and was moved to " + aside + ".");
     if (broken) {
-        asides_.push_back(aside);
+        damaged_.push_back(aside);
     }
     return true;
 }
 
-// Best effort: the lines table row by row, past damaged pages too, as
-// records of runs named with `prefix`, apart from the journals' runs.
-void TapeFile::salvage(const std::string& aside, const std::string& prefix,
-                       const std::function<void(const JournalRecord&)>& put) {
+// Best effort: the lines table row by row, on past damaged pages, the
+// newest kLines kept; they go in below every id, as the oldest runs.
+void TapeFile::carryOver(const std::string& aside) {
     sql::Database old;
     if (old.open(aside, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX) !=
         SQLITE_OK) {
@@ -73,32 +71,74 @@ void TapeFile::salvage(const std::string& aside, const std::string& prefix,
     // Read-only, this only lets SQLite read a file shorter than its header says.
     old.exec("PRAGMA writable_schema=ON");
     sql::Statement started = old.prepare("SELECT started FROM runs WHERE id = ?1");
-    sql::Statement rows = old.prepare("SELECT id, run, text FROM lines WHERE id > ?1 ORDER BY id");
+    sql::Statement rows =
+        old.prepare("SELECT id, run, text, note FROM lines WHERE id > ?1 ORDER BY id");
     if (!rows) {
-        return;
+        rows = old.prepare("SELECT id, run, text, '' FROM lines WHERE id > ?1 ORDER BY id");
     }
-    std::set<std::int64_t> met;
+    std::deque<Row> read;
+    std::map<std::int64_t, std::string> runs; // by the old id, with its start
     std::int64_t after = INT64_MIN;
-    std::uint64_t n = 0;
-    for (int skips = 0; skips < 64; ++skips) {
+    for (int skips = 0; rows && skips < 64; ++skips) {
         int rc;
         for (rows.bind(1, after); (rc = rows.step()) == SQLITE_ROW;) {
             after = rows.integer(0);
-            const std::string run = prefix + std::to_string(rows.integer(1));
-            if (met.insert(rows.integer(1)).second) {
-                const bool known = started && started.bind(1, rows.integer(1)).step() == SQLITE_ROW;
-                put({'R', run, 0, known ? started.text(0) : std::string_view()});
-                started.reset();
+            read.push_back({rows.integer(1), std::string(rows.text(2)), std::string(rows.text(3))});
+            if (read.size() > TapeStore::kLines) {
+                read.pop_front();
             }
-            put({'L', run, n++, rows.text(2)});
         }
         if (rc == SQLITE_DONE || after == INT64_MAX) {
             break;
         }
-        // A damaged page: on from further each time.
-        const std::int64_t step = std::int64_t{1} << std::min(skips, 62); // 1 << 63 overflows
+        // A damaged page: on from further each time (1 << 63 would overflow).
+        const std::int64_t step = std::int64_t{1} << std::min(skips, 62);
         after = after > INT64_MAX - step ? INT64_MAX : after + step;
     }
+    for (const Row& row : read) {
+        if (runs.try_emplace(row.run).second && started &&
+            started.bind(1, row.run).step() == SQLITE_ROW) {
+            runs[row.run] = started.text(0);
+            started.reset();
+        }
+    }
+    if (read.empty()) {
+        return;
+    }
+    // Runs and lines in the order read, each id below all others, never 0.
+    int rc = db_.run("BEGIN IMMEDIATE");
+    std::int64_t run = 0, line = 0;
+    sql::Statement lowest =
+        db_.prepare("SELECT min(0, coalesce((SELECT min(id) FROM runs), 0)), min(0, "
+                    "coalesce((SELECT min(id) FROM lines), 0))");
+    if (rc == SQLITE_DONE && lowest && lowest.step() == SQLITE_ROW) {
+        run = lowest.integer(0) - static_cast<std::int64_t>(runs.size()) - 1;
+        line = lowest.integer(1) - static_cast<std::int64_t>(read.size()) - 1;
+        lowest.reset();
+    }
+    std::map<std::int64_t, std::int64_t> ids;
+    for (const Row& row : read) {
+        if (rc != SQLITE_DONE) {
+            break;
+        }
+        const auto [it, added] = ids.try_emplace(row.run, run);
+        if (added) {
+            rc = db_.run("INSERT INTO runs(id, started) VALUES (?1, ?2)", run++, runs[row.run]);
+        }
+        if (rc == SQLITE_DONE) {
+            rc = db_.run("INSERT INTO lines(id, run, number, size, text, note) VALUES (?1, ?2, "
+                         "?1, length(CAST(?3 AS BLOB)) + length(CAST(?4 AS BLOB)), ?3, ?4)",
+                         line++, it->second, row.text, row.note);
+        }
+    }
+    rc = rc == SQLITE_DONE ? db_.run("COMMIT") : rc;
+    if (rc != SQLITE_DONE) {
+        db_.run("ROLLBACK");
+        notice("The lines of the damaged file could not be carried over: " + sqlReason(rc, 0) +
+               ".");
+        return;
+    }
+    notice("The lines that could be read from the damaged file were kept.");
 }
 
 } // namespace quillo

@@ -94,6 +94,7 @@ int Database::open(const std::string& path, int flags) {
     }
     const int rc = lib().open_v2(path.c_str(), &db_, flags | SQLITE_OPEN_EXRESCODE, nullptr);
     if (rc != SQLITE_OK) {
+        openErrno_ = db_ != nullptr ? lib().system_errno(db_) : 0;
         close();
     }
     return rc;
@@ -128,6 +129,10 @@ Statement& Database::cached(const char* sql) {
         statement = prepare(sql);
     }
     return statement;
+}
+
+int Database::systemErrno() const {
+    return db_ != nullptr ? lib().system_errno(db_) : openErrno_;
 }
 
 int Database::error() const {

@@ -18,13 +18,13 @@ namespace quillo::sql {
 #define QUILLO_SQLITE_FUNCTIONS(X) \
     X(bind_int64) \
     X(bind_text64) \
-    X(busy_handler) \
-    X(changes64) \
+    X(busy_timeout) \
     X(close_v2) \
     X(column_bytes) \
     X(column_int64) \
     X(column_text) \
     X(db_config) \
+    X(db_readonly) \
     X(errstr) \
     X(exec) \
     X(extended_errcode) \
@@ -33,6 +33,7 @@ namespace quillo::sql {
     X(last_insert_rowid) \
     X(open_v2) \
     X(prepare_v3) \
+    X(progress_handler) \
     X(reset) \
     X(step) \
     X(system_errno) \
@@ -95,6 +96,8 @@ public:
     // An empty statement when it cannot be prepared (error() says why).
     Statement prepare(std::string_view sql);
     int error() const;
+    // The system's error behind the last failure, the opening's too.
+    int systemErrno() const;
     // `sql` prepared at its first use and kept to the close, ?1, ?2... bound
     // to `args`, stepped to the end: SQLITE_DONE or an error.
     template <typename... Args> int run(const char* sql, const Args&... args) {
@@ -107,6 +110,7 @@ public:
 
 private:
     sqlite3* db_ = nullptr;
+    int openErrno_ = 0;
     std::unordered_map<const char*, Statement> cache_;
 };
 

@@ -40,7 +40,8 @@ struct Earlier {
 // store's own that does all its file work. The calls hand changes over in
 // order and return at once; what comes back (earlier lines, problems) is
 // told to Events on the store's thread. The thread starts with the first
-// call: a run that keeps nothing loads nothing.
+// call and is joined by finish(): a run that keeps nothing loads nothing.
+// tapestore.cpp holds a line's way from the hand-over to the disk.
 class TapeStore {
 public:
     // The same bound as the session's tape.
@@ -49,7 +50,7 @@ public:
     static constexpr std::uint64_t kBytes = 64u << 20;
     static constexpr std::string_view kFileName = "tape.sqlite";
     // How long the end of a run waits for another window or program that
-    // holds the database: about what a logout leaves.
+    // holds the database, or for a slow disk: about what a logout leaves.
     static constexpr std::chrono::seconds kExitWait{10};
 
     struct Line {
@@ -61,13 +62,11 @@ public:
     struct Events {
         std::function<void(Earlier)> earlier;       // readEarlier()'s answer
         std::function<void(std::string)> problem;   // problem text, "" when none
-        std::function<void()> switchedOffElsewhere; // the saved setting says off
+        std::function<void()> switchedOffElsewhere; // another window switched it off
     };
 
-    // `wanted` says whether the saved setting still keeps the tape; it is
-    // asked on the store's thread before the database is made or reopened.
-    TapeStore(std::string folder, std::time_t started, std::function<bool()> wanted, Events events);
-    // As finish(kExitWait).
+    TapeStore(std::string folder, std::time_t started, Events events);
+    // As finish(kExitWait), saying on standard error why changes were not written.
     ~TapeStore();
     TapeStore(const TapeStore&) = delete;
     TapeStore& operator=(const TapeStore&) = delete;
@@ -88,19 +87,20 @@ public:
     void clear();
     // The other runs' lines (those still running too), told to Events::earlier.
     void readEarlier();
-    // Deletes the database and its -wal and -shm; nothing is kept until enable().
+    // Switched off for every window: every line gone from the disk with its
+    // text, the file left in place; nothing is kept until enable().
     void disable();
-    // Switched off in another window: as disable(), but the files are
-    // deleted only while the saved setting still says off (this store may
-    // have made them again just before).
+    // Switched off in another window: this store writes nothing more until enable().
     void letGo();
+    // Switched on for every window.
     void enable();
 
     // Waits until what was handed over has been tried once (tests, benchmarks).
     void settle();
-    // Waits up to `wait` for what was handed over to be written and the
-    // database closed; true when it was. What waits past it is not kept.
-    bool finish(std::chrono::milliseconds wait);
+    // Waits up to `wait` for what was handed over to be written, then ends
+    // the store's thread: "" when all was written, else why not. What
+    // waits past it is not kept.
+    std::string finish(std::chrono::milliseconds wait);
 
     // A run's start as its heading shows it, local time "2026-12-07 14:30".
     static std::string startedText(std::time_t started);
@@ -111,7 +111,7 @@ public:
 private:
     struct Shared;
     void post(std::vector<StoreOp> ops);
-    std::shared_ptr<Shared> shared_;
+    std::unique_ptr<Shared> shared_;
 };
 
 } // namespace quillo
