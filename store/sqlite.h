@@ -16,28 +16,10 @@ namespace quillo::sql {
 // million instructions, for a tape that most runs only write later.
 // clang-format off
 #define QUILLO_SQLITE_FUNCTIONS(X) \
-    X(bind_int64) \
-    X(bind_text64) \
-    X(busy_timeout) \
-    X(close_v2) \
-    X(column_bytes) \
-    X(column_int64) \
-    X(column_text) \
-    X(db_config) \
-    X(db_readonly) \
-    X(errstr) \
-    X(exec) \
-    X(extended_errcode) \
-    X(file_control) \
-    X(finalize) \
-    X(last_insert_rowid) \
-    X(open_v2) \
-    X(prepare_v3) \
-    X(progress_handler) \
-    X(reset) \
-    X(step) \
-    X(system_errno) \
-    X(wal_checkpoint_v2)
+    X(bind_int64) X(bind_text64) X(busy_timeout) X(close_v2) X(column_bytes) X(column_int64) \
+    X(column_text) X(db_config) X(db_readonly) X(errstr) X(exec) X(extended_errcode) \
+    X(file_control) X(finalize) X(last_insert_rowid) X(open_v2) X(prepare_v3) \
+    X(progress_handler) X(reset) X(step) X(system_errno) X(wal_checkpoint_v2)
 // clang-format on
 struct Library {
 #define QUILLO_SQLITE_POINTER(name) decltype(&::sqlite3_##name) name;

@@ -20,8 +20,8 @@
 namespace quillo {
 namespace {
 
-constexpr std::int64_t kApplicationId = 0x51756c6f;
-constexpr std::int64_t kSchema = 2;
+using namespace std::chrono_literals;
+constexpr std::int64_t kApplicationId = 0x51756c6f, kSchema = 2;
 
 // Every later version reads this schema: a column is added to it in place.
 constexpr const char* kSchemaSql = R"(
@@ -33,53 +33,45 @@ CREATE INDEX IF NOT EXISTS lines_by_number ON lines(run, number);
 CREATE TABLE IF NOT EXISTS keeping(off INTEGER NOT NULL, clears INTEGER NOT NULL);
 INSERT INTO keeping SELECT 0, 0 WHERE NOT EXISTS (SELECT 1 FROM keeping);
 )";
-static_assert(kApplicationId == 1366649967);
 
-// What a file is, read in one statement.
-constexpr const char* kWhat =
-    "SELECT (SELECT count(*) FROM sqlite_schema), (SELECT application_id FROM "
-    "pragma_application_id), (SELECT user_version FROM pragma_user_version)";
+// Why a file that is not this program's tape is set aside, or nothing.
+const char* foreign(sql::Database& db, int& rc, bool& empty) {
+    sql::Statement what =
+        db.prepare("SELECT (SELECT count(*) FROM sqlite_schema), (SELECT application_id FROM "
+                   "pragma_application_id), (SELECT user_version FROM pragma_user_version)");
+    rc = what ? what.step() : db.error();
+    empty = rc == SQLITE_ROW && what.integer(0) == 0;
+    const char* why = rc != SQLITE_ROW || empty           ? nullptr
+                      : what.integer(1) != kApplicationId ? "was not the calculator's tape"
+                      : what.integer(2) != kSchema        ? "was written by another version"
+                                                          : nullptr;
+    what.reset();
+    return why;
+}
 
-// What is at `path`, looked at without following a link or taking SQLite's
-// locks (an O_PATH descriptor's close drops none). A plain file of its own
-// is made private when found wider; anything else gets its words.
-struct Found {
-    int error = 0;             // ENOENT when there is none
-    const char* odd = nullptr; // why it is set aside
-    off_t size = 0;
-};
-Found look(const std::string& path) {
+// What is at `path`, looked at without following a link or dropping
+// SQLite's locks (closing an O_PATH descriptor drops none). A plain file
+// of its own is made private when found wider; anything else gets its words.
+const char* odd(const std::string& path, int& error) {
     const int fd = ::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
     struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0) {
-        const int error = errno;
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        return {error};
+    error = fd < 0 || ::fstat(fd, &st) != 0 ? errno : 0;
+    if (fd >= 0) {
+        ::close(fd);
     }
-    ::close(fd);
-    if (S_ISLNK(st.st_mode)) {
-        return {0, "was a symbolic link, which is not followed"};
-    }
-    if (S_ISDIR(st.st_mode)) {
-        return {0, "was a folder"};
-    }
-    if (!S_ISREG(st.st_mode)) {
-        return {0, "was not a file"};
-    }
-    if (st.st_nlink > 1) {
-        return {0, "was a hard link, which is not written through"};
-    }
-    if ((st.st_mode & 07177) != 0 && st.st_uid == ::geteuid()) {
-        // Rare (restored from a backup): a real descriptor, for fchmod.
-        const int rw = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (error != 0 || S_ISREG(st.st_mode)) {
+        const int rw = (st.st_mode & 07177) != 0 && st.st_uid == ::geteuid()
+                           ? ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
+                           : -1; // rare: restored from a backup
         if (rw >= 0) {
-            ::fchmod(rw, 0600);
-            ::close(rw);
+            ::fchmod(rw, 0600), ::close(rw);
         }
+        return error == 0 && st.st_nlink > 1 ? "was a hard link, which is not written through"
+                                             : nullptr;
     }
-    return {0, nullptr, st.st_size};
+    return S_ISLNK(st.st_mode)   ? "was a symbolic link, which is not followed"
+           : S_ISDIR(st.st_mode) ? "was a folder"
+                                 : "was not a file";
 }
 
 // The folder and missing parents, 0700; the folder itself made private again.
@@ -96,41 +88,34 @@ int makeFolder(const std::string& folder) {
     }
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0) {
-        const int error = errno;
-        return fd >= 0 ? (::close(fd), error) : error;
-    }
-    if ((st.st_mode & 077) != 0 && st.st_uid == ::geteuid()) {
+    const int error = fd < 0 || ::fstat(fd, &st) != 0 ? errno : 0;
+    if (error == 0 && (st.st_mode & 077) != 0 && st.st_uid == ::geteuid()) {
         ::fchmod(fd, 0700);
     }
-    ::close(fd);
-    return 0;
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return error;
 }
 
-// A path in a file: URI, which reads ?, # and % as its own.
-std::string uri(const std::string& path, const char* query) {
-    std::string out = "file:";
+// Read-only, as a file: URI (which reads ?, # and % as its own).
+int openReadOnly(sql::Database& db, const std::string& path, const char* query) {
+    std::string uri = "file:";
     for (const char c : path) {
-        out += c == '?' ? "%3f" : c == '#' ? "%23" : c == '%' ? "%25" : std::string(1, c);
+        uri += c == '?' ? "%3f" : c == '#' ? "%23" : c == '%' ? "%25" : std::string(1, c);
     }
-    return out + "?" + query;
+    return db.open(uri + "?" + query,
+                   SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW);
 }
 
 } // namespace
 
 std::string errnoReason(int error) {
-    switch (error) {
-    case ENOSPC:
-    case EDQUOT:
-        return "the disk is full";
-    case EROFS:
-        return "the disk is read-only";
-    case EACCES:
-    case EPERM:
-        return "you are not allowed to read or write it (permission denied)";
-    default:
-        return std::generic_category().message(error);
-    }
+    return error == ENOSPC || error == EDQUOT ? "the disk is full"
+           : error == EROFS                   ? "the disk is read-only"
+           : error == EACCES || error == EPERM
+               ? "you are not allowed to read or write it (permission denied)"
+               : std::generic_category().message(error);
 }
 
 bool damaged(int rc) {
@@ -142,22 +127,20 @@ bool busy(int rc) {
 }
 
 std::string sqlReason(int rc, int error) {
-    if (error != 0 && error != ENOENT &&
-        ((rc & 0xff) == SQLITE_IOERR || (rc & 0xff) == SQLITE_CANTOPEN ||
-         (rc & 0xff) == SQLITE_READONLY)) {
-        return errnoReason(error);
-    }
     switch (rc & 0xff) {
+    case SQLITE_IOERR:
+    case SQLITE_CANTOPEN:
+    case SQLITE_READONLY:
+        if (error != 0 && error != ENOENT) {
+            return errnoReason(error);
+        }
+        return (rc & 0xff) == SQLITE_READONLY ? "the tape's file or folder is read-only"
+                                              : sql::errorString(rc);
     case SQLITE_FULL:
         return "the disk is full";
-    case SQLITE_READONLY:
-    case SQLITE_PERM:
-        return "the tape's file or folder is read-only";
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
         return "another window or program held the tape too long";
-    case SQLITE_NOMEM:
-        return "there was not enough memory";
     case SQLITE_INTERRUPT:
         return "the exit wait ran out";
     default:
@@ -167,22 +150,18 @@ std::string sqlReason(int rc, int error) {
 
 TapeFile::TapeFile(std::string folder, const std::atomic<Clock::rep>* exitBy)
     : folder_(std::move(folder)), exitBy_(exitBy) {
-    if (!folder_.empty()) {
-        path_ = folder_ + "/" + std::string(TapeStore::kFileName);
-    }
+    path_ = folder_.empty() ? "" : folder_ + "/" + std::string(TapeStore::kFileName);
 }
 
 TapeFile::Outcome TapeFile::open(bool make) {
-    if (db_) {
-        // Set aside by another window: the tape at the path is opened anew.
-        int moved = 0;
-        sql::lib().file_control(db_.get(), "main", SQLITE_FCNTL_HAS_MOVED, &moved);
-        if (moved == 0) {
-            waitFor(std::chrono::seconds(1));
-            return Outcome::Done;
-        }
-        db_.close();
+    int moved = 0;
+    if (db_ &&
+        sql::lib().file_control(db_.get(), "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK &&
+        moved == 0) {
+        waitFor(1s);
+        return Outcome::Done;
     }
+    db_.close(); // set aside by another window: the tape at the path is opened anew
     if (path_.empty() || sql::library() == nullptr) {
         notice(std::string("The tape is not kept: ") +
                (path_.empty() ? "there is no home folder to keep it in."
@@ -207,60 +186,44 @@ TapeFile::Outcome TapeFile::open(bool make) {
     return Outcome::Retry;
 }
 
+// Nothing when what was at the path went aside: opened again.
 std::optional<TapeFile::Outcome> TapeFile::openOnce(bool make) {
     // SQLite refuses a link at the database, but would follow one at -wal or -shm.
+    int error = 0;
     for (const char* suffix : {"-wal", "-shm", ""}) {
-        const Found found = look(path_ + suffix);
-        if (found.odd != nullptr) {
-            return setAside(path_ + suffix, found.odd) ? std::nullopt
-                                                       : std::optional(Outcome::Retry);
+        if (const char* why = odd(path_ + suffix, error)) {
+            return setAside(path_ + suffix, why);
         }
-        if (*suffix != '\0' || found.error == 0) {
-            continue;
-        }
-        if (found.error != ENOENT) {
-            reason = path_ + ": " + errnoReason(found.error);
-            return Outcome::Retry;
-        }
-        if (!make) {
-            return Outcome::Off;
-        }
+    }
+    if (error == ENOENT && !make) {
+        return Outcome::Off;
+    }
+    if (error == ENOENT) {
         // 0600 whatever the umask: SQLite gives -wal and -shm the database's mode.
         const int fd =
             ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd < 0 && errno != EEXIST) {
-            reason = path_ + " cannot be made: " + errnoReason(errno);
-            return Outcome::Retry;
-        }
+        error = fd < 0 && errno != EEXIST ? errno : 0;
         if (fd >= 0) {
-            ::fchmod(fd, 0600);
-            ::close(fd);
+            ::fchmod(fd, 0600), ::close(fd);
         }
     }
-    // Another program's file, or another version's, is told apart
-    // read-only and without its WAL: never written to.
+    if (error != 0) {
+        reason = path_ + ": " + errnoReason(error);
+        return Outcome::Retry;
+    }
+    // Another program's file, or another version's, is told apart read-only
+    // and without its WAL (so never written to), damage by SQLite's check.
+    int rc;
+    bool empty;
     sql::Database probe;
-    if (probe.open(uri(path_, "immutable=1"),
-                   SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW) == SQLITE_OK) {
-        sql::Statement what = probe.prepare(kWhat);
-        const int rc = what ? what.step() : probe.error();
-        if ((rc & 0xff) == SQLITE_NOTADB) {
+    if (openReadOnly(probe, path_, "immutable=1") == SQLITE_OK) {
+        if (const char* why = foreign(probe, rc, empty); why || (rc & 0xff) == SQLITE_NOTADB) {
             probe.close();
-            return setAside(path_, "was damaged") ? std::nullopt : std::optional(Outcome::Retry);
-        }
-        if (rc == SQLITE_ROW && what.integer(0) > 0 &&
-            (what.integer(1) != kApplicationId || what.integer(2) != kSchema)) {
-            const bool ours = what.integer(1) == kApplicationId;
-            what.reset();
-            probe.close();
-            return setAside(path_, ours ? "was written by another version of the calculator"
-                                        : "was not the calculator's tape")
-                       ? std::nullopt
-                       : std::optional(Outcome::Retry);
+            return setAside(path_, why ? why : "was damaged");
         }
     }
     probe.close();
-    int rc = db_.open(path_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX);
+    rc = db_.open(path_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX);
     if (rc == SQLITE_OK && sql::lib().db_readonly(db_.get(), "main") == 1) {
         rc = SQLITE_READONLY; // a read-only disk, or a file the user may only read
     }
@@ -275,94 +238,63 @@ std::optional<TapeFile::Outcome> TapeFile::openOnce(bool make) {
                 return by != 0 && Clock::now().time_since_epoch().count() >= by ? 1 : 0;
             },
             const_cast<std::atomic<Clock::rep>*>(exitBy_));
-        waitFor(std::chrono::seconds(1));
-        rc = db_.exec("PRAGMA secure_delete=ON");
-    }
-    if (rc == SQLITE_OK) {
-        // Damage found now, not by a query halfway through a change.
+        waitFor(1s);
         sql::Statement check = db_.prepare("PRAGMA quick_check(1)");
-        rc = !check ? db_.error() : check.step();
-        if (rc == SQLITE_ROW) {
-            rc = check.text(0) == "ok" ? SQLITE_OK : SQLITE_CORRUPT;
-            check.reset();
-        }
+        rc = db_.exec("PRAGMA secure_delete=ON");
+        // Damage found now, not by a query halfway through a change.
+        rc = rc != SQLITE_OK ? rc : check ? check.step() : db_.error();
+        rc = rc != SQLITE_ROW ? rc : check.text(0) == "ok" ? SQLITE_OK : SQLITE_CORRUPT;
+        check.reset();
     }
-    if (rc == SQLITE_OK) {
-        if (const auto told = tellApart(); told || !db_) {
-            return told;
+    // What the file is, and the schema made or brought up to date, in one
+    // transaction: a busy tape is never taken for a foreign or damaged one.
+    const char* why = nullptr;
+    rc = rc == SQLITE_OK ? db_.exec("BEGIN IMMEDIATE") : rc;
+    if (rc == SQLITE_OK && (why = foreign(db_, rc, empty)) == nullptr && rc == SQLITE_ROW) {
+        rc = db_.exec(kSchemaSql);
+        if (rc == SQLITE_OK && empty) {
+            rc = db_.exec("PRAGMA application_id = 1366649967; PRAGMA user_version = 2");
         }
-        // The tape is made in rollback mode, so that a reader without its
-        // WAL sees its header: WAL from here on.
-        rc = db_.exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
+        sql::Statement note =
+            db_.prepare("SELECT 1 FROM pragma_table_info('lines') WHERE name = 'note'");
+        if (rc == SQLITE_OK && (rc = note ? note.step() : db_.error()) == SQLITE_DONE) {
+            rc = db_.exec("ALTER TABLE lines ADD COLUMN note TEXT NOT NULL DEFAULT ''");
+        }
+        note.reset();
+        rc = rc == SQLITE_ROW || rc == SQLITE_OK ? db_.exec("COMMIT") : rc;
+        // Made in rollback mode, so that a reader without the WAL sees its header.
+        rc = rc == SQLITE_OK ? db_.exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL") : rc;
     }
-    if (rc != SQLITE_OK) {
-        const int error = db_.systemErrno();
+    if (rc != SQLITE_OK || why != nullptr) {
+        error = db_.systemErrno();
+        if (db_) {
+            db_.exec("ROLLBACK");
+        }
         db_.close();
-        if (damaged(rc)) {
-            return setAside(path_, "was damaged") ? std::nullopt : std::optional(Outcome::Retry);
+        if (why != nullptr || damaged(rc)) {
+            return setAside(path_, why != nullptr ? why : "was damaged");
         }
         reason = sqlReason(rc, error);
         return busy(rc) ? Outcome::Busy : Outcome::Retry;
     }
     // Deleted text a reader held back at the end of an earlier run goes
     // first, when no reader holds it now.
-    waitFor(std::chrono::milliseconds(0));
+    waitFor(0ms);
     sql::lib().wal_checkpoint_v2(db_.get(), "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
-    waitFor(std::chrono::seconds(1));
+    waitFor(1s);
     return Outcome::Done;
-}
-
-// What the file is, and the schema made or brought up to date, in one
-// transaction: busy is never taken for foreign or damaged. Nothing when the
-// tape is ready; closed when it went aside.
-std::optional<TapeFile::Outcome> TapeFile::tellApart() {
-    int rc = db_.exec("BEGIN IMMEDIATE");
-    sql::Statement what = db_.prepare(kWhat);
-    rc = rc != SQLITE_OK ? rc : what ? what.step() : db_.error();
-    const bool empty = rc == SQLITE_ROW && what.integer(0) == 0;
-    if (rc == SQLITE_ROW && !empty &&
-        (what.integer(1) != kApplicationId || what.integer(2) != kSchema)) {
-        what.reset();
-        db_.exec("ROLLBACK");
-        db_.close();
-        return setAside(path_, "was not the calculator's tape") ? std::nullopt
-                                                                : std::optional(Outcome::Retry);
-    }
-    what.reset();
-    rc = rc == SQLITE_ROW ? db_.exec(kSchemaSql) : rc;
-    if (rc == SQLITE_OK && empty) {
-        rc = db_.exec("PRAGMA application_id = 1366649967; PRAGMA user_version = 2");
-    }
-    sql::Statement note =
-        db_.prepare("SELECT 1 FROM pragma_table_info('lines') WHERE name = 'note'");
-    if (rc == SQLITE_OK && (rc = note ? note.step() : db_.error()) == SQLITE_DONE) {
-        rc = db_.exec("ALTER TABLE lines ADD COLUMN note TEXT NOT NULL DEFAULT ''");
-    }
-    note.reset();
-    rc = rc == SQLITE_ROW || rc == SQLITE_OK ? db_.exec("COMMIT") : rc;
-    if (rc != SQLITE_OK) {
-        const int error = db_.systemErrno();
-        db_.exec("ROLLBACK");
-        db_.close();
-        if (damaged(rc)) {
-            return setAside(path_, "was damaged") ? std::nullopt : std::optional(Outcome::Retry);
-        }
-        reason = sqlReason(rc, error);
-        return busy(rc) ? Outcome::Busy : Outcome::Retry;
-    }
-    return std::nullopt;
 }
 
 bool TapeFile::setAsideDamaged() {
     db_.close();
-    return setAside(path_, "was damaged");
+    return !setAside(path_, "was damaged");
 }
 
 void TapeFile::waitFor(std::chrono::milliseconds wait) {
     if (const auto by = exitBy_->load(); by != 0) {
         wait = std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(
                               Clock::duration(by) - Clock::now().time_since_epoch()),
-                          std::chrono::milliseconds(0), wait);
+                          0ms, wait);
     }
     if (db_) {
         sql::lib().busy_timeout(db_.get(), static_cast<int>(wait.count()));
@@ -374,26 +306,21 @@ TapeFile::Outcome TapeFile::read(std::int64_t run, Earlier& out) {
     Outcome outcome = open();
     sql::Database readOnly;
     sql::Database* db = &db_;
-    if (outcome == Outcome::Retry) {
-        // A read-only folder or disk: the lines are shown all the same, the
-        // WAL read when it is there, else the file alone.
-        for (const char* query : {"mode=ro", "immutable=1"}) {
-            if (readOnly.open(uri(path_, query), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI |
-                                                     SQLITE_OPEN_NOFOLLOW) == SQLITE_OK &&
-                readOnly.exec("SELECT 1 FROM lines LIMIT 1") == SQLITE_OK) {
-                db = &readOnly;
-                outcome = Outcome::Done;
-                notice("The tape can only be read: " + reason +
-                       ". Its earlier lines are shown; "
-                       "this run's are kept once it can be written.");
-                break;
-            }
+    // A read-only folder or disk: the lines are shown all the same, with
+    // the WAL when it is there, else from the file alone.
+    for (const char* query : {"mode=ro", "immutable=1"}) {
+        if (outcome == Outcome::Retry && openReadOnly(readOnly, path_, query) == SQLITE_OK &&
+            readOnly.exec("SELECT 1 FROM lines LIMIT 1") == SQLITE_OK) {
+            db = &readOnly;
+            outcome = Outcome::Done;
+            notice("The tape can only be read: " + reason +
+                   ". Its earlier lines are shown; this run's are kept once it can be written.");
         }
     }
+    if (outcome == Outcome::Busy || outcome == Outcome::Retry) {
+        notice("The earlier runs' lines could not be read: " + reason + ".");
+    }
     if (outcome != Outcome::Done) {
-        if (outcome == Outcome::Busy || outcome == Outcome::Retry) {
-            notice("The earlier runs' lines could not be read: " + reason + ".");
-        }
         return outcome;
     }
     std::map<std::int64_t, std::size_t> runs;
@@ -411,13 +338,10 @@ TapeFile::Outcome TapeFile::read(std::int64_t run, Earlier& out) {
     }
     // Switched off in another window: the lines are gone already.
     sql::Statement& keeping = db->cached("SELECT off FROM keeping");
-    if (rc == SQLITE_DONE && keeping && keeping.step() == SQLITE_ROW) {
-        const bool off = keeping.integer(0) != 0;
+    if (rc == SQLITE_DONE) {
+        const bool off = keeping && keeping.step() == SQLITE_ROW && keeping.integer(0) != 0;
         keeping.reset();
         return off ? Outcome::Off : Outcome::Done;
-    }
-    if (rc == SQLITE_DONE) {
-        return Outcome::Done;
     }
     out = {};
     if (damaged(rc) && db == &db_) {
@@ -429,23 +353,20 @@ TapeFile::Outcome TapeFile::read(std::int64_t run, Earlier& out) {
 
 // secure_delete zeroed the text in the pages; the frames that held it
 // leave the WAL with a checkpoint that no reader's snapshot holds back.
-bool TapeFile::scrub(std::chrono::milliseconds wait) {
+void TapeFile::scrub(std::chrono::milliseconds wait) {
     if (!scrubDue || !db_) {
-        return !scrubDue;
+        return;
     }
     waitFor(wait);
     int log = 0, done = 0;
     const int rc =
         sql::lib().wal_checkpoint_v2(db_.get(), "main", SQLITE_CHECKPOINT_TRUNCATE, &log, &done);
-    waitFor(std::chrono::seconds(1));
+    waitFor(1s);
     scrubDue = rc != SQLITE_OK || log != done;
-    if (scrubDue) {
-        failure = "A deleted or cleared line is still in " + path_ +
-                  "-wal while another window reads the tape; it goes once that window lets go.";
-    } else if (failure.starts_with("A deleted or cleared")) {
-        failure.clear();
-    }
-    return !scrubDue;
+    held_ = scrubDue ? "A deleted line's text is still in " + path_ +
+                           "-wal while another program reads the tape; it goes once that "
+                           "program lets go, or at the next start."
+                     : "";
 }
 
 void TapeFile::close() {
@@ -464,8 +385,8 @@ std::string TapeFile::problem() const {
     for (const std::string& text : notices_) {
         out += (out.empty() ? "" : "\n") + text;
     }
-    if (!failure.empty()) {
-        out += (out.empty() ? "" : "\n") + failure;
+    for (const std::string& text : {failure, held_}) {
+        out += text.empty() ? "" : (out.empty() ? "" : "\n") + text;
     }
     return out;
 }

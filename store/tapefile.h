@@ -19,9 +19,9 @@ std::string sqlReason(int rc, int error);
 std::string errnoReason(int error);
 
 // The database file on the store's thread: opened when first needed, what
-// is at its path told apart (this program's tape, a new one, another
-// program's file, a damaged one), anything but a tape set aside whole under
-// a dated name, with what can be read of a damaged tape carried over.
+// is at its paths told apart (this program's tape, a new one, another
+// program's or version's file, a damaged one, a link), anything but a tape
+// set aside whole under a dated name, what a damaged tape holds carried over.
 class TapeFile {
 public:
     enum class Outcome {
@@ -31,43 +31,42 @@ public:
         Off,    // nothing is kept: switched off, or no tape to change
         Failed, // it never will be written this run (no SQLite, no home)
     };
-
     using Clock = std::chrono::steady_clock;
+
     // SQLite's waits and statements end at `*exitBy` once it is not 0.
     TapeFile(std::string folder, const std::atomic<Clock::rep>* exitBy);
 
     // Open for writing; `make` makes the tape when there is none (else Off).
     Outcome open(bool make = true);
     sql::Database& db() { return db_; }
+    void close();
     // The other runs' lines, read-only where the tape cannot be written.
     Outcome read(std::int64_t run, Earlier& out);
-    // Deleted text still in the WAL leaves it, waiting up to `wait` for
-    // readers; true when none is left.
-    bool scrub(std::chrono::milliseconds wait);
-    void close();
+    // Deleted text still in the WAL leaves it, waiting up to `wait` for readers.
+    void scrub(std::chrono::milliseconds wait);
+    bool scrubDue = false;
     // SQLite's wait for a lock held elsewhere, to the exit deadline at most.
     void waitFor(std::chrono::milliseconds wait);
-
-    // Why the tape could not be had or written, for the failure's text.
-    std::string reason;
-    // A damaged tape found when it was being written: set aside, to be opened anew.
+    // Found damaged while written: set aside whole, for a tape anew.
     bool setAsideDamaged();
-    // Plain words, "" when all is well; a notice stays for the run.
+
+    std::string reason;            // why the tape could not be had or written
+    std::string failure;           // what waits and why, for problem()
+    void notice(std::string text); // stays for the run
+    // Plain words, "" when all is well.
     std::string problem() const;
-    void notice(std::string text);
-    std::string failure; // what waits and why
-    bool scrubDue = false;
 
 private:
     std::optional<Outcome> openOnce(bool make);
-    std::optional<Outcome> tellApart();
-    bool setAside(const std::string& path, const char* what);
+    // Nothing once moved aside (to be opened again), else Retry.
+    std::optional<Outcome> setAside(const std::string& path, const char* what);
     void carryOver(const std::string& aside);
 
     std::string folder_, path_;
     const std::atomic<Clock::rep>* exitBy_;
     sql::Database db_;
     std::vector<std::string> notices_;
+    std::string held_;                 // deleted text a reader holds in the WAL
     std::vector<std::string> damaged_; // set aside, their lines to be carried over
 };
 

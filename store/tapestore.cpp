@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: MIT
 // A line's way to the disk: the window hands it over (add, replace...), the
-// store's thread takes what waits in one transaction, and commits it to
-// the WAL. Opening the file and telling it apart is tapefile.cpp's.
+// store's thread takes what waits and commits it to the WAL in one
+// transaction. Opening the file and telling it apart is tapefile.cpp's.
 #include "tapestore.h"
 
 #include "tapefile.h"
 #include "xdg.h"
 
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <map>
@@ -17,32 +16,9 @@
 #include <thread>
 
 namespace quillo {
-
-// A change handed to the store's thread.
-struct StoreOp {
-    enum class Kind : unsigned char {
-        Add,
-        Cut,
-        Remove,
-        RemoveEarlier,
-        Note,
-        NoteEarlier,
-        Clear,
-        Read,
-        Disable,
-        LetGo,
-        Enable
-    };
-    Kind kind;
-    std::uint64_t value = 0; // a number, or an id's bits
-    std::string text = {}, note = {};
-    bool rewrite = false; // an Add writing a line anew: a correction, its undo or redo
-};
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using Kind = StoreOp::Kind;
 using O = TapeFile::Outcome;
 using namespace std::chrono_literals;
 
@@ -54,28 +30,6 @@ std::int64_t stored(std::uint64_t number) {
     return static_cast<std::int64_t>(number ^ (std::uint64_t{1} << 63));
 }
 
-// Written in one transaction with the changes beside them.
-bool isChange(Kind kind) {
-    return kind != Kind::Read && kind != Kind::Disable && kind != Kind::LetGo &&
-           kind != Kind::Enable;
-}
-
-bool has(std::span<const StoreOp> ops, std::initializer_list<Kind> kinds) {
-    return std::any_of(ops.begin(), ops.end(), [&](const StoreOp& op) {
-        return std::find(kinds.begin(), kinds.end(), op.kind) != kinds.end();
-    });
-}
-
-std::string subject(std::span<const StoreOp> ops) {
-    if (has(ops, {Kind::Clear, Kind::Disable})) {
-        return "The clear has not reached the disk yet";
-    }
-    if (has(ops, {Kind::Remove, Kind::RemoveEarlier})) {
-        return "A deleted line is not deleted from the disk yet";
-    }
-    return "This run's last lines are not kept yet";
-}
-
 } // namespace
 
 struct TapeStore::Shared {
@@ -85,7 +39,7 @@ struct TapeStore::Shared {
 
     std::mutex mutex;
     std::condition_variable wake, idle;
-    std::vector<StoreOp> queue;
+    std::vector<Op> queue;
     std::uint64_t handed = 0, tried = 0; // hand-overs, and those the thread has tried
     bool stopping = false, finished = false;
     std::atomic<Clock::rep> exitBy{0}; // 0 until finish()
@@ -105,20 +59,25 @@ struct TapeStore::Shared {
     std::map<std::uint64_t, std::size_t> live, cleared;
 
     void loop();
-    O work(std::vector<StoreOp>& pending);
-    O step(std::span<StoreOp> ops);
-    O write(std::span<const StoreOp> ops, bool switchOff);
-    int apply(sql::Database& db, std::span<const StoreOp> ops);
-    template <typename F> void tell(F f) { f(events); }
+    O work(std::vector<Op>& pending);
+    O step(std::span<Op> ops);
+    O write(std::span<const Op> ops, bool switchOff);
+    int apply(sql::Database& db, std::span<const Op> ops);
+    void offElsewhere() {
+        off = true;
+        if (events.switchedOffElsewhere) {
+            events.switchedOffElsewhere();
+        }
+    }
 };
 
 void TapeStore::Shared::loop() {
-    std::vector<StoreOp> pending;
+    std::vector<Op> pending;
     std::string told;
     O outcome = O::Done;
-    for (;;) {
+    for (bool end = false; !end;) {
         std::uint64_t taken;
-        bool last, stop;
+        bool last;
         {
             std::unique_lock lock(mutex);
             const auto due = [&] { return !queue.empty() || stopping; };
@@ -132,10 +91,9 @@ void TapeStore::Shared::loop() {
             std::move(queue.begin(), queue.end(), std::back_inserter(pending));
             queue.clear();
             taken = handed;
-            stop = stopping;
+            end = stopping;
             // A full disk at the end is not waited for; another window is, to the deadline.
-            last = stopping && (outcome == O::Retry ||
-                                Clock::now().time_since_epoch().count() >= exitBy.load());
+            last = outcome == O::Retry || Clock::now().time_since_epoch().count() >= exitBy;
         }
         outcome = work(pending);
         if (pending.size() > kWaiting) {
@@ -143,59 +101,51 @@ void TapeStore::Shared::loop() {
             file.notice("Some lines of this run were not kept: the tape could not be written "
                         "for too long.");
         }
-        if (std::string now = file.problem(); now != told) {
-            told = now;
-            tell([&](Events& e) { e.problem ? e.problem(std::move(now)) : void(); });
+        if (std::string now = file.problem(); now != told && events.problem) {
+            events.problem(told = now);
         }
-        const bool end = stop && (pending.empty() || last);
+        end = end && (pending.empty() || last);
         if (end) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                Clock::duration(exitBy.load()) - Clock::now().time_since_epoch());
-            file.scrub(std::max(left, 0ms));
+            file.scrub(
+                std::max(0ms, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  Clock::duration(exitBy) - Clock::now().time_since_epoch())));
             file.close();
         }
         const std::lock_guard lock(mutex);
         tried = taken;
-        if (end) {
-            if (has(pending, {Kind::Add, Kind::Cut, Kind::Remove, Kind::RemoveEarlier, Kind::Note,
-                              Kind::NoteEarlier, Kind::Clear, Kind::Disable})) {
-                unwritten = outcome == O::Busy
-                                ? "another window or program held it past the exit wait"
-                                : file.reason;
-                unwritten = unwritten.empty() ? "the exit wait ran out" : unwritten;
-            }
-            finished = true;
+        if (end && std::any_of(pending.begin(), pending.end(), [](const Op& op) {
+                return op.kind <= Op::Clear || op.kind == Op::Disable;
+            })) {
+            unwritten = outcome == O::Busy ? "another window or program held it past the exit wait"
+                                           : file.reason;
         }
+        finished = end;
         idle.notify_all();
-        if (end) {
-            return;
-        }
     }
 }
 
 // What was handed over, in order: each run of changes in one transaction,
 // reads answered while changes wait; what could not be written stays.
-O TapeStore::Shared::work(std::vector<StoreOp>& pending) {
-    std::vector<StoreOp> waiting;
+O TapeStore::Shared::work(std::vector<Op>& pending) {
+    std::vector<Op> waiting;
     O outcome = O::Done;
     for (std::size_t i = 0, end; i < pending.size(); i = end) {
-        end = i + 1;
-        while (isChange(pending[i].kind) && end < pending.size() && isChange(pending[end].kind)) {
+        for (end = i + 1; pending[i].kind <= Op::Clear && end < pending.size() &&
+                          pending[end].kind <= Op::Clear;) {
             ++end;
         }
         const std::span ops(pending.begin() + static_cast<std::ptrdiff_t>(i), end - i);
-        if (ops[0].kind == Kind::Read) {
+        if (ops[0].kind == Op::Read) {
             Earlier earlier;
-            if (!off && file.read(run, earlier) == O::Off && !off) {
-                off = true; // switched off by another window
-                tell([](Events& e) { e.switchedOffElsewhere ? e.switchedOffElsewhere() : void(); });
+            if (!off && file.read(run, earlier) == O::Off) {
+                offElsewhere();
             }
-            tell([&](Events& e) { e.earlier ? e.earlier(std::move(earlier)) : void(); });
+            if (events.earlier) {
+                events.earlier(std::move(earlier));
+            }
             continue;
         }
-        if (outcome == O::Done) {
-            outcome = step(ops);
-        }
+        outcome = outcome == O::Done ? step(ops) : outcome;
         if (outcome == O::Busy || outcome == O::Retry) {
             std::move(ops.begin(), ops.end(), std::back_inserter(waiting));
         }
@@ -205,50 +155,46 @@ O TapeStore::Shared::work(std::vector<StoreOp>& pending) {
 }
 
 // One transaction, or a switch: Busy or Retry when it is to be tried again.
-O TapeStore::Shared::step(std::span<StoreOp> ops) {
-    const Kind kind = ops[0].kind;
-    if (kind == Kind::LetGo || (off && kind != Kind::Enable && kind != Kind::Disable)) {
-        off = true;
-        return O::Done;
-    }
-    if (kind == Kind::Enable) {
-        // Written with the next change: switched on, a run that keeps
-        // nothing still loads nothing.
-        off = false, enabling = true;
+O TapeStore::Shared::step(std::span<Op> ops) {
+    const auto kind = ops[0].kind;
+    if (kind == Op::Enable || kind == Op::Disable) {
         run = 0, clears = -1, live.clear(), cleared.clear();
+    }
+    if (kind == Op::Enable || kind == Op::LetGo || (off && kind != Op::Disable)) {
+        // Switched on, it is written with the next change: a run that keeps
+        // nothing still loads nothing.
+        enabling = kind == Op::Enable;
+        off = kind != Op::Enable;
         return O::Done;
     }
-    const O outcome = write(ops, kind == Kind::Disable);
+    const O outcome = write(ops, kind == Op::Disable);
     if (outcome == O::Busy || outcome == O::Retry) {
-        file.failure = subject(ops) + ": " + file.reason + ".";
+        file.failure = "Changes to the tape have not reached the disk yet: " + file.reason + ".";
         return outcome;
     }
-    if (file.failure.starts_with(subject(ops))) {
+    if (file.failure.starts_with("Changes to the tape")) {
         file.failure.clear();
     }
-    if (kind == Kind::Disable) {
-        off = true;
-        run = 0, clears = -1, live.clear(), cleared.clear();
-    } else if (outcome == O::Off) {
-        off = true;
-        tell([](Events& e) { e.switchedOffElsewhere ? e.switchedOffElsewhere() : void(); });
-    } else if (outcome == O::Failed) {
-        off = true; // nothing can be kept this run
+    off = off || kind == Op::Disable || outcome == O::Failed; // Failed: never kept this run
+    if (outcome == O::Off) {
+        offElsewhere();
     }
-    if (outcome == O::Done &&
-        has(ops, {Kind::Clear, Kind::Disable, Kind::Cut, Kind::Remove, Kind::RemoveEarlier})) {
+    // Deleted text leaves the WAL too.
+    if (outcome == O::Done && std::any_of(ops.begin(), ops.end(), [](const Op& op) {
+            return op.kind != Op::Add && op.kind != Op::Note && op.kind != Op::NoteEarlier;
+        })) {
         file.scrubDue = true;
         file.scrub(0ms);
     }
     return O::Done;
 }
 
-// In one BEGIN IMMEDIATE, with the switch read from the tape: no window
+// In one BEGIN IMMEDIATE with the switch read from the tape: no window
 // writes once another has switched the keeping off.
-O TapeStore::Shared::write(std::span<const StoreOp> ops, bool switchOff) {
-    O outcome = file.open(!switchOff); // switched off without a tape: nothing to remove
-    if (outcome != O::Done) {
-        return outcome == O::Off && switchOff ? O::Done : outcome;
+O TapeStore::Shared::write(std::span<const Op> ops, bool switchOff) {
+    // Switched off without a tape: nothing to remove.
+    if (const O opened = file.open(!switchOff); opened != O::Done) {
+        return opened == O::Off && switchOff ? O::Done : opened;
     }
     sql::Database& db = file.db();
     int rc = db.run("BEGIN IMMEDIATE");
@@ -264,9 +210,7 @@ O TapeStore::Shared::write(std::span<const StoreOp> ops, bool switchOff) {
         }
         // A clear in another window since: this run's lines so far stay gone.
         if (clears >= 0 && seen != clears) {
-            for (const auto& [n, hash] : live) {
-                cleared[n] = hash;
-            }
+            cleared.insert(live.begin(), live.end());
             live.clear();
         }
         clears = seen;
@@ -292,26 +236,25 @@ O TapeStore::Shared::write(std::span<const StoreOp> ops, bool switchOff) {
     return busy(rc) ? O::Busy : O::Retry;
 }
 
-int TapeStore::Shared::apply(sql::Database& db, std::span<const StoreOp> ops) {
-    int rc = SQLITE_DONE;
-    const bool adds = has(ops, {Kind::Add});
-    if (adds && run == 0) {
-        rc = db.run("INSERT INTO runs(started) VALUES (?1)", started);
-        run = sql::lib().last_insert_rowid(db.get());
-    } else if (adds) {
-        // Put back when another window's clear or bound took this run's row.
-        rc = db.run("INSERT OR IGNORE INTO runs(id, started) VALUES (?1, ?2)", run, started);
-    }
+int TapeStore::Shared::apply(sql::Database& db, std::span<const Op> ops) {
+    const bool adds =
+        std::any_of(ops.begin(), ops.end(), [](const Op& op) { return op.kind == Op::Add; });
+    int rc = !adds ? SQLITE_DONE
+             // Put back when another window's clear or bound took this run's row.
+             : run != 0
+                 ? db.run("INSERT OR IGNORE INTO runs(id, started) VALUES (?1, ?2)", run, started)
+                 : db.run("INSERT INTO runs(started) VALUES (?1)", started);
+    run = adds && run == 0 ? sql::lib().last_insert_rowid(db.get()) : run;
     for (auto op = ops.begin(); rc == SQLITE_DONE && op != ops.end(); ++op) {
-        const std::int64_t n = stored(op->value);
+        const std::int64_t n = stored(op->value), id = static_cast<std::int64_t>(op->value);
         switch (op->kind) {
-        case Kind::Add: {
+        case Op::Add: {
             const std::size_t hash = std::hash<std::string>()(op->text);
-            const auto gone = cleared.find(op->value);
-            if (gone != cleared.end() && (op->rewrite || gone->second == hash)) {
+            if (const auto gone = cleared.find(op->value);
+                gone != cleared.end() && (op->rewrite || gone->second == hash)) {
                 break; // a line from before another window's clear, written again
             }
-            if (!op->rewrite) { // a new line: no redo brings those after it back
+            if (!op->rewrite) { // a new line: no redo brings those from here on back
                 cleared.erase(cleared.lower_bound(op->value), cleared.end());
             }
             live[op->value] = hash;
@@ -324,36 +267,30 @@ int TapeStore::Shared::apply(sql::Database& db, std::span<const StoreOp> ops) {
             }
             break;
         }
-        case Kind::Cut:
+        case Op::Cut:
             live.erase(live.lower_bound(op->value), live.end());
             rc = db.run("DELETE FROM lines WHERE run = ?1 AND number >= ?2", run, n);
             break;
-        case Kind::Remove:
+        case Op::Remove:
             live.erase(op->value);
             rc = db.run("DELETE FROM lines WHERE run = ?1 AND number = ?2", run, n);
             break;
-        case Kind::RemoveEarlier:
-            rc = db.run("DELETE FROM lines WHERE id = ?1", static_cast<std::int64_t>(op->value));
+        case Op::RemoveEarlier:
+            rc = db.run("DELETE FROM lines WHERE id = ?1", id);
             break;
-        case Kind::Note:
-            rc = db.run("UPDATE lines SET note = ?3, size = length(CAST(text AS BLOB)) + "
-                        "length(CAST(?3 AS BLOB)) WHERE run = ?1 AND number = ?2",
-                        run, n, op->note);
+        case Op::Note:
+        case Op::NoteEarlier:
+            rc = db.run("UPDATE lines SET note = ?1, size = length(CAST(text AS BLOB)) + "
+                        "length(CAST(?1 AS BLOB)) WHERE (?2 = 0 AND run = ?3 AND number = ?4) OR "
+                        "(?2 = 1 AND id = ?5)",
+                        op->note, std::int64_t(op->kind == Op::NoteEarlier), run, n, id);
             break;
-        case Kind::NoteEarlier:
-            rc = db.run("UPDATE lines SET note = ?2, size = length(CAST(text AS BLOB)) + "
-                        "length(CAST(?2 AS BLOB)) WHERE id = ?1",
-                        static_cast<std::int64_t>(op->value), op->note);
-            break;
-        case Kind::Clear:
+        default: // Clear
             live.clear();
             rc = db.run("DELETE FROM lines");
             rc = rc == SQLITE_DONE ? db.run("DELETE FROM runs WHERE id <> ?1", run) : rc;
             rc = rc == SQLITE_DONE ? db.run("UPDATE keeping SET clears = clears + 1") : rc;
             ++clears;
-            break;
-        default:
-            break;
         }
     }
     if (rc == SQLITE_DONE && adds) {
@@ -384,7 +321,7 @@ TapeStore::~TapeStore() {
     }
 }
 
-void TapeStore::post(std::vector<StoreOp> ops) {
+void TapeStore::post(std::vector<Op> ops) {
     const std::lock_guard lock(shared_->mutex);
     if (shared_->stopping || ops.empty()) {
         return;
@@ -398,60 +335,15 @@ void TapeStore::post(std::vector<StoreOp> ops) {
     shared_->wake.notify_one();
 }
 
-void TapeStore::add(std::vector<Line> lines) {
-    replace(std::nullopt, std::move(lines));
-}
-
 void TapeStore::replace(std::optional<std::uint64_t> from, std::vector<Line> lines) {
-    std::vector<StoreOp> ops;
+    std::vector<Op> ops;
     if (from) {
-        ops.push_back({Kind::Cut, *from});
+        ops.push_back({Op::Cut, *from});
     }
     for (Line& line : lines) {
-        ops.push_back(
-            {Kind::Add, line.number, std::move(line.text), std::move(line.note), from.has_value()});
+        ops.push_back({Op::Add, line.number, std::move(line.text), std::move(line.note), !!from});
     }
     post(std::move(ops));
-}
-
-void TapeStore::cut(std::uint64_t from) {
-    post({{Kind::Cut, from}});
-}
-
-void TapeStore::remove(std::uint64_t number) {
-    post({{Kind::Remove, number}});
-}
-
-void TapeStore::removeEarlier(std::int64_t id) {
-    post({{Kind::RemoveEarlier, static_cast<std::uint64_t>(id)}});
-}
-
-void TapeStore::note(std::uint64_t number, std::string text) {
-    post({{Kind::Note, number, {}, std::move(text)}});
-}
-
-void TapeStore::noteEarlier(std::int64_t id, std::string text) {
-    post({{Kind::NoteEarlier, static_cast<std::uint64_t>(id), {}, std::move(text)}});
-}
-
-void TapeStore::clear() {
-    post({{Kind::Clear}});
-}
-
-void TapeStore::readEarlier() {
-    post({{Kind::Read}});
-}
-
-void TapeStore::disable() {
-    post({{Kind::Disable}});
-}
-
-void TapeStore::letGo() {
-    post({{Kind::LetGo}});
-}
-
-void TapeStore::enable() {
-    post({{Kind::Enable}});
 }
 
 void TapeStore::settle() {
@@ -463,10 +355,10 @@ void TapeStore::settle() {
 std::string TapeStore::finish(std::chrono::milliseconds wait) {
     {
         const std::lock_guard lock(shared_->mutex);
-        if (!shared_->thread.joinable()) {
+        if (shared_->stopping || !shared_->thread.joinable()) {
             return shared_->unwritten;
         }
-        // SQLite's waits and the statements' progress end at the deadline.
+        // SQLite's waits and the statements in progress end at the deadline.
         shared_->exitBy = (Clock::now() + wait).time_since_epoch().count();
         shared_->stopping = true;
         shared_->wake.notify_one();

@@ -16,8 +16,6 @@
 
 namespace quillo {
 
-struct StoreOp;
-
 struct KeptRun {
     std::int64_t id = 0;
     std::string started; // local time, "2026-12-07 14:30"; "" when not known
@@ -72,28 +70,32 @@ public:
     TapeStore& operator=(const TapeStore&) = delete;
 
     // This run's lines, by the engine's numbers.
-    void add(std::vector<Line> lines);
+    void add(std::vector<Line> lines) { replace(std::nullopt, std::move(lines)); }
     // Undo: this run's lines numbered `from` and above are gone.
-    void cut(std::uint64_t from);
+    void cut(std::uint64_t from) { post({{Op::Cut, from}}); }
     // A correction: cut(from) then add(lines), in one transaction.
     void replace(std::optional<std::uint64_t> from, std::vector<Line> lines);
     // Delete: a line of this run by its number, or of an earlier run by KeptLine::id.
-    void remove(std::uint64_t number);
-    void removeEarlier(std::int64_t id);
+    void remove(std::uint64_t number) { post({{Op::Remove, number}}); }
+    void removeEarlier(std::int64_t id) { post({{Op::RemoveEarlier, std::uint64_t(id)}}); }
     // A line's note ("" for none): of this run by its number, of an earlier run by KeptLine::id.
-    void note(std::uint64_t number, std::string text);
-    void noteEarlier(std::int64_t id, std::string text);
+    void note(std::uint64_t number, std::string text) {
+        post({{Op::Note, number, {}, std::move(text)}});
+    }
+    void noteEarlier(std::int64_t id, std::string text) {
+        post({{Op::NoteEarlier, std::uint64_t(id), {}, std::move(text)}});
+    }
     // Every line, earlier runs' too, gone from the disk with their text.
-    void clear();
+    void clear() { post({{Op::Clear}}); }
     // The other runs' lines (those still running too), told to Events::earlier.
-    void readEarlier();
+    void readEarlier() { post({{Op::Read}}); }
     // Switched off for every window: every line gone from the disk with its
     // text, the file left in place; nothing is kept until enable().
-    void disable();
+    void disable() { post({{Op::Disable}}); }
     // Switched off in another window: this store writes nothing more until enable().
-    void letGo();
+    void letGo() { post({{Op::LetGo}}); }
     // Switched on for every window.
-    void enable();
+    void enable() { post({{Op::Enable}}); }
 
     // Waits until what was handed over has been tried once (tests, benchmarks).
     void settle();
@@ -109,8 +111,28 @@ public:
     static std::string defaultFolder();
 
 private:
+    // A change or a question handed to the store's thread.
+    struct Op {
+        // Changes up to Clear, written in one transaction with those beside them.
+        enum Kind : unsigned char {
+            Add,
+            Cut,
+            Remove,
+            RemoveEarlier,
+            Note,
+            NoteEarlier,
+            Clear,
+            Read,
+            Disable,
+            LetGo,
+            Enable
+        } kind;
+        std::uint64_t value = 0; // a number, or an id's bits
+        std::string text = {}, note = {};
+        bool rewrite = false; // an Add writing a line anew: a correction, its undo or redo
+    };
     struct Shared;
-    void post(std::vector<StoreOp> ops);
+    void post(std::vector<Op> ops);
     std::unique_ptr<Shared> shared_;
 };
 
