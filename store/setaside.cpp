@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
-#include <deque>
 #include <map>
 #include <string_view>
 
@@ -45,82 +44,55 @@ std::optional<TapeFile::Outcome> TapeFile::setAside(const std::string& path, con
     return std::nullopt;
 }
 
-// Best effort: the lines table row by row, on past damaged pages, the
-// newest kLines kept; they go in below every id, as the oldest runs.
+// Best effort: the lines table row by row, on past damaged pages, into
+// the new tape (made just now, so its oldest runs) in one transaction.
 void TapeFile::carryOver(const std::string& aside) {
-    struct Row {
-        std::int64_t run;
-        std::string text, note;
-    };
-    std::deque<Row> read;
-    std::map<std::int64_t, std::pair<std::int64_t, std::string>> runs; // new id and start
-    {
-        sql::Database old;
-        old.open(aside, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX);
-        if (old) {
-            sql::lib().db_config(old.get(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
-            // Read-only, this only lets SQLite read a file shorter than its header says.
-            old.exec("PRAGMA writable_schema=ON");
-        }
-        sql::Statement rows =
-            old ? old.prepare("SELECT id, run, text, note FROM lines WHERE id > ?1 ORDER BY id")
-                : sql::Statement();
-        std::int64_t after = INT64_MIN;
-        for (int skips = 0, rc = SQLITE_ROW; rows && rc != SQLITE_DONE && skips < 64; ++skips) {
-            for (rows.bind(1, after); (rc = rows.step()) == SQLITE_ROW;) {
-                after = rows.integer(0);
-                read.push_back(
-                    {rows.integer(1), std::string(rows.text(2)), std::string(rows.text(3))});
-                if (read.size() > TapeStore::kLines) {
-                    read.pop_front();
-                }
-            }
-            // A damaged page: on from further each time (1 << 63 would overflow).
-            const std::int64_t step = std::int64_t{1} << std::min(skips, 62);
-            after = after > INT64_MAX - step ? INT64_MAX : after + step;
-        }
-        sql::Statement started =
-            old ? old.prepare("SELECT started FROM runs WHERE id = ?1") : sql::Statement();
-        for (const Row& row : read) {
-            if (runs.try_emplace(row.run).second && started &&
-                started.bind(1, row.run).step() == SQLITE_ROW) {
-                runs[row.run].second = started.text(0);
+    sql::Database old;
+    old.open(aside, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX);
+    if (old) {
+        sql::lib().db_config(old.get(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+        // Read-only, this only lets SQLite read a file shorter than its header says.
+        old.exec("PRAGMA writable_schema=ON");
+    }
+    sql::Statement rows; // a tape from before notes has none
+    for (const char* note : {"note", "''"}) {
+        rows = rows || !old ? std::move(rows)
+                            : old.prepare(std::string("SELECT id, run, text, ") + note +
+                                          " FROM lines WHERE id > ?1 ORDER BY id");
+    }
+    sql::Statement started =
+        old ? old.prepare("SELECT started FROM runs WHERE id = ?1") : sql::Statement();
+    std::map<std::int64_t, std::int64_t> runs; // the old id's new one
+    int rc = rows ? db_.run("BEGIN IMMEDIATE") : SQLITE_OK, read = SQLITE_ROW;
+    std::int64_t after = INT64_MIN;
+    for (int skips = 0; rc == SQLITE_DONE && read != SQLITE_DONE && skips < 64; ++skips) {
+        for (rows.bind(1, after); rc == SQLITE_DONE && (read = rows.step()) == SQLITE_ROW;) {
+            after = rows.integer(0);
+            auto [run, added] = runs.try_emplace(rows.integer(1));
+            if (added) {
+                const bool known = started && started.bind(1, run->first).step() == SQLITE_ROW;
+                rc = db_.run("INSERT INTO runs(started) VALUES (?1)",
+                             known ? started.text(0) : std::string_view());
                 started.reset();
+                run->second = sql::lib().last_insert_rowid(db_.get());
             }
+            rc = rc == SQLITE_DONE ? db_.run("INSERT INTO lines(run, number, size, text, note) "
+                                             "VALUES (?1, ?2, length(CAST(?3 AS BLOB)) + "
+                                             "length(CAST(?4 AS BLOB)), ?3, ?4)",
+                                             run->second, after, rows.text(2), rows.text(3))
+                                   : rc;
         }
-    }
-    // Runs and lines in the order read, each id below all others, never 0.
-    if (read.empty()) {
-        return;
-    }
-    int rc = db_.run("BEGIN IMMEDIATE");
-    sql::Statement lowest = db_.prepare("SELECT min(0, coalesce((SELECT min(id) FROM runs), 0)), "
-                                        "min(0, coalesce((SELECT min(id) FROM lines), 0))");
-    rc = rc != SQLITE_DONE ? rc : lowest ? lowest.step() : db_.error();
-    std::int64_t run = rc == SQLITE_ROW ? lowest.integer(0) - std::int64_t(runs.size()) - 1 : 0;
-    std::int64_t line = rc == SQLITE_ROW ? lowest.integer(1) - std::int64_t(read.size()) - 1 : 0;
-    rc = rc == SQLITE_ROW ? SQLITE_DONE : rc;
-    lowest.reset();
-    for (auto& [old, made] : runs) {
-        made.first = run++;
-        rc = rc == SQLITE_DONE
-                 ? db_.run("INSERT INTO runs(id, started) VALUES (?1, ?2)", made.first, made.second)
-                 : rc;
-    }
-    for (const Row& row : read) {
-        rc = rc == SQLITE_DONE
-                 ? db_.run("INSERT INTO lines(id, run, number, size, text, note) VALUES (?1, ?2, "
-                           "?1, length(CAST(?3 AS BLOB)) + length(CAST(?4 AS BLOB)), ?3, ?4)",
-                           line++, runs[row.run].first, row.text, row.note)
-                 : rc;
+        // A damaged page: on from further each time (1 << 63 would overflow).
+        const std::int64_t step = std::int64_t{1} << std::min(skips, 62);
+        after = after > INT64_MAX - step ? INT64_MAX : after + step;
     }
     rc = rc == SQLITE_DONE ? db_.run("COMMIT") : rc;
-    if (rc != SQLITE_DONE) {
+    if (rc != SQLITE_OK) {
         db_.run("ROLLBACK");
+        notice(rc == SQLITE_DONE ? "The lines that could be read from the damaged file were kept."
+                                 : "The lines of the damaged file could not be carried over: " +
+                                       sqlReason(rc, 0) + ".");
     }
-    notice(rc == SQLITE_DONE ? "The lines that could be read from the damaged file were kept."
-                             : "The lines of the damaged file could not be carried over: " +
-                                   sqlReason(rc, 0) + ".");
 }
 
 } // namespace quillo

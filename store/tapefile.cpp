@@ -74,28 +74,24 @@ const char* odd(const std::string& path, int& error) {
                                  : "was not a file";
 }
 
-// The folder and missing parents, 0700; the folder itself made private again.
+// The folder and missing parents, 0700 whatever the umask; the folder
+// itself made private again when found wider.
 int makeFolder(const std::string& folder) {
-    for (auto slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
-        if (::mkdir(folder.substr(0, slash).c_str(), 0700) == 0) {
-            ::chmod(folder.substr(0, slash).c_str(), 0700); // whatever the umask
-        } else if (errno != EEXIST) {
+    for (std::size_t slash = 0; slash != std::string::npos;) {
+        slash = folder.find('/', slash + 1);
+        const std::string part = folder.substr(0, slash);
+        if (::mkdir(part.c_str(), 0700) == 0 ? ::chmod(part.c_str(), 0700) != 0 : errno != EEXIST) {
             return errno;
-        }
-        if (slash == std::string::npos) {
-            break;
         }
     }
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st {};
-    const int error = fd < 0 || ::fstat(fd, &st) != 0 ? errno : 0;
-    if (error == 0 && (st.st_mode & 077) != 0 && st.st_uid == ::geteuid()) {
-        ::fchmod(fd, 0700);
-    }
+    const int failed = fd < 0 || ::fstat(fd, &st) != 0 ? errno : 0;
     if (fd >= 0) {
+        (st.st_mode & 077) != 0 && st.st_uid == ::geteuid() ? ::fchmod(fd, 0700) : 0;
         ::close(fd);
     }
-    return error;
+    return failed;
 }
 
 // Read-only, as a file: URI (which reads ?, # and % as its own).
@@ -127,25 +123,15 @@ bool busy(int rc) {
 }
 
 std::string sqlReason(int rc, int error) {
-    switch (rc & 0xff) {
-    case SQLITE_IOERR:
-    case SQLITE_CANTOPEN:
-    case SQLITE_READONLY:
-        if (error != 0 && error != ENOENT) {
-            return errnoReason(error);
-        }
-        return (rc & 0xff) == SQLITE_READONLY ? "the tape's file or folder is read-only"
-                                              : sql::errorString(rc);
-    case SQLITE_FULL:
-        return "the disk is full";
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-        return "another window or program held the tape too long";
-    case SQLITE_INTERRUPT:
-        return "the exit wait ran out";
-    default:
-        return sql::errorString(rc);
-    }
+    const int code = rc & 0xff;
+    return (code == SQLITE_IOERR || code == SQLITE_CANTOPEN || code == SQLITE_READONLY) &&
+                   error != 0 && error != ENOENT
+               ? errnoReason(error)
+           : code == SQLITE_READONLY  ? "the tape's file or folder is read-only"
+           : code == SQLITE_FULL      ? "the disk is full"
+           : busy(rc)                 ? "another window or program held the tape too long"
+           : code == SQLITE_INTERRUPT ? "the exit wait ran out"
+                                      : sql::errorString(rc);
 }
 
 TapeFile::TapeFile(std::string folder, const std::atomic<Clock::rep>* exitBy)
@@ -383,12 +369,11 @@ void TapeFile::notice(std::string text) {
 std::string TapeFile::problem() const {
     std::string out;
     for (const std::string& text : notices_) {
-        out += (out.empty() ? "" : "\n") + text;
+        out += text + "\n";
     }
-    for (const std::string& text : {failure, held_}) {
-        out += text.empty() ? "" : (out.empty() ? "" : "\n") + text;
-    }
-    return out;
+    out += failure.empty() ? "" : failure + "\n";
+    out += held_.empty() ? "" : held_ + "\n";
+    return out.empty() ? out : out.substr(0, out.size() - 1);
 }
 
 } // namespace quillo

@@ -114,18 +114,10 @@ private:
     // A change or a question handed to the store's thread.
     struct Op {
         // Changes up to Clear, written in one transaction with those beside them.
+        // clang-format off
         enum Kind : unsigned char {
-            Add,
-            Cut,
-            Remove,
-            RemoveEarlier,
-            Note,
-            NoteEarlier,
-            Clear,
-            Read,
-            Disable,
-            LetGo,
-            Enable
+            Add, Cut, Remove, RemoveEarlier, Note, NoteEarlier, Clear, Read, Disable, LetGo, Enable
+            // clang-format on
         } kind;
         std::uint64_t value = 0; // a number, or an id's bits
         std::string text = {}, note = {};
