@@ -80,14 +80,14 @@ void TapeStore::Shared::loop() {
         bool last;
         {
             std::unique_lock lock(mutex);
-            const auto due = [&] { return !queue.empty() || stopping; };
-            if (pending.empty() && !file.scrubDue) {
-                wake.wait(lock, due);
-            } else {
-                // Busy: SQLite has waited already. A full disk, or deleted
-                // text a reader holds in the WAL: looked at again in a while.
-                wake.wait_for(lock, outcome == O::Busy ? 0ms : outcome == O::Retry ? 2s : 1s, due);
-            }
+            // Busy: SQLite has waited already. A full disk, or deleted text
+            // a reader holds in the WAL: looked at again in a while.
+            wake.wait_for(lock,
+                          pending.empty() && !file.scrubDue ? 24h
+                          : outcome == O::Busy              ? 0ms
+                          : outcome == O::Retry             ? 2s
+                                                            : 1s,
+                          [&] { return !queue.empty() || stopping; });
             std::move(queue.begin(), queue.end(), std::back_inserter(pending));
             queue.clear();
             taken = handed;
@@ -106,9 +106,7 @@ void TapeStore::Shared::loop() {
         }
         end = end && (pending.empty() || last);
         if (end) {
-            file.scrub(
-                std::max(0ms, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  Clock::duration(exitBy) - Clock::now().time_since_epoch())));
+            file.scrub(kExitWait); // to the deadline at most
             file.close();
         }
         const std::lock_guard lock(mutex);
@@ -168,12 +166,11 @@ O TapeStore::Shared::step(std::span<Op> ops) {
         return O::Done;
     }
     const O outcome = write(ops, kind == Op::Disable);
-    if (outcome == O::Busy || outcome == O::Retry) {
-        file.failure = "Changes to the tape have not reached the disk yet: " + file.reason + ".";
+    const bool again = outcome == O::Busy || outcome == O::Retry;
+    file.failure =
+        again ? "Changes to the tape have not reached the disk yet: " + file.reason + "." : "";
+    if (again) {
         return outcome;
-    }
-    if (file.failure.starts_with("Changes to the tape")) {
-        file.failure.clear();
     }
     off = off || kind == Op::Disable || outcome == O::Failed; // Failed: never kept this run
     if (outcome == O::Off) {
