@@ -226,7 +226,9 @@ std::optional<TapeFile::Outcome> TapeFile::openOnce(bool make) {
             const_cast<std::atomic<Clock::rep>*>(exitBy_));
         waitFor(1s);
         sql::Statement check = db_.prepare("PRAGMA quick_check(1)");
-        rc = db_.exec("PRAGMA secure_delete=ON");
+        // Told apart above: only a tape, or a file to be made one, gets WAL.
+        rc =
+            db_.exec("PRAGMA secure_delete=ON; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
         // Damage found now, not by a query halfway through a change.
         rc = rc != SQLITE_OK ? rc : check ? check.step() : db_.error();
         rc = rc != SQLITE_ROW ? rc : check.text(0) == "ok" ? SQLITE_OK : SQLITE_CORRUPT;
@@ -248,8 +250,6 @@ std::optional<TapeFile::Outcome> TapeFile::openOnce(bool make) {
         }
         note.reset();
         rc = rc == SQLITE_ROW || rc == SQLITE_OK ? db_.exec("COMMIT") : rc;
-        // Made in rollback mode, so that a reader without the WAL sees its header.
-        rc = rc == SQLITE_OK ? db_.exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL") : rc;
     }
     if (rc != SQLITE_OK || why != nullptr) {
         error = db_.systemErrno();
