@@ -35,12 +35,16 @@ INSERT INTO keeping SELECT 0, 0 WHERE NOT EXISTS (SELECT 1 FROM keeping);
 )";
 
 // Why a file that is not this program's tape is set aside, or nothing.
-const char* foreign(sql::Database& db, int& rc, bool& empty) {
-    sql::Statement what =
-        db.prepare("SELECT (SELECT count(*) FROM sqlite_schema), (SELECT application_id FROM "
-                   "pragma_application_id), (SELECT user_version FROM pragma_user_version)");
+// `current`: the schema has every table and column of today's.
+const char* foreign(sql::Database& db, int& rc, bool& empty, bool& current) {
+    sql::Statement what = db.prepare(
+        "SELECT (SELECT count(*) FROM sqlite_schema), (SELECT application_id FROM "
+        "pragma_application_id), (SELECT user_version FROM pragma_user_version), (SELECT "
+        "count(*) FROM sqlite_schema WHERE name = 'keeping') + (SELECT count(*) FROM "
+        "pragma_table_info('lines') WHERE name = 'note')");
     rc = what ? what.step() : db.error();
     empty = rc == SQLITE_ROW && what.integer(0) == 0;
+    current = rc == SQLITE_ROW && what.integer(3) == 2;
     const char* why = rc != SQLITE_ROW || empty           ? nullptr
                       : what.integer(1) != kApplicationId ? "was not the calculator's tape"
                       : what.integer(2) != kSchema        ? "was written by another version"
@@ -200,10 +204,11 @@ std::optional<TapeFile::Outcome> TapeFile::openOnce(bool make) {
     // Another program's file, or another version's, is told apart read-only
     // and without its WAL (so never written to), damage by SQLite's check.
     int rc;
-    bool empty;
+    bool empty, current;
     sql::Database probe;
     if (openReadOnly(probe, path_, "immutable=1") == SQLITE_OK) {
-        if (const char* why = foreign(probe, rc, empty); why || (rc & 0xff) == SQLITE_NOTADB) {
+        if (const char* why = foreign(probe, rc, empty, current);
+            why || (rc & 0xff) == SQLITE_NOTADB) {
             probe.close();
             return setAside(path_, why ? why : "was damaged");
         }
@@ -234,11 +239,14 @@ std::optional<TapeFile::Outcome> TapeFile::openOnce(bool make) {
         rc = rc != SQLITE_ROW ? rc : check.text(0) == "ok" ? SQLITE_OK : SQLITE_CORRUPT;
         check.reset();
     }
-    // What the file is, and the schema made or brought up to date, in one
-    // transaction: a busy tape is never taken for a foreign or damaged one.
-    const char* why = nullptr;
-    rc = rc == SQLITE_OK ? db_.exec("BEGIN IMMEDIATE") : rc;
-    if (rc == SQLITE_OK && (why = foreign(db_, rc, empty)) == nullptr && rc == SQLITE_ROW) {
+    // A current tape is told in one read; anything else is told again and
+    // made or brought up to date in one transaction: a busy tape is never
+    // taken for a foreign or damaged one.
+    const char* why = rc == SQLITE_OK ? foreign(db_, rc, empty, current) : nullptr;
+    rc = rc == SQLITE_ROW ? SQLITE_OK : rc;
+    rc = rc == SQLITE_OK && !why && !current ? db_.exec("BEGIN IMMEDIATE") : rc;
+    if (rc == SQLITE_OK && !why && !current &&
+        (why = foreign(db_, rc, empty, current)) == nullptr && rc == SQLITE_ROW) {
         rc = db_.exec(kSchemaSql);
         if (rc == SQLITE_OK && empty) {
             rc = db_.exec("PRAGMA application_id = 1366649967; PRAGMA user_version = 2");
@@ -265,9 +273,13 @@ std::optional<TapeFile::Outcome> TapeFile::openOnce(bool make) {
     }
     // Deleted text a reader held back at the end of an earlier run goes
     // first, when no reader holds it now.
-    waitFor(0ms);
-    sql::lib().wal_checkpoint_v2(db_.get(), "main", SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
-    waitFor(1s);
+    struct stat wal {};
+    if (::stat((path_ + "-wal").c_str(), &wal) == 0 && wal.st_size > 0) {
+        const bool due = std::exchange(scrubDue, true);
+        scrub(0ms);
+        scrubDue = scrubDue && due;
+        held_ = due ? held_ : "";
+    }
     return Outcome::Done;
 }
 

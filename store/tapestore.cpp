@@ -165,7 +165,12 @@ O TapeStore::Shared::step(std::span<Op> ops) {
         off = kind != Op::Enable;
         return O::Done;
     }
-    const O outcome = write(ops, kind == Op::Disable);
+    O outcome = write(ops, kind == Op::Disable);
+    if (outcome == O::Busy || outcome == O::Retry) {
+        // Two windows making the tape at once meet in SQLite's locks or
+        // journal modes: tried again at once before it is told.
+        outcome = write(ops, kind == Op::Disable);
+    }
     const bool again = outcome == O::Busy || outcome == O::Retry;
     file.failure =
         again ? "Changes to the tape have not reached the disk yet: " + file.reason + "." : "";
@@ -255,6 +260,9 @@ int TapeStore::Shared::apply(sql::Database& db, std::span<const Op> ops) {
                 cleared.erase(cleared.lower_bound(op->value), cleared.end());
             }
             live[op->value] = hash;
+            if (live.size() > TapeStore::kLines) { // past the bound's, what a clear takes is gone
+                live.erase(live.begin());
+            }
             rc = db.run("INSERT INTO lines(run, number, size, text, note) VALUES (?1, ?2, "
                         "length(CAST(?3 AS BLOB)) + length(CAST(?4 AS BLOB)), ?3, ?4)",
                         run, n, op->text, op->note);

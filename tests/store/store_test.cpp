@@ -370,7 +370,12 @@ TEST(Store, TwoWritersAtOnce) {
                     window.add(static_cast<std::uint64_t>(n),
                                std::to_string(w) + ":" + std::to_string(n));
                 }
-                ok = window.problem().empty() && window.store.finish(TapeStore::kExitWait).empty();
+                const std::string problem = window.problem();
+                const std::string why = window.store.finish(TapeStore::kExitWait);
+                ok = problem.empty() && why.empty();
+                if (!ok) { // seen in the parent's output
+                    std::fprintf(stderr, "writer %d: %s / %s\n", w, problem.c_str(), why.c_str());
+                }
             }
             ::_exit(ok ? 0 : 1);
         }
