@@ -172,8 +172,7 @@ O TapeStore::Shared::step(std::span<Op> ops) {
         outcome = write(ops, kind == Op::Disable);
     }
     const bool again = outcome == O::Busy || outcome == O::Retry;
-    file.failure =
-        again ? "Changes to the tape have not reached the disk yet: " + file.reason + "." : "";
+    file.failure = again ? "This run's last changes are not kept yet: " + file.reason + "." : "";
     if (again) {
         return outcome;
     }
