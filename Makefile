@@ -82,7 +82,7 @@ bench:
 	@$(CMAKE) --build $(BUILD) -j $(JOBS) --target bench-all
 	@$(BUILD)/bin/quillo-engine-bench
 	@$(BUILD)/bin/quillo-store-bench
-	@$(BUILD)/bin/quillo-window-bench
+	@bench/window.sh $(BUILD)
 	@bench/startup/run.sh $(BUILD)
 	@bench/startup/count.sh $(BUILD)
 

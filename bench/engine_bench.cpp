@@ -132,9 +132,12 @@ BENCHMARK(BM_TypedSum);
 // typed (every key after it runs again) and the last (a few keys after the
 // nearest checkpoint). Each correction is a step: undo takes it back. With
 // `clears`, every ten numbers "=" and "C" close a sum: the replay stops
-// where it meets the old keys' run again.
-void correctIn100kKeys(benchmark::State& state, bool first, bool undo = false,
-                       bool clears = false) {
+// where it meets the old keys' run again. With `follows`, every eighth
+// number is the first line's result, put back following it (about 1,000 of
+// them; a later line's would double the sum each time): the correction
+// carries through each.
+void correctIn100kKeys(benchmark::State& state, bool first, bool undo = false, bool clears = false,
+                       bool follows = false) {
     quillo::StandardSurface surface;
     quillo::Session session(surface);
     session.load();
@@ -146,6 +149,11 @@ void correctIn100kKeys(benchmark::State& state, bool first, bool undo = false,
             session.press(Key::Equals);
             session.press(Key::Clear);
             ++i;
+            continue;
+        }
+        if (follows && i > 2 && (i - 2) % (8 * std::size(chunk)) == 0) {
+            session.reuseLine(session.engine().tape().first());
+            i += static_cast<int>(std::size(chunk)) - 2; // in place of the number's digits
             continue;
         }
         session.press(i == 1 ? Key::Plus : chunk[(i - 2) % std::size(chunk)]);
@@ -168,6 +176,9 @@ void correctIn100kKeys(benchmark::State& state, bool first, bool undo = false,
     }
     state.counters["keys"] = static_cast<double>(session.log().size());
     state.counters["lines"] = static_cast<double>(tape.size());
+    int followed = 0;
+    session.log().eachLink(session.log().begin(), [&](auto, auto, const auto&) { ++followed; });
+    state.counters["followed"] = followed;
 }
 void BM_CorrectFirstOf100kKeys(benchmark::State& state) {
     correctIn100kKeys(state, true);
@@ -185,6 +196,10 @@ void BM_UndoCorrectionOfFirstOf100kKeys(benchmark::State& state) {
     correctIn100kKeys(state, true, true);
 }
 BENCHMARK(BM_UndoCorrectionOfFirstOf100kKeys)->Unit(benchmark::kMillisecond);
+void BM_CorrectFirstOf100kKeysWithFollowedReuses(benchmark::State& state) {
+    correctIn100kKeys(state, true, false, false, true);
+}
+BENCHMARK(BM_CorrectFirstOf100kKeysWithFollowedReuses)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -4,7 +4,11 @@
 // F2 on the tape's first line, a new number and Enter in the editor. What is
 // timed is what the user waits for: from Enter until the next key typed is
 // handled, and the same for Ctrl+Z taking the correction back. Run with the
-// tape kept between runs (in a folder of its own) and without.
+// tape kept between runs (in a folder of its own) and without, and with
+// every fifth line's result taken from the line before it (Enter on the
+// line, following it), so that the correction carries through about 1,000
+// followed reuses. The platform is the caller's (QT_QPA_PLATFORM), offscreen
+// when none is named: bench/window.sh runs it both ways.
 
 #include "calculator.h"
 #include "correctioneditor.h"
@@ -28,6 +32,9 @@ namespace {
 
 // The key log keeps 100,000 keys: the first number's are the oldest kept.
 constexpr int kLines = 4'999;
+// With a reuse every kReuseEvery lines, one key each.
+constexpr int kReuseEvery = 5;
+constexpr int kLinesWithReuses = 4'950;
 constexpr int kRounds = 5;
 // 20 keys a line, each adding to or taking from the result before it.
 const QString kLine[] = {QStringLiteral("+123456789012345678="),
@@ -74,7 +81,7 @@ double median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-void run(bool keep) {
+void run(bool keep, bool follow) {
     QTemporaryDir home;
     qputenv("XDG_STATE_HOME", home.filePath("state").toLocal8Bit());
     qputenv("XDG_CONFIG_HOME", home.filePath("config").toLocal8Bit());
@@ -85,7 +92,11 @@ void run(bool keep) {
     QElapsedTimer typing;
     typing.start();
     QTest::keyClicks(&calc, QStringLiteral("1"));
-    for (int i = 0; i < kLines; ++i) {
+    const int lines = follow ? kLinesWithReuses : kLines;
+    for (int i = 0; i < lines; ++i) {
+        if (follow && i > 1 && i % kReuseEvery == 0) {
+            calc.reuseLine(calc.session().engine().tape().end() - 2);
+        }
         QTest::keyClicks(&calc, kLine[i % 2]);
     }
     QCoreApplication::processEvents();
@@ -119,8 +130,13 @@ void run(bool keep) {
         QTest::keyClick(list, Qt::Key_Z, Qt::ControlModifier);
         undone.push_back(next.after(undo));
     }
-    std::printf("window, kept tape %s: %d keys, %zu lines typed in %.1f s\n", keep ? "on" : "off",
-                1 + kLines * int(kLine[0].size()), calc.session().engine().tape().size(), typed);
+    int followed = 0;
+    calc.session().log().eachLink(calc.session().log().begin(),
+                                  [&](auto, auto, const auto&) { ++followed; });
+    std::printf(
+        "window (%s), kept tape %s, %d followed reuses: %zu keys, %zu lines typed in %.1f s\n",
+        qPrintable(QGuiApplication::platformName()), keep ? "on" : "off", followed,
+        calc.session().log().size(), calc.session().engine().tape().size(), typed);
     std::printf("  correct the first number, Enter to next key: median %.1f ms (%.1f-%.1f)\n",
                 median(corrected), *std::min_element(corrected.begin(), corrected.end()),
                 *std::max_element(corrected.begin(), corrected.end()));
@@ -137,7 +153,8 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
-    run(true);
-    run(false);
+    run(true, false);
+    run(false, false);
+    run(true, true);
     return 0;
 }

@@ -2,6 +2,8 @@
 #include "keylog.h"
 
 #include <algorithm>
+#include <charconv>
+#include <iterator>
 
 namespace quillo {
 
@@ -38,24 +40,38 @@ void KeyLog::record(Key key) noexcept {
     }
 }
 
-void KeyLog::recordUse(std::string& text) noexcept {
+void KeyLog::recordUse(std::string& text, std::optional<std::uint64_t> source) noexcept {
     const std::uint64_t index = end();
     record(static_cast<Key>(kUse));
-    uses_.emplace_back(index, std::move(text)); // reserved: no allocation
+    uses_.push_back(Use{index, std::move(text), source}); // reserved: no allocation
 }
 
 void KeyLog::drop(std::size_t n) noexcept {
     size_ -= std::min(n, size_);
-    while (!uses_.empty() && uses_.back().first >= end()) {
+    while (!uses_.empty() && uses_.back().index >= end()) {
         uses_.pop_back();
     }
 }
 
+std::vector<KeyLog::Use>::const_iterator KeyLog::firstUse(std::uint64_t from) const noexcept {
+    return std::lower_bound(uses_.begin(), uses_.end(), from,
+                            [](const Use& use, std::uint64_t i) { return use.index < i; });
+}
+
 const std::string& KeyLog::used(std::uint64_t index) const noexcept {
-    const auto it =
-        std::lower_bound(uses_.begin(), uses_.end(), index,
-                         [](const auto& use, std::uint64_t i) { return use.first < i; });
-    return it->second;
+    return firstUse(index)->text;
+}
+
+std::optional<std::uint64_t> KeyLog::source(std::uint64_t index) const noexcept {
+    const auto it = firstUse(index);
+    return it != uses_.end() && it->index == index ? it->source : std::nullopt;
+}
+
+void KeyLog::setUsed(std::uint64_t index, std::string text) {
+    const auto it = uses_.begin() + (firstUse(index) - uses_.cbegin());
+    if (it != uses_.end() && it->index == index) {
+        it->text = std::move(text);
+    }
 }
 
 std::string KeyLog::caption(std::uint64_t index) const {
@@ -98,22 +114,29 @@ KeyLog KeyLog::replaced(std::uint64_t from, std::uint64_t to, std::span<const Ke
     // Reused numbers after the range move with it; those inside it are gone.
     const auto shift =
         static_cast<std::int64_t>(keys.size()) - static_cast<std::int64_t>(to - from);
-    for (const auto& [index, text] : uses_) {
-        const std::uint64_t at = index < from  ? index
-                                 : index >= to ? index + static_cast<std::uint64_t>(shift)
-                                               : 0;
-        if ((index < from || index >= to) && at >= out.begin()) {
-            out.uses_.emplace_back(at, text);
+    auto moved = [&](std::uint64_t index) -> std::optional<std::uint64_t> {
+        if (index < from) {
+            return index;
+        }
+        if (index >= to) {
+            return index + static_cast<std::uint64_t>(shift);
+        }
+        return std::nullopt;
+    };
+    for (const Use& use : uses_) {
+        const std::optional<std::uint64_t> at = moved(use.index);
+        if (at && *at >= out.begin()) {
+            // A link to a key replaced is cut: no line of it is left to follow.
+            out.uses_.push_back(Use{*at, use.text, use.source ? moved(*use.source) : std::nullopt});
         }
     }
     return out;
 }
 
 std::size_t KeyLog::bytes() const noexcept {
-    std::size_t n = sizeof(KeyLog) + keys_.capacity() +
-                    uses_.capacity() * sizeof(std::pair<std::uint64_t, std::string>);
-    for (const auto& use : uses_) {
-        n += use.second.capacity();
+    std::size_t n = sizeof(KeyLog) + keys_.capacity() + uses_.capacity() * sizeof(Use);
+    for (const Use& use : uses_) {
+        n += use.text.capacity();
     }
     return n;
 }
@@ -158,14 +181,22 @@ std::string KeyLog::text() const {
         }
     }
     out.reserve(out.size() + (size_ - from) * 3);
-    auto use = std::lower_bound(uses_.begin(), uses_.end(), base_ + from,
-                                [](const auto& entry, std::uint64_t i) { return entry.first < i; });
+    const std::uint64_t first = base_ + from;
+    auto use = firstUse(first);
     for (std::size_t i = from; i < size_; ++i) {
         const std::uint8_t c = at(i);
         if (c == kUse) {
             out += kUseWord;
             out += ' ';
-            out += use->second;
+            out += use->text;
+            if (use->source && *use->source >= first) {
+                char digits[24];
+                const auto res =
+                    std::to_chars(std::begin(digits), std::end(digits), *use->source - first + 1);
+                out += ' ';
+                out += kLinkSign;
+                out.append(digits, res.ptr);
+            }
             ++use;
         } else {
             out += quillo::caption(static_cast<Key>(c));

@@ -55,6 +55,9 @@ struct Session::Outcome {
     std::vector<Checkpoint> checkpoints; // after begin
     std::string oldText;                 // the number's text on its line
     std::string newText;
+    // Followed reused numbers given a new value: by their key after it.
+    std::vector<std::pair<std::uint64_t, std::string>> followed;
+    std::size_t changes = 0; // lines below the number's that change
 };
 
 namespace {
@@ -161,6 +164,7 @@ void Session::press(Key key) {
     quillo::press(engine_, key);
     slot.keys.assign(1, static_cast<std::uint8_t>(key)); // within the slot's own room
     slot.use.clear();
+    slot.source.reset();
     slot.correction.reset();
     dropRedo(log_.end());
     log_.record(key);
@@ -190,13 +194,14 @@ void Session::paste(std::span<const Key> keys) {
     slot.before = std::move(before);
     slot.keys = std::move(bytes);
     slot.use.clear();
+    slot.source.reset();
     slot.correction.reset();
     file(slot);
     keepCheckpoint();
     notify(written(end));
 }
 
-bool Session::reuse(std::string_view result) {
+bool Session::use(std::string_view result, std::optional<std::uint64_t> source) {
     if (!reusable(result)) {
         return false;
     }
@@ -211,9 +216,10 @@ bool Session::reuse(std::string_view result) {
     engine_.Reuse(result);
     slot.keys.assign(1, KeyLog::kUse);
     slot.use = std::move(stepText);
+    slot.source = source;
     slot.correction.reset();
     dropRedo(log_.end());
-    log_.recordUse(logText);
+    log_.recordUse(logText, source);
     file(slot);
     keepCheckpoint();
     notify(written(end));
@@ -235,10 +241,11 @@ void Session::runAll(Engine::Snapshot& before, const Keys& keys, std::string_vie
     }
 }
 
-void Session::logKeys(const Keys& keys, std::string& use) noexcept {
+void Session::logKeys(const Keys& keys, std::string& use,
+                      std::optional<std::uint64_t> source) noexcept {
     for (const std::uint8_t key : keys) {
         if (key == KeyLog::kUse) {
-            log_.recordUse(use);
+            log_.recordUse(use, source);
         } else {
             log_.record(static_cast<Key>(key));
         }
@@ -302,7 +309,7 @@ void Session::undo() {
         doneBytes_ -= step.weight;
         step.weight = 0;
         step.correction.reset();
-        undone_.push_back(Redo{{}, {}, correction});
+        undone_.push_back(Redo{{}, {}, {}, correction});
         --doneCount_;
         notify(rewritten(correction->from));
         return;
@@ -315,7 +322,7 @@ void Session::undo() {
     }
     doneBytes_ -= step.weight;
     step.weight = 0;
-    undone_.push_back(Redo{std::move(step.keys), std::move(step.use), nullptr});
+    undone_.push_back(Redo{std::move(step.keys), std::move(step.use), step.source, nullptr});
     --doneCount_;
     release(step.before.display);
     notify(written(cut));
@@ -331,6 +338,7 @@ void Session::redo() {
         undone_.pop_back();
         slot.keys.clear();
         slot.use.clear();
+        slot.source.reset();
         slot.correction = correction;
         file(slot);
         notify(rewritten(correction->from));
@@ -350,10 +358,14 @@ void Session::redo() {
         runAll(before, again.keys, again.use);
     }
     undone_.pop_back();
-    logKeys(again.keys, logText);
+    // Followed again unless its line went meanwhile.
+    const std::optional<std::uint64_t> source =
+        again.source && followable(*again.source) ? again.source : std::nullopt;
+    logKeys(again.keys, logText, source);
     slot.before = std::move(before);
     slot.keys = std::move(again.keys);
     slot.use = std::move(again.use);
+    slot.source = source;
     slot.correction.reset();
     file(slot);
     keepCheckpoint();
@@ -364,6 +376,7 @@ void Session::clearTape() {
     engine_.clearTape();
     cutKey_ = std::max(cutKey_, redoReach());
     was_.clear();
+    unlinkGone();
     Change change;
     change.from = engine_.tape().end();
     change.cleared = true;
@@ -371,8 +384,20 @@ void Session::clearTape() {
 }
 
 void Session::eraseLines(std::span<const std::uint64_t> numbers) {
+    // Only a number whose keys run up to a deleted line is cut off from its
+    // later lines; the lines' info outlives their text.
+    std::uint64_t cut = 0;
+    const Tape& tape = engine_.tape();
+    for (const std::uint64_t n : numbers) {
+        if (n >= tape.oldest() && n < tape.end()) {
+            cut = std::max(cut, tape.info(n).key + 1);
+        } else if (n >= tape.end()) {
+            cut = std::max(cut, redoReach()); // a line a redo would write
+        }
+    }
     engine_.eraseLines(numbers);
-    cutKey_ = std::max(cutKey_, redoReach());
+    cutKey_ = std::max(cutKey_, cut);
+    unlinkGone();
     Change change;
     change.from = engine_.tape().end();
     change.erased = numbers;
@@ -538,6 +563,13 @@ std::vector<LineNumber> Session::numbers(std::uint64_t line) const {
             if (const auto it = was_.find(mark.key); it != was_.end()) {
                 n.was = it->second;
             }
+            if (mark.keys == 1 && mark.key >= log_.begin() && mark.key < log_.end() &&
+                log_.code(mark.key) == KeyLog::kUse) {
+                n.reused = true;
+                if (const std::optional<std::uint64_t> source = log_.source(mark.key)) {
+                    n.follows = lineOf(*source);
+                }
+            }
         }
         out.push_back(std::move(n));
     }
@@ -649,7 +681,8 @@ Session::Outcome Session::workOut(std::uint64_t line, std::size_t index, std::st
     std::uint64_t lastCheckpoint = start.key;
     for (std::uint64_t k = end; k < log_.end(); ++k) {
         if (old != checkpoints_.end() && old->key == k) {
-            if (meets(engine, engine.tape().end() - scratchFrom, old->engine, from, shift)) {
+            if (meets(engine, engine.tape().end() - scratchFrom, old->engine, from, shift) &&
+                linksHold(engine, k, end, shift.delta, scratchFrom)) {
                 met = k;
                 break;
             }
@@ -661,7 +694,21 @@ Session::Outcome Session::workOut(std::uint64_t line, std::size_t index, std::st
             lastCheckpoint = now;
         }
         try {
-            run(engine, log_, k);
+            const std::optional<std::uint64_t> source =
+                log_.code(k) == KeyLog::kUse ? log_.source(k) : std::nullopt;
+            if (source && *source >= end) {
+                if (!follow(engine, k, now, shift.key(*source), scratchFrom, out.refused,
+                            out.followed)) {
+                    // Named by the line it stands on, or would have written.
+                    const std::uint64_t at = out.refused->line;
+                    const Tape& scratch = engine.tape();
+                    out.refused->key = captionOf(at < scratch.end() ? scratch.info(at).key : now);
+                    out.refused->line = from + (at - scratchFrom);
+                    return out;
+                }
+            } else {
+                run(engine, log_, k);
+            }
         } catch (const EngineError& e) {
             fails(e, now);
             return out;
@@ -688,6 +735,11 @@ Session::Outcome Session::workOut(std::uint64_t line, std::size_t index, std::st
             r.key = captionOf(info.key);
             out.refused = std::move(r);
             return out;
+        }
+    }
+    for (std::uint64_t j = 0; j < replayed; ++j) {
+        if (from + j > line && engine.tape().at(scratchFrom + j) != tape.at(from + j)) {
+            ++out.changes;
         }
     }
     const bool meeting = met < log_.end();
@@ -725,7 +777,7 @@ Session::Preview Session::preview(std::uint64_t line, std::size_t index,
     if (out.refused) {
         nameLine(*out.refused);
     }
-    return {std::move(out.display), std::move(out.refused)};
+    return {std::move(out.display), std::move(out.refused), out.changes};
 }
 
 void Session::nameLine(Refusal& refusal) const {
@@ -754,6 +806,9 @@ void Session::correct(std::uint64_t line, std::size_t index, std::string_view te
     after.engine = std::move(out.engine);
     after.lines = std::move(out.lines);
     after.log = log_.replaced(out.begin, out.end, out.keys);
+    for (auto& [key, text] : out.followed) {
+        after.log.setUsed(key, std::move(text));
+    }
     for (const Checkpoint& c : checkpoints_) {
         if (c.key <= out.begin) {
             after.checkpoints.push_back(c);
@@ -783,6 +838,7 @@ void Session::correct(std::uint64_t line, std::size_t index, std::string_view te
     dropRedo(log_.end());
     slot.keys.clear();
     slot.use.clear();
+    slot.source.reset();
     slot.correction = std::move(correction);
     file(slot);
     notify(rewritten(slot.correction->from));
@@ -796,6 +852,7 @@ void Session::apply(const Side& side, std::uint64_t from, bool redone) {
     std::swap(log_, copy.log);
     checkpoints_.swap(copy.checkpoints);
     was_.swap(copy.was);
+    unlinkGone();
 }
 
 } // namespace quillo

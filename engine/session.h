@@ -74,6 +74,10 @@ struct LineNumber {
     // Why it cannot be corrected, if it cannot: Computed, NotCorrectable or
     // AcrossClear.
     Refusal::Why why = Refusal::Why::Computed;
+    // A line's result put back: `follows` names the tape line it follows,
+    // none when it stays the number it was (see Session::reuseLine).
+    bool reused = false;
+    std::optional<std::uint64_t> follows;
 };
 
 class CorrectionRefused : public std::exception {
@@ -144,6 +148,13 @@ public:
     // entered: one step, kept in the key log so that its text replays. False,
     // with nothing changed, for any other text.
     bool reuse(std::string_view result);
+    // The result of tape line `line`, put back as reuse() puts it, following
+    // the line: a correction that changes the line's result changes the
+    // number too, and every later key runs again with it. A line whose key
+    // is older than the key log's stays the number it was, as does one once
+    // it is cleared or deleted. False, with nothing changed, for a line not
+    // shown or whose last word is no result.
+    bool reuseLine(std::uint64_t line);
 
     // The numbers on tape line `line`, in the order the line shows them; none
     // for a line out of view or gone. A number is correctable when typed,
@@ -157,6 +168,9 @@ public:
     struct Preview {
         std::string display;
         std::optional<Refusal> refused;
+        // How many lines below `line` it would change, those reached through
+        // a followed reuse included.
+        std::size_t changes = 0;
     };
     Preview preview(std::uint64_t line, std::size_t index, std::string_view text) const;
     // The same, carried out as one step: the number's keys are replaced by
@@ -180,6 +194,7 @@ private:
         Engine::Snapshot before;
         Keys keys;
         std::string use;
+        std::optional<std::uint64_t> source; // the key whose line `use` follows
         // A correction's step holds no keys: both sides of it are here.
         std::shared_ptr<const Correction> correction;
         std::size_t weight = 0; // bytes, counted against kBudget
@@ -188,6 +203,7 @@ private:
     struct Redo {
         Keys keys;
         std::string use;
+        std::optional<std::uint64_t> source;
         std::shared_ptr<const Correction> correction;
     };
     // Where the engine stood before key `key`: a correction's replay starts
@@ -230,8 +246,28 @@ private:
     void runAll(Engine::Snapshot& before, const Keys& keys, std::string_view use);
     // Records a step's keys in the log, after log_.reserve() (and
     // reserveUse() for a reuse); `use` gives up its buffer.
-    void logKeys(const Keys& keys, std::string& use) noexcept;
+    void logKeys(const Keys& keys, std::string& use, std::optional<std::uint64_t> source) noexcept;
     void notify(const Change& change) noexcept;
+    // A reused number as one step, following the line key `source` wrote.
+    bool use(std::string_view result, std::optional<std::uint64_t> source);
+    // The line key `key` wrote, among the tape's lines kept, if one did.
+    std::optional<std::uint64_t> lineOf(std::uint64_t key) const noexcept;
+    // Whether a reused number can go on following the line `key` wrote.
+    bool followable(std::uint64_t key) const noexcept;
+    // Cuts the links to lines cleared, deleted or out of view.
+    void unlinkGone() noexcept;
+    // A correction's replay, standing at key `now`, meets entry k: a reused
+    // number that follows a line the replay rewrote (its key now `source`)
+    // takes that line's new result, noted in `followed` when it differs.
+    // False, with `refused` (its line as the replay numbers it), when it
+    // cannot.
+    bool follow(Engine& replay, std::uint64_t k, std::uint64_t now, std::uint64_t source,
+                std::uint64_t scratchFrom, std::optional<Refusal>& refused,
+                std::vector<std::pair<std::uint64_t, std::string>>& followed) const;
+    // Whether every reused number from key `k` on that follows a line the
+    // replay rewrote (old keys [end, k), moved by `delta`) keeps its value.
+    bool linksHold(const Engine& replay, std::uint64_t k, std::uint64_t end, std::uint64_t delta,
+                   std::uint64_t scratchFrom) const;
 
     Engine engine_;
     KeyLog log_;

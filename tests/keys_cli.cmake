@@ -64,3 +64,14 @@ foreach(option IN ITEMS --help --version --state)
         message(FATAL_ERROR "quillo-keys ${option} >/dev/full: exit ${rc}\n${err}")
     endif()
 endforeach()
+
+# A reused result that follows its line takes the line's result as the keys
+# now make it; a link to a key that wrote no line is refused, its line named.
+run_tool("2\n+\n3\n=\nuse 15 @4\n+\n5\n=\n" 0 out err)
+if(NOT out MATCHES "use 5 @4\t\\|5\\|\n" OR NOT out MATCHES "=\t\\|10\\|\n$")
+    message(FATAL_ERROR "followed line not taken:\n${out}")
+endif()
+run_tool("1\n+\n2\n=\nuse 3 @2\n" 2 out err)
+if(NOT err MATCHES "line 5: .*@2")
+    message(FATAL_ERROR "link to no line not refused as wanted:\n${out}\n${err}")
+endif()

@@ -20,11 +20,13 @@ constexpr std::string_view kUsage =
     "       quillo-keys --help | --version\n"
     "Reads key captions, one per line (0-9 . + - X / x^y = % x^2 x^3 Sqrt C CE),\n"
     "or 'use NUMBER' for a number reused from the tape (use -5, use 1.5E+20),\n"
+    "or 'use NUMBER @K' for the result of the line the Kth key line wrote,\n"
     "and prints for every key: KEY TAB |DISPLAY| [TAB warning] [TAB error:KIND]\n"
     "[TAB the seven fields with --state]; with --tape, then TAB tape TAB LINE for\n"
     "each line the key added to the tape.\n"
     "Exit status: 0 done, 1 the input could not be read or the output written,\n"
-    "2 a bad option or a line that is not a key (named on standard error).\n";
+    "2 a bad option, a line that is not a key, or a link to no line\n"
+    "(named on standard error).\n";
 
 void write(std::FILE* f, std::string_view s) {
     std::fwrite(s.data(), 1, s.size(), f);

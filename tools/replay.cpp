@@ -6,6 +6,8 @@
 #include "keys.h"
 
 #include <algorithm>
+#include <charconv>
+#include <deque>
 #include <optional>
 
 namespace quillo {
@@ -15,7 +17,15 @@ struct Replay::Impl {
     Engine engine{surface};
     bool withState;
     bool withTape;
+    // The result of the line each of the last key lines wrote ("" for
+    // none), for the links that name them; as many as the key log keeps.
+    std::deque<std::string> results;
+    std::uint64_t keys = 0; // key lines fed
 };
+
+const Engine& Replay::engine() const noexcept {
+    return impl_->engine;
+}
 
 Replay::Replay(bool withState, bool withTape) : impl_(std::make_unique<Impl>()) {
     impl_->withState = withState;
@@ -47,13 +57,40 @@ bool Replay::feed(std::string_view line, std::string& out, std::string& error) {
                        (text[use.size()] == ' ' || text[use.size()] == '\t');
     std::optional<Key> key;
     std::string_view number;
+    std::string followed;
+    std::string_view link;
     if (reuse) {
         number = text.substr(use.size());
         number.remove_prefix(number.find_first_not_of(" \t"));
+        if (const auto blank = number.find_first_of(" \t"); blank != std::string_view::npos) {
+            link = number.substr(blank);
+            link.remove_prefix(link.find_first_not_of(" \t"));
+            number = number.substr(0, blank);
+        }
         if (!reusable(number)) {
             error = "not a number to use ";
             quote(number);
             return false;
+        }
+        if (!link.empty()) {
+            std::uint64_t k = 0;
+            const char* end = link.data() + link.size();
+            const auto [ptr, ec] = std::from_chars(link.data() + 1, end, k);
+            if (link.front() != KeyLog::kLinkSign || ec != std::errc() || ptr != end || k == 0) {
+                error = "not a line to follow ";
+                quote(link);
+                return false;
+            }
+            const std::uint64_t held = impl_->results.size();
+            const std::uint64_t oldest = impl_->keys - held + 1;
+            if (k < oldest || k > impl_->keys ||
+                !reusable(impl_->results[static_cast<std::size_t>(k - oldest)])) {
+                error = "no earlier key wrote a line with a result to follow ";
+                quote(link);
+                return false;
+            }
+            followed = impl_->results[static_cast<std::size_t>(k - oldest)];
+            number = followed;
         }
     } else {
         key = keyFromCaption(text);
@@ -81,6 +118,21 @@ bool Replay::feed(std::string_view line, std::string& out, std::string& error) {
         out += use;
         out += ' ';
         out += number;
+        if (!link.empty()) {
+            out += ' ';
+            out += link;
+        }
+    }
+    // A key that raised an error was undone: it wrote no line.
+    std::string result;
+    if (kind.empty() && tape.end() > tapeEnd) {
+        const std::string& written = tape.at(tape.end() - 1);
+        result = written.substr(written.rfind(' ') + 1);
+    }
+    impl_->results.push_back(std::move(result));
+    ++impl_->keys;
+    if (impl_->results.size() > KeyLog::kCapacity) {
+        impl_->results.pop_front();
     }
     out += "\t|";
     out += impl_->surface.display();

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <memory>
+
+#include "engine.h"
 #include <string>
 #include <string_view>
 
@@ -20,8 +22,12 @@ public:
 
     // Feeds one input line; appends the key's output line to `out`. Returns
     // false, with the reason in `error`, for a caption that is not a key.
-    // Blank lines are skipped.
+    // Blank lines are skipped. "use NUMBER @K" puts back the result of the
+    // line that the Kth key line fed wrote, whatever NUMBER says; a K that
+    // names no earlier key with a line is refused.
     bool feed(std::string_view line, std::string& out, std::string& error);
+
+    const Engine& engine() const noexcept;
 
 private:
     struct Impl;

@@ -120,6 +120,7 @@ Calculator::Calculator(Dispatch dispatch, QString title, QWidget* parent)
         [this](QKeyEvent* event) { return handleKey(event); });
     tape_->setKeepOnTop(keepOnTop_);
     connect(tape_.get(), &TapeController::resultChosen, this, &Calculator::reuse);
+    connect(tape_.get(), &TapeController::lineChosen, this, &Calculator::reuseLine);
     connect(tape_.get(), &TapeController::correctionApplied, this, &Calculator::correct);
     listening_ = session_.listen(*this);
 }
@@ -176,7 +177,16 @@ void Calculator::type(Key key) {
     }
     b->click();
     b->setDown(true);
-    QTimer::singleShot(kPressMilliseconds, b, [b] { b->setDown(false); });
+    // One timer a key, started again: a timer made for every key typed left
+    // thousands waiting in a burst, and Qt's timer list is searched in line.
+    QTimer*& up = released_[static_cast<std::size_t>(key)];
+    if (up == nullptr) {
+        up = new QTimer(this);
+        up->setSingleShot(true);
+        up->setInterval(kPressMilliseconds);
+        connect(up, &QTimer::timeout, b, [b] { b->setDown(false); });
+    }
+    up->start();
 }
 
 bool Calculator::handleKey(QKeyEvent* event) {
@@ -255,6 +265,14 @@ void Calculator::pasteText(const QString& text) {
 void Calculator::reuse(const QString& result) {
     step([this, &result] {
         if (!session_.reuse(result.toStdString())) {
+            QApplication::beep();
+        }
+    });
+}
+
+void Calculator::reuseLine(quint64 line) {
+    step([this, line] {
+        if (!session_.reuseLine(line)) {
             QApplication::beep();
         }
     });

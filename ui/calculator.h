@@ -9,6 +9,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -21,6 +22,7 @@ class DisplayMenu;
 } // namespace Ui
 class QAbstractButton;
 class QMenu;
+class QTimer;
 class Announcer;
 class TapeController;
 class TapeWindow;
@@ -63,6 +65,8 @@ public:
     // A tape line's result into the display, as the engine wrote it: one
     // step; a beep, and nothing changed, for text that is no result.
     void reuse(const QString& result);
+    // The result of this run's tape line `line`, following the line.
+    void reuseLine(quint64 line);
 
     // Types the `index`th number of tape line `line` anew, every later key
     // worked out again: one step, refused with a box when a key would fail.
@@ -133,6 +137,9 @@ private:
     quillo::Session::Subscription listening_;
     QString announced_; // the display as a screen reader was last told it
     QPixmap background_;
+    // Each typed key's button shows down until its timer ends; made when
+    // the key is first typed.
+    std::array<QTimer*, quillo::kKeyCount> released_{};
     bool busy_ = false;
     bool keepOnTop_ = false;
     bool shownOnce_ = false;

@@ -10,6 +10,7 @@
 #include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -142,11 +143,14 @@ void CorrectionEditor::edited(std::size_t field) {
     }
     QLabel& problem = *ui->fieldProblem;
     const bool refused = differs && !valid;
-    quillo::Refusal notANumber;
-    notANumber.why = quillo::Refusal::Why::NotANumber;
+    // Digits past the limit are refused for their length, not their form.
+    quillo::Refusal why;
+    why.why = static_cast<std::size_t>(text.size()) > quillo::kPasteLimit
+                  ? quillo::Refusal::Why::TooLong
+                  : quillo::Refusal::Why::NotANumber;
     problem.setText(!refused         ? QString()
                     : text.isEmpty() ? problem.property("empty").toString()
-                                     : quillo::refusalText(notANumber));
+                                     : quillo::refusalText(why));
     problem.setVisible(refused);
     // A screen reader hears the reason with the field, not only beside it.
     edit.setAccessibleDescription(
@@ -161,10 +165,22 @@ void CorrectionEditor::edited(std::size_t field) {
     } else {
         try {
             const quillo::Session::Preview p = preview_(indexes_[field], text.toStdString());
-            showPreview(
-                p.refused
-                    ? shown.property("refused").toString().arg(quillo::refusalText(*p.refused))
-                    : shown.property("shows").toString().arg(fromUtf8(p.display).trimmed()));
+            if (p.refused) {
+                showPreview(
+                    shown.property("refused").toString().arg(quillo::refusalText(*p.refused)));
+            } else {
+                // Lines reached through a reused result change too: say how many.
+                const QString display =
+                    shown.property("shows").toString().arg(fromUtf8(p.display).trimmed());
+                showPreview(
+                    p.changes == 0 ? display
+                    : p.changes == 1
+                        ? shown.property("oneChanges").toString().arg(display)
+                        : shown.property("manyChange")
+                              .toString()
+                              .arg(display, QLocale(QLocale::English)
+                                                .toString(static_cast<qulonglong>(p.changes))));
+            }
         } catch (const std::exception&) {
             // Out of memory, say: only the preview is lost.
             showPreview(shown.property("noPreview").toString());

@@ -66,6 +66,7 @@ void TapeController::make() {
             [this] { step_([this] { session_.clearTape(); }); });
     connect(window_, &TapeWindow::deleteRequested, this, &TapeController::deleteLines);
     connect(window_, &TapeWindow::resultChosen, this, &TapeController::resultChosen);
+    connect(window_, &TapeWindow::lineChosen, this, &TapeController::lineChosen);
     connect(window_, &TapeWindow::correctionApplied, this, &TapeController::correctionApplied);
     connect(window_, &TapeWindow::keepingChanged, this, &TapeController::setKeeping);
     connect(window_, &TapeWindow::hidden, this, &TapeController::hidden);

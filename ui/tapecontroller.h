@@ -51,6 +51,7 @@ public:
 
 signals:
     void resultChosen(QString result);
+    void lineChosen(quint64 line);
     void correctionApplied(quint64 line, int index, QString text);
 
 private:

@@ -48,12 +48,20 @@ QVariant TapeModel::corrections(int row, int role) const {
         QStringList notes;
         // A line listed by its end (see data()) is marked from there.
         const qsizetype cut = std::max<qsizetype>(0, fromUtf8(line).size() - kShownCharacters);
+        const quillo::Tape& tape = session_.engine().tape();
         for (const quillo::LineNumber& n : all) {
-            if (n.was.empty() || n.offset > line.size() || n.length > line.size() - n.offset) {
+            if (n.offset > line.size() || n.length > line.size() - n.offset) {
                 continue;
             }
             // The view counts UTF-16 units, the session bytes.
             const QString now = fromUtf8(line.substr(n.offset, n.length));
+            if (n.reused && role == Qt::AccessibleDescriptionRole) {
+                notes.append(n.follows ? followsNote_.arg(now, fromUtf8(tape.at(*n.follows)))
+                                       : fixedNote_.arg(now));
+            }
+            if (n.was.empty()) {
+                continue;
+            }
             const qsizetype start = fromUtf8(line.substr(0, n.offset)).size() - cut;
             const qsizetype skipped = cut > 0 ? std::max<qsizetype>(0, 1 - start) : 0;
             if (skipped < now.size()) {

@@ -57,8 +57,13 @@ public:
     // The numbers a row's line holds; none for a heading or an earlier run's line.
     std::vector<quillo::LineNumber> numbers(int row) const;
     const quillo::Session& session() const noexcept { return session_; }
-    // How a corrected number is told ("Corrected: %1 was %2").
-    void setCorrectedNote(QString note) { correctedNote_ = std::move(note); }
+    // How a corrected number is told ("Corrected: %1 was %2"), and a reused
+    // one that follows its line (%1 the number, %2 the line) or cannot.
+    void setNotes(QString corrected, QString follows, QString fixed) {
+        correctedNote_ = std::move(corrected);
+        followsNote_ = std::move(follows);
+        fixedNote_ = std::move(fixed);
+    }
     // Takes rows of earlier runs out of the list, with a heading left with
     // no line under it.
     void removeEarlier(std::vector<int> rows);
@@ -95,5 +100,7 @@ private:
     std::uint64_t first_;
     std::uint64_t end_;
     QString correctedNote_;
+    QString followsNote_;
+    QString fixedNote_;
     std::uint64_t steps_ = 0;
 };

@@ -85,7 +85,9 @@ TapeWindow::TapeWindow(TapeModel* model, KeyHandler forward, QWidget* parent)
             });
     ui->lines->setModel(model_);
     ui->lines->setItemDelegate(new TapeDelegate(this));
-    model_->setCorrectedNote(ui->lines->property("correctedNote").toString());
+    model_->setNotes(ui->lines->property("correctedNote").toString(),
+                     ui->lines->property("followsNote").toString(),
+                     ui->lines->property("fixedNote").toString());
     ui->lines->installEventFilter(this);
     connect(ui->copyAll, &QPushButton::clicked, this, &TapeWindow::copyAll);
     connect(ui->saveAs, &QPushButton::clicked, this, &TapeWindow::saveAs);
@@ -125,6 +127,14 @@ TapeWindow::TapeWindow(TapeModel* model, KeyHandler forward, QWidget* parent)
                 lostSelected_ ? QItemSelectionModel::ClearAndSelect
                               : QItemSelectionModel::NoUpdate);
         }
+        // Opened empty, as at start before the earlier runs' lines are read:
+        // the first rows to come make the newest current, whatever the view
+        // made current meanwhile.
+        if (newestWanted_ && model_->rowCount() > 0) {
+            newestWanted_ = false;
+            ui->lines->selectionModel()->setCurrentIndex(model_->index(model_->rowCount() - 1),
+                                                         QItemSelectionModel::NoUpdate);
+        }
     });
 
     preferred_ = placed_ = size();
@@ -151,10 +161,12 @@ void TapeWindow::open(QWidget& calculator, const QWidget& display) {
         setWindowState(windowState() & ~Qt::WindowMinimized);
         // A screen reader starts where the eye does: at the newest line.
         QListView* list = ui->lines;
-        if (const int rows = list->model()->rowCount(); rows > 0) {
+        const int rows = list->model()->rowCount();
+        if (rows > 0) {
             list->selectionModel()->setCurrentIndex(list->model()->index(rows - 1, 0),
                                                     QItemSelectionModel::NoUpdate);
         }
+        newestWanted_ = rows == 0;
         placeBeside(calculator, display);
         // Placed by a guessed frame the first time, and again once the
         // window manager has drawn the real one.
@@ -263,10 +275,16 @@ void TapeWindow::deleteSelected() {
 
 // A line's result is the number it ends on.
 void TapeWindow::choose(const QModelIndex& index) {
-    if (index.isValid()) {
-        const QString line = index.data().toString();
-        emit resultChosen(line.mid(line.lastIndexOf(u' ') + 1));
+    if (!index.isValid()) {
+        return;
     }
+    if (const TapeModel::Line line = model_->line(index.row());
+        line.kind == TapeModel::Line::Kind::ThisRun) {
+        emit lineChosen(line.number);
+        return;
+    }
+    const QString line = index.data().toString();
+    emit resultChosen(line.mid(line.lastIndexOf(u' ') + 1));
 }
 
 void TapeWindow::showProblem(const QString& text) {

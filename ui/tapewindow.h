@@ -85,7 +85,10 @@ signals:
     void clearRequested();
     // The rows to delete, and the number a line ends on, for the calculator.
     void deleteRequested(QList<int> rows);
+    // A line's result to put back: an earlier run's by its text, this
+    // run's by its number, so that the number follows the line.
     void resultChosen(QString result);
+    void lineChosen(quint64 line);
     // A number of this run's line `line` typed anew: the `index`th of the
     // session's numbers(line).
     void correctionApplied(quint64 line, int index, QString text);
@@ -130,6 +133,8 @@ private:
     // selected.
     std::optional<int> lostCurrent_;
     bool lostSelected_ = false;
+    // Opened with no row: the first rows to come make the newest current.
+    bool newestWanted_ = false;
     // Made when first needed.
     QMenu* menu_ = nullptr;
     std::unique_ptr<Ui::TapeMenu> menuUi_;

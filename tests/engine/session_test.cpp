@@ -77,7 +77,8 @@ struct Calc {
 
     // Captions and commands separated by single spaces: "undo", "redo",
     // "clear" (the tape), "erase:N" (tape line N), "paste:1.5" (its keys as
-    // one step), "use:-5" (a reused number), "correct:L:I:T" (number I of
+    // one step), "use:-5" (a reused number), "follow:L" (the result of
+    // line L put back, following it), "correct:L:I:T" (number I of
     // line L typed as T), "keys:N:K_L" (N times the captions K L). A key that raises an
     // error is skipped, as the window reports and drops it.
     void act(std::string_view actions) {
@@ -121,6 +122,8 @@ struct Calc {
                             a.substr(c2 + 1));
         } else if (a.starts_with("use:")) {
             session.reuse(a.substr(4));
+        } else if (a.starts_with("follow:")) {
+            session.reuseLine(number(a.substr(7)));
         } else if (a.starts_with("keys:")) {
             const auto colon = a.find(':', 5);
             std::string keys(a.substr(colon + 1));
@@ -398,6 +401,8 @@ INSTANTIATE_TEST_SUITE_P(
         StepRow{"ReuseWithTheUndoRingFull", "keys:1001:1 +", "use:1.5E+20"},
         StepRow{"ReuseWithTheKeyLogFull", "use:2 keys:50001:1_CE 1 +", "use:-1234567890123456789"},
         StepRow{"RedoOfAReuse", "keys:20:1 + use:0.25 undo", "redo"},
+        StepRow{"FollowALine", "1 + 2 =", "follow:0"},
+        StepRow{"CorrectThroughAFollowedReuse", "1 + 2 = follow:0 X 2 =", "correct:0:0:5"},
         StepRow{"Correct", "1 2 + 3 4 = X 5 = - 6 =", "correct:0:0:-123456789.5"},
         StepRow{"CorrectWithTheUndoRingFull", "keys:1001:CE 1 + 2 = X 3 =", "correct:0:1:2"},
         StepRow{"UndoOfACorrection", "1 + 2 = X 3 = correct:0:1:5", "undo"},
@@ -488,27 +493,31 @@ namespace {
 
 // A fresh run of copied keys, as quillo-keys makes it.
 struct Fresh {
-    StandardSurface surface;
-    Engine engine{surface};
+    Replay replay{false};
+    const Engine& engine = replay.engine();
     explicit Fresh(const std::string& keys) {
-        engine.Form_Load();
+        std::string out, error;
         for (std::size_t at = 0, end; (end = keys.find('\n', at)) != std::string::npos;
              at = end + 1) {
             const std::string_view line = std::string_view(keys).substr(at, end - at);
-            if (line.starts_with("use ")) {
-                EXPECT_TRUE(engine.Reuse(line.substr(4)));
-            } else {
-                press(engine, *keyFromCaption(line)); // they ran before: none fails
-            }
+            EXPECT_TRUE(replay.feed(line, out, error)) << error;
+            // They ran before: none fails.
+            EXPECT_EQ(out.find("error:"), std::string::npos) << out;
+            out.clear();
         }
-        surface.takeWarnings();
     }
 };
 
-std::vector<std::string> lines(const std::string& keys) {
+// The copied keys, a reused number that follows a line without its value
+// or its line's place, which a correction may change.
+std::vector<std::string> keyLines(const std::string& keys) {
     std::vector<std::string> out;
     for (std::size_t at = 0, end; (end = keys.find('\n', at)) != std::string::npos; at = end + 1) {
-        out.push_back(keys.substr(at, end - at));
+        std::string line = keys.substr(at, end - at);
+        if (const auto link = line.find(" @"); line.starts_with("use ") && link != line.npos) {
+            line = "use @";
+        }
+        out.push_back(std::move(line));
     }
     return out;
 }
@@ -540,7 +549,8 @@ TEST(Correct, MatchesAFreshRunOfTheCorrectedKeys) {
                 action = "paste:" + std::to_string(rng() % 1000) + ".5";
             } else if (r < 9 && !tape.empty()) {
                 const std::string& line = tape.back();
-                action = "use:" + line.substr(line.rfind(' ') + 1);
+                action = rng() % 2 ? "follow:" + std::to_string(tape.end() - 1 - rng() % 4)
+                                   : "use:" + line.substr(line.rfind(' ') + 1);
             } else if (r < 10 && clears) {
                 action = rng() % 2 ? "clear" : "erase:" + std::to_string(tape.end() - 1);
             } else {
@@ -570,7 +580,7 @@ TEST(Correct, MatchesAFreshRunOfTheCorrectedKeys) {
             SCOPED_TRACE("line " + std::to_string(line) + " number " + std::to_string(index) +
                          " as " + text);
             const std::string before = everything(calc);
-            const std::vector<std::string> keysBefore = lines(calc.session.log().text());
+            const std::vector<std::string> keysBefore = keyLines(calc.session.log().text());
             const Session::Preview preview = calc.session.preview(line, index, text);
             ASSERT_EQ(everything(calc), before) << "a preview changes nothing";
             try {
@@ -592,7 +602,7 @@ TEST(Correct, MatchesAFreshRunOfTheCorrectedKeys) {
             ASSERT_EQ(preview.display, calc.surface.display());
             // The keys: the old ones with one run of a typed entry replaced
             // by the keys that type the text.
-            const std::vector<std::string> keys = lines(calc.session.log().text());
+            const std::vector<std::string> keys = keyLines(calc.session.log().text());
             std::vector<std::string> typed;
             for (const char c : text) {
                 typed.push_back(std::string(1, c == '.' ? '.' : c));
@@ -636,12 +646,12 @@ TEST(Correct, MatchesAFreshRunOfTheCorrectedKeys) {
                     return k;
                 }());
                 ASSERT_EQ(tape.at(line).substr(now[index].offset, now[index].length),
-                          copyText(typing.surface.display()));
+                          copyText(typing.engine.display()));
             }
             // A fresh run of the corrected keys.
             Fresh fresh(calc.session.log().text());
             ASSERT_EQ(describe(fresh.engine.state()), describe(calc.session.engine().state()));
-            ASSERT_EQ(fresh.surface.display(), calc.surface.display());
+            ASSERT_EQ(fresh.engine.display(), calc.surface.display());
             const Tape& freshTape = fresh.engine.tape();
             ASSERT_GE(freshTape.size(), tape.end() - line);
             for (std::uint64_t n = line; n < tape.end(); ++n) {
@@ -685,7 +695,9 @@ struct NumbersRow {
     const char* name;
     const char* actions;
     std::uint64_t line;
-    const char* numbers; // each as its line has it, then "yes" or why not
+    // Each as its line has it, then "yes" or why not; a reused one adds
+    // "@" and the line it follows, or "@fixed".
+    const char* numbers;
 };
 class Numbers : public ::testing::TestWithParam<NumbersRow> {};
 TEST_P(Numbers, OfALine) {
@@ -696,6 +708,9 @@ TEST_P(Numbers, OfALine) {
     for (const LineNumber& n : calc.session.numbers(GetParam().line)) {
         got += (got.empty() ? "" : " ") + text.substr(n.offset, n.length) + ":" +
                (n.correctable ? "yes" : whyName(n.why));
+        if (n.reused) {
+            got += n.follows ? "@" + std::to_string(*n.follows) : "@fixed";
+        }
     }
     EXPECT_EQ(got, GetParam().numbers) << text;
 }
@@ -707,9 +722,19 @@ INSTANTIATE_TEST_SUITE_P(
         NumbersRow{"AfterEqualsAndCE", "5 + 3 = CE 2 + 1 =", 2, "2:yes 1:yes 3:computed"},
         NumbersRow{"PercentOnce", "1 5 %", 0, "15:yes 1500:computed"},
         NumbersRow{"Pasted", "paste:12 + 3 =", 0, "12:yes 3:yes 15:computed"},
-        NumbersRow{"Reused", "2 - 7 = use:-5 + 1 =", 2, "-5:yes 1:yes -4:computed"},
+        NumbersRow{"Reused", "2 - 7 = use:-5 + 1 =", 2, "-5:yes@fixed 1:yes -4:computed"},
+        NumbersRow{"Followed", "1 2 + 3 = follow:0 + 5 =", 2, "15:yes@0 5:yes 20:computed"},
+        NumbersRow{"FollowedLineDeleted", "1 2 + 3 = 4 = follow:0 + 5 = erase:0", 3,
+                   "15:yes@fixed 5:yes 20:computed"},
+        NumbersRow{"RedoneAfterItsLineWasDeleted", "1 2 + 3 = 4 = follow:0 undo erase:0 redo + 5 =",
+                   3, "15:yes@fixed 5:yes 20:computed"},
+        NumbersRow{"FollowedLineCleared", "1 2 + 3 = follow:0 clear + 5 =", 2,
+                   "15:across@fixed 5:yes 20:computed"},
+        NumbersRow{"LineOlderThanTheKeys", "1 + 2 = keys:100000:CE follow:0 + 1 =", 2,
+                   "3:yes@fixed 1:yes 4:computed"},
         NumbersRow{"ComputedOperand", "2 x^2 + 1 =", 1, "4:computed 1:yes 5:computed"},
         NumbersRow{"BeforeADelete", "1 + 2 = X 3 = erase:1", 0, "1:across 2:across 3:computed"},
+        NumbersRow{"AfterADelete", "1 + 2 = X 3 = erase:0", 1, "3:computed 3:yes 9:computed"},
         NumbersRow{"KeysOutOfTheLog", "1 + keys:100000:CE 2 =", 0, "1:too old 2:yes 3:computed"}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -776,7 +801,55 @@ INSTANTIATE_TEST_SUITE_P(
         CorrectRow{"LongestTaken", "1 + 2 =", 0, 0, "0." + std::string(998, '0'), "0{1} + 2 = 2\n"},
         CorrectRow{"NotANumber", "1 + 2 =", 0, 0, "1e5", "not a number"},
         CorrectRow{"Computed", "1 + 2 =", 0, 2, "5", "computed"},
-        CorrectRow{"BeforeADelete", "1 + 2 = X 3 = erase:1", 0, 0, "5", "across"}),
+        CorrectRow{"BeforeADelete", "1 + 2 = X 3 = erase:1", 0, 0, "5", "across"},
+        CorrectRow{"AfterADelete", "1 + 2 = X 3 = erase:0", 1, 1, "4", "3 X 4{3} = 12\n"},
+        CorrectRow{"FollowedReuse", "1 2 + 3 = 7 = X 2 = follow:0 = + 5 =", 0, 0, "2",
+                   "2{12} + 3 = 5\n= 7\n7 X 2 = 14\n= 5\n5 + 5 = 10\n"},
+        CorrectRow{"FollowedThroughAChain", "1 + 2 = follow:0 X 2 = follow:2 + 1 =", 0, 0, "5",
+                   "5{1} + 2 = 7\n= 7\n7 X 2 = 14\n= 14\n14 + 1 = 15\n"},
+        CorrectRow{"FixedReuseStays", "1 + 2 = use:3 X 2 =", 0, 0, "5",
+                   "5{1} + 2 = 7\n= 3\n3 X 2 = 6\n"},
+        CorrectRow{"FollowedPastWhereTheRunsMeet", "1 + 2 = keys:300:C follow:0 X 2 =", 0, 0, "5",
+                   "5{1} + 2 = 7\n--------\n7 X 2 = 14\n"},
+        CorrectRow{"KeyFailsThroughAFollowedReuse", "9 - 1 = follow:0 Sqrt", 0, 0, "0", "fails"},
+        CorrectRow{"ZeroDivisorThroughAFollowedReuse", "5 - 3 = 8 / follow:0 =", 0, 0, "3",
+                   "zero"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Copy keys names the line a reused number follows, and replays to the
+// window's tape; a line cleared or deleted leaves the number as it is.
+struct LinkRow {
+    const char* name;
+    const char* actions;
+    const char* keys; // Copy keys
+};
+class CopiedLinks : public ::testing::TestWithParam<LinkRow> {};
+TEST_P(CopiedLinks, ReplayToTheSameTape) {
+    const LinkRow& row = GetParam();
+    Calc calc;
+    calc.act(row.actions);
+    const std::string keys = calc.session.log().text();
+    EXPECT_EQ(keys, row.keys);
+    const Fresh fresh(keys);
+    EXPECT_EQ(fresh.engine.display(), calc.surface.display());
+    if (std::string_view(row.actions).find("erase") == std::string_view::npos) {
+        EXPECT_EQ(fresh.engine.tape().text(), calc.session.engine().tape().text());
+    }
+}
+INSTANTIATE_TEST_SUITE_P(
+    Session, CopiedLinks,
+    ::testing::Values(
+        LinkRow{"Followed", "1 2 + 3 = follow:0 + 5 =", "1\n2\n+\n3\n=\nuse 15 @5\n+\n5\n=\n"},
+        LinkRow{"Chained", "1 + 2 = follow:0 X 2 = follow:2 =",
+                "1\n+\n2\n=\nuse 3 @4\nX\n2\n=\nuse 6 @8\n=\n"},
+        LinkRow{"Fixed", "1 + 2 = use:3 X 2 =", "1\n+\n2\n=\nuse 3\nX\n2\n=\n"},
+        LinkRow{"SourceDeleted", "1 + 2 = follow:0 X 2 = erase:0", "1\n+\n2\n=\nuse 3\nX\n2\n=\n"},
+        LinkRow{"RedoneAfterItsSourceWasDeleted",
+                "1 + 2 = follow:0 undo erase:0 redo X 2 =", "1\n+\n2\n=\nuse 3\nX\n2\n=\n"},
+        LinkRow{"SourceCorrected", "1 2 + 3 = follow:0 + 5 = correct:0:0:2",
+                "2\n+\n3\n=\nuse 5 @4\n+\n5\n=\n"},
+        LinkRow{"CorrectionRedone", "1 2 + 3 = follow:0 + 5 = correct:0:0:2 undo redo",
+                "2\n+\n3\n=\nuse 5 @4\n+\n5\n=\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

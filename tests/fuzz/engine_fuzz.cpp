@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Session fuzzer: each input is a run of steps a user can take on a
 // calculator started as the window starts it: keys, pastes, a line's result
-// reused, a correction (previewed, then applied), undo, redo, Delete of lines
-// and Clear tape. After every step:
+// reused (as a number, or following its line), a correction (previewed,
+// then applied), undo, redo, Delete of lines and Clear tape. After every
+// step:
 // - the display, the fields and the tape are what a fresh engine gives when
 //   fed the session's own copied keys, as quillo-keys replays them;
 // - an undo gives back exactly what was there before the step, a redo what
@@ -14,6 +15,7 @@
 #include "errors.h"
 #include "invariants.h"
 #include "keys.h"
+#include "replay.h"
 #include "session.h"
 
 #include <algorithm>
@@ -43,6 +45,9 @@ constexpr const char* kNames[] = {"key",   "undo",  "redo",   "correction",
 struct Counts {
     std::array<unsigned long, static_cast<int>(Kind::Count)> steps{};
     unsigned long applied = 0, refused = 0, reuseRefused = 0, pasteRefused = 0;
+    // Reuses that follow their line; corrections applied that reached one,
+    // and those that changed its number.
+    unsigned long followed = 0, reached = 0, carried = 0;
 } counts;
 
 void report() {
@@ -50,9 +55,12 @@ void report() {
     for (int k = 0; k < static_cast<int>(Kind::Count); ++k) {
         std::fprintf(stderr, " %s %lu,", kNames[k], counts.steps[static_cast<std::size_t>(k)]);
     }
-    std::fprintf(stderr,
-                 " corrections applied %lu, refused %lu; reuses refused %lu; pastes refused %lu\n",
-                 counts.applied, counts.refused, counts.reuseRefused, counts.pasteRefused);
+    std::fprintf(
+        stderr,
+        " corrections applied %lu, refused %lu; reuses refused %lu; pastes refused %lu;"
+        " reuses following their line %lu, corrections reaching one %lu, changing it %lu\n",
+        counts.applied, counts.refused, counts.reuseRefused, counts.pasteRefused, counts.followed,
+        counts.reached, counts.carried);
 }
 
 class Input {
@@ -135,10 +143,18 @@ struct Seen {
     bool tape = true;
     bool correction = false; // the step between it and now
 
+    // A clear or a delete cuts the links to its lines, which undo and redo
+    // do not bring back either.
     bool same(const Seen& other) const {
         return tape ? text == other.text
-                    : std::string_view(text).substr(0, head) ==
-                          std::string_view(other.text).substr(0, other.head);
+                    : unlinked(text.substr(0, head)) == unlinked(other.text.substr(0, other.head));
+    }
+    static std::string unlinked(std::string text) {
+        for (std::size_t at = 0; (at = text.find(" @", at)) != std::string::npos;) {
+            const std::size_t end = text.find('\n', at);
+            text.erase(at, end - at);
+        }
+        return text;
     }
 };
 
@@ -156,7 +172,8 @@ Seen seen(const Session& session) {
         out.text += std::to_string(n) + ": " + tape.at(n);
         for (const LineNumber& number : session.numbers(n)) {
             out.text += " [" + std::to_string(number.offset) + "," + std::to_string(number.length) +
-                        (number.correctable ? ",c" : ",") + number.was + "]";
+                        (number.correctable ? ",c" : ",") + number.was +
+                        (number.follows ? "@" + std::to_string(*number.follows) : "") + "]";
         }
         out.text += "\n";
     }
@@ -207,10 +224,13 @@ public:
             paste(in);
             break;
         case Kind::Reuse:
-            reuse(in);
+            // Which of the bytes that choose a reuse says how: kept inputs
+            // take the steps they took.
+            reuse(in, (0xFF - b) / kSteps % 3 != 0);
             break;
         case Kind::Correct:
-            correct(in);
+            // Half of them on a line a reused number follows, if any.
+            correct(in, (0xFF - b) / kSteps % 2 == 0);
             break;
         case Kind::Delete:
             erase(in);
@@ -352,25 +372,59 @@ private:
                      pick % std::min<std::size_t>(shown.size(), pick & 1 ? 4 : 64)];
     }
 
-    void reuse(Input& in) {
+    void reuse(Input& in, bool follow) {
         const std::optional<std::uint64_t> n = line(in);
         if (!n) {
             return;
         }
         const std::string& text = session_.engine().tape().at(*n);
         const std::string result = text.substr(text.rfind(' ') + 1);
-        what_ = "line " + std::to_string(*n) + " '" + result + "'";
+        what_ = "line " + std::to_string(*n) + " '" + result + "'" + (follow ? " followed" : "");
         const Seen before = now_;
-        if (!session_.reuse(result)) {
+        if (follow ? !session_.reuseLine(*n) : !session_.reuse(result)) {
             ++counts.reuseRefused;
             unchanged("a refused reuse");
             return;
         }
+        if (follow && session_.log().source(session_.log().end() - 1)) {
+            ++counts.followed;
+        }
         landed(before);
     }
 
-    void correct(Input& in) {
-        const std::optional<std::uint64_t> n = line(in);
+    // The numbers of the reused results that follow a line, and whether one
+    // follows a line a key from `key` on wrote.
+    std::vector<std::string> followedValues(std::uint64_t key, bool& reached) const {
+        std::vector<std::string> values;
+        const KeyLog& log = session_.log();
+        log.eachLink(log.begin(),
+                     [&](std::uint64_t, std::uint64_t source, const std::string& text) {
+                         reached = reached || source >= key;
+                         values.push_back(text);
+                     });
+        return values;
+    }
+
+    // A line a reused number follows, chosen by a byte, if there is one.
+    std::optional<std::uint64_t> followedLine(Input& in) const {
+        const Tape& tape = session_.engine().tape();
+        std::vector<std::uint64_t> lines;
+        session_.log().eachLink(session_.log().begin(),
+                                [&](std::uint64_t, std::uint64_t source, const std::string&) {
+                                    for (std::uint64_t n = tape.first(); n < tape.end(); ++n) {
+                                        if (tape.shown(n) && tape.info(n).key == source) {
+                                            lines.push_back(n);
+                                        }
+                                    }
+                                });
+        if (lines.empty()) {
+            return line(in);
+        }
+        return lines[in.next() % lines.size()];
+    }
+
+    void correct(Input& in, bool towardLinks) {
+        const std::optional<std::uint64_t> n = towardLinks ? followedLine(in) : line(in);
         if (!n) {
             return;
         }
@@ -384,6 +438,10 @@ private:
         what_ = "line " + std::to_string(*n) + " number " + std::to_string(index) + " to '" +
                 text.substr(0, 24) + (text.size() > 24 ? "...'" : "'");
         const Seen before = now_;
+        bool reached = false;
+        const LineInfo& info = session_.engine().tape().info(*n);
+        const std::vector<std::string> values =
+            followedValues(index < info.count ? info.numbers[index].key : UINT64_MAX, reached);
         const Session::Preview preview = session_.preview(*n, index, text);
         unchanged("a preview");
         try {
@@ -403,6 +461,11 @@ private:
             return;
         }
         ++counts.applied;
+        if (reached) {
+            ++counts.reached;
+            bool ignored = false;
+            counts.carried += followedValues(0, ignored) != values ? 1 : 0;
+        }
         if (preview.refused || preview.display != session_.engine().display()) {
             breach("the preview did not foresee the display");
         }
@@ -464,39 +527,35 @@ private:
     // when they go on from what it had.
     void replayed() {
         const std::string keys = session_.log().text();
-        if (!keys.starts_with(fedKeys_) || !fresh_engine_) {
-            freshSurface_ = std::make_unique<StandardSurface>();
-            fresh_engine_ = std::make_unique<Engine>(*freshSurface_);
-            fresh_engine_->Form_Load();
+        if (!keys.starts_with(fedKeys_) || !replay_) {
+            replay_ = std::make_unique<Replay>(false);
             fedKeys_.clear();
         }
+        std::string out, error;
         for (std::size_t at = fedKeys_.size(), end;
              (end = keys.find('\n', at)) != std::string::npos; at = end + 1) {
             const std::string_view line = std::string_view(keys).substr(at, end - at);
-            try {
-                if (line.starts_with("use ")) {
-                    if (!fresh_engine_->Reuse(line.substr(4))) {
-                        breach("a copied 'use' line does not replay: " + std::string(line));
-                    }
-                } else if (const auto k = keyFromCaption(line)) {
-                    press(*fresh_engine_, *k);
-                } else {
-                    breach("a copied line is no key: " + std::string(line));
-                }
-            } catch (const EngineError&) {
+            if (line.starts_with('#')) {
+                continue;
+            }
+            if (!replay_->feed(line, out, error)) {
+                breach("a copied line does not replay: " + std::string(line) + ": " + error);
+            }
+            if (out.find("\terror:") != std::string::npos) {
                 breach("a copied key fails when replayed: " + std::string(line));
             }
+            out.clear();
         }
         fedKeys_ = keys;
-        freshSurface_->takeWarnings();
+        const Engine& fresh = replay_->engine();
         const Engine& engine = session_.engine();
-        if (!(fresh_engine_->state() == engine.state())) {
+        if (!(fresh.state() == engine.state())) {
             breach("the fields differ from a fresh replay: " + describe(engine.state()) +
-                   " against " + describe(fresh_engine_->state()));
+                   " against " + describe(fresh.state()));
         }
-        if (fresh_engine_->display() != engine.display()) {
+        if (fresh.display() != engine.display()) {
             breach("the display '" + engine.display() + "' differs from a fresh replay's '" +
-                   fresh_engine_->display() + "'");
+                   fresh.display() + "'");
         }
         sameTape();
     }
@@ -507,7 +566,7 @@ private:
     // cut, every line new keys wrote is shown.
     void sameTape() const {
         const Tape& mine = session_.engine().tape();
-        const Tape& theirs = fresh_engine_->tape();
+        const Tape& theirs = replay_->engine().tape();
         if (!cutAny_ && (mine.text() != theirs.text() || mine.end() != theirs.end())) {
             breach("the tape differs from a fresh replay's:\n" + mine.text() + "against\n" +
                    theirs.text());
@@ -548,8 +607,7 @@ private:
     Session session_{surface_};
     std::vector<Seen> done_;
     std::vector<Seen> undone_;
-    std::unique_ptr<StandardSurface> freshSurface_;
-    std::unique_ptr<Engine> fresh_engine_;
+    std::unique_ptr<Replay> replay_;
     std::string fedKeys_;
     // Lines of keys from fresh_ on must all be shown; with nothing cut,
     // every line.

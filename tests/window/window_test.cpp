@@ -103,6 +103,15 @@ QString displayOf(const Calculator& c) {
     return c.findChild<QLabel*>("Readout")->text();
 }
 
+// A number of a line as the session lists it.
+quillo::LineNumber number(std::size_t offset, std::size_t length, bool correctable) {
+    quillo::LineNumber n;
+    n.offset = offset;
+    n.length = length;
+    n.correctable = correctable;
+    return n;
+}
+
 // Types each key into whatever has the keyboard then; \t, \r, \b and \x1b are keys.
 void typeKeys(const QString& keys) {
     for (const QChar c : keys) {
@@ -932,6 +941,9 @@ private slots:
         QFETCH(QStringList, kept);
         // The earlier lines come from the store's thread.
         QTRY_COMPARE(model->rowCount(), kept.isEmpty() ? 0 : kept.size() + 2);
+        // Opened before they came, the newest row is current all the same.
+        QCOMPARE(calc->tapeWindow()->findChild<QListView*>("lines")->currentIndex().row(),
+                 model->rowCount() - 1);
         for (int row = 0; row < model->rowCount(); ++row) {
             const QString line = model->index(row, 0).data().toString();
             QCOMPARE(line.startsWith("======== "), row == 0 || row == model->rowCount() - 1);
@@ -1744,38 +1756,50 @@ private slots:
         QTest::addColumn<QString>("keys");
         QTest::addColumn<int>("index"); // the number applied; -1: none
         QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("problem");
+        QTest::addColumn<QString>("problem"); // said beside the field; "": none
         QTest::addColumn<QString>("shows");
         QTest::addColumn<bool>("open");
         QTest::addColumn<bool>("afterComputed"); // "15 X 2 = 30", 15 computed
-        QTest::newRow("first") << QString("7\r") << 0 << "7" << false << "would show 99." << false
-                               << false;
-        QTest::newRow("second by Tab")
-            << QString("\t30\r") << 1 << "30" << false << "would show 99." << false << false;
-        QTest::newRow("leading minus")
-            << QString("-4\r") << 0 << "-4" << false << "would show" << false << false;
+        QTest::newRow("first") << QString("7\r") << 0 << "7"
+                               << ""
+                               << "would show 99." << false << false;
+        QTest::newRow("second by Tab, with later lines changing")
+            << QString("\t30\r") << 1 << "30"
+            << ""
+            << "would show 99.; 2 lines below change" << false << false;
+        QTest::newRow("leading minus") << QString("-4\r") << 0 << "-4"
+                                       << ""
+                                       << "would show" << false << false;
         QTest::newRow("refused by a later key, still applied")
-            << QString("0\r") << 0 << "0" << false
+            << QString("0\r") << 0 << "0"
+            << ""
             << "On the line «99 / 0: Can't divide by zero», the key \"/\" would now divide by zero"
             << false << false;
-        QTest::newRow("Escape") << QString("7\x1b") << -1 << "" << false << "would show" << false
-                                << false;
-        QTest::newRow("unchanged")
-            << QString("\r") << -1 << "" << false << "Nothing changed" << true << false;
-        QTest::newRow("letter") << QString("7a\r") << -1 << "" << true << "" << true << false;
-        QTest::newRow("two points") << QString("1.2.\r") << -1 << "" << true << "" << true << false;
-        QTest::newRow("minus inside") << QString("1-\r") << -1 << "" << true << "" << true << false;
-        QTest::newRow("emptied") << QString("\b\r") << -1 << "" << true << "" << true << false;
-        QTest::newRow("1,001 digits")
-            << QString(1001, '1') + "\r" << -1 << "" << true << "" << true << false;
-        QTest::newRow("after a computed number")
-            << QString("7\r") << 1 << "7" << false << "would show" << false << true;
+        QTest::newRow("Escape") << QString("7\x1b") << -1 << ""
+                                << ""
+                                << "would show" << false << false;
+        QTest::newRow("unchanged") << QString("\r") << -1 << ""
+                                   << ""
+                                   << "Nothing changed" << true << false;
+        const QString form = "use digits, one point and a leading minus only";
+        QTest::newRow("letter") << QString("7a\r") << -1 << "" << form << "" << true << false;
+        QTest::newRow("two points") << QString("1.2.\r") << -1 << "" << form << "" << true << false;
+        QTest::newRow("minus inside") << QString("1-\r") << -1 << "" << form << "" << true << false;
+        QTest::newRow("emptied") << QString("\b\r") << -1 << ""
+                                 << "Type a number"
+                                 << "" << true << false;
+        QTest::newRow("1,001 digits") << QString(1001, '1') + "\r" << -1 << ""
+                                      << "at most 1,000 characters"
+                                      << "" << true << false;
+        QTest::newRow("after a computed number") << QString("7\r") << 1 << "7"
+                                                 << ""
+                                                 << "would show" << false << true;
     }
     void correctionEditor() {
         QStringList previewed;
         auto preview = [&previewed](std::size_t index, std::string_view text) {
             previewed << QString::number(index) + ":" + QString::fromUtf8(text.data(), text.size());
-            quillo::Session::Preview p{"99.", std::nullopt};
+            quillo::Session::Preview p{"99.", std::nullopt, text == "30" ? 2u : 0u};
             if (text == "0") {
                 p.refused = quillo::Refusal{quillo::Refusal::Why::DivideByZero,
                                             quillo::ErrorKind::DivisionByZero, 7, "/",
@@ -1784,9 +1808,10 @@ private slots:
             return p;
         };
         QFETCH(bool, afterComputed);
-        CorrectionEditor editor(afterComputed ? "15 X 2 = 30" : "12 + 3 = 15",
-                                {{0, 2, !afterComputed, ""}, {5, 1, true, ""}, {9, 2, false, ""}},
-                                preview, calc.get());
+        CorrectionEditor editor(
+            afterComputed ? "15 X 2 = 30" : "12 + 3 = 15",
+            {number(0, 2, !afterComputed), number(5, 1, true), number(9, 2, false)}, preview,
+            calc.get());
         QSignalSpy applied(&editor, &CorrectionEditor::applied);
         editor.show();
         QVERIFY(QTest::qWaitForWindowActive(&editor));
@@ -1809,13 +1834,14 @@ private slots:
             QCOMPARE(applied[0][1].toString(), text);
             QCOMPARE(previewed.last(), QString("%1:%2").arg(index).arg(text));
         }
-        QFETCH(bool, problem);
+        QFETCH(QString, problem);
         auto* reason = editor.findChild<QLabel*>("fieldProblem");
-        QCOMPARE(reason->isVisible(), problem);
+        QCOMPARE(reason->isVisible(), !problem.isEmpty());
+        QVERIFY2(reason->text().contains(problem), qPrintable(reason->text()));
         QFETCH(bool, open);
         // Left open, the editor has nothing it could apply.
         QVERIFY(!open || !editor.findChild<QPushButton*>("apply")->isEnabled());
-        if (problem) {
+        if (!problem.isEmpty()) {
             // Nothing ran on the refused text; the other field waits.
             QVERIFY(!previewed.contains("0:" + fields[0]->text()));
             QVERIFY(fields.back()->isReadOnly());
@@ -1883,9 +1909,9 @@ private slots:
         QVERIFY2(seen.informative.contains(informative), qPrintable(seen.informative));
         // The editor's preview says the same, in the same words.
         CorrectionEditor editor(
-            "12 / 3 = 4", {{0, 2, true, ""}, {5, 1, true, ""}},
+            "12 / 3 = 4", {number(0, 2, true), number(5, 1, true)},
             [&](std::size_t, std::string_view) {
-                return quillo::Session::Preview{"4", refusal};
+                return quillo::Session::Preview{"4", refusal, 0};
             },
             calc.get());
         editor.fields()[1]->setText("0");
@@ -1899,11 +1925,44 @@ private slots:
     // Ctrl+Y in either window; a zero divisor refused with nothing changed.
     void correctionApplied_data() {
         QTest::addColumn<bool>("undoInTape");
-        QTest::newRow("undo in the tape") << true;
-        QTest::newRow("undo in the calculator") << false;
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("afterReuse"); // typed after Enter on the first line; "": none
+        QTest::addColumn<QString>("before");     // the lines
+        QTest::addColumn<QString>("number");     // the first number typed anew
+        QTest::addColumn<QString>("preview");
+        QTest::addColumn<QString>("shown"); // the display, before and after
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<int>("noted"); // the row whose tooltip says more
+        QTest::addColumn<QString>("note");
+        const QString plain = "12 + 3 = 15\n15 X 2 = 30\n";
+        const QString plainCorrected = "5 + 3 = 8\n8 X 2 = 16\n";
+        QTest::newRow("undo in the tape")
+            << true << "12+3=X2="
+            << "" << plain << "5"
+            << "would show 16"
+            << "30,16" << plainCorrected << 0 << "Corrected: 5 was 12";
+        QTest::newRow("undo in the calculator")
+            << false << "12+3=X2="
+            << "" << plain << "5"
+            << "would show 16"
+            << "30,16" << plainCorrected << 0 << "Corrected: 5 was 12";
+        QTest::newRow("a reused result follows its line")
+            << false << "12+3=7=X2="
+            << "=+5="
+            << "12 + 3 = 15\n= 7\n7 X 2 = 14\n= 15\n15 + 5 = 20\n"
+            << "2"
+            << "would show 10; 2 lines below change"
+            << "20,10"
+            << "2 + 3 = 5\n= 7\n7 X 2 = 14\n= 5\n5 + 5 = 10\n"
+            << 3 << "5 follows the line «2 + 3 = 5»: it changes when that line is corrected";
     }
     void correctionApplied() {
-        QTest::keyClicks(calc.get(), "12+3=X2=");
+        QFETCH(QString, typed);
+        QFETCH(QString, afterReuse);
+        QFETCH(QString, shown);
+        const QString shownBefore = shown.section(',', 0, 0);
+        const QString shownAfter = shown.section(',', 1, 1);
+        QTest::keyClicks(calc.get(), typed);
         calc->toggleTape();
         TapeWindow* tape = calc->tapeWindow();
         auto* list = tape->findChild<QListView*>("lines");
@@ -1918,44 +1977,57 @@ private slots:
             }
             return text;
         };
-        const QString typed = lines();
-        QCOMPARE(typed, QString("12 + 3 = 15\n15 X 2 = 30\n"));
+        if (!afterReuse.isEmpty()) {
+            list->setCurrentIndex(model->index(0, 0));
+            QTest::keyClick(list, Qt::Key_Return);
+            QTest::keyClicks(calc.get(), afterReuse);
+        }
+        QFETCH(QString, before);
+        const QString typedLines = lines();
+        QCOMPARE(typedLines, before);
         list->setCurrentIndex(model->index(0, 0));
         QTest::keyClick(list, Qt::Key_F2);
         auto* editor = tape->findChild<CorrectionEditor*>();
         QVERIFY(editor != nullptr);
         QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(editor->fields()[0]));
-        typeKeys("5");
-        QVERIFY2(editor->findChild<QLabel*>("preview")->text().contains("16"),
+        QFETCH(QString, number);
+        QFETCH(QString, preview);
+        typeKeys(number);
+        QVERIFY2(editor->findChild<QLabel*>("preview")->text().contains(preview),
                  qPrintable(editor->findChild<QLabel*>("preview")->text()));
-        QCOMPARE(displayOf(*calc), QString("30")); // a preview changes nothing
+        QCOMPARE(displayOf(*calc), shownBefore); // a preview changes nothing
         typeKeys("\r");
-        QCOMPARE(displayOf(*calc), QString("16"));
+        QCOMPARE(displayOf(*calc), shownAfter);
         QTRY_VERIFY(tape->findChild<CorrectionEditor*>() == nullptr); // it goes once closed
-        const QString corrected = "5 + 3 = 8\n8 X 2 = 16\n";
+        QFETCH(QString, after);
+        const QString corrected = after;
         QCOMPARE(lines(), corrected);
         const QModelIndex first = model->index(0, 0);
         QCOMPARE(first.data(TapeModel::CorrectedSpansRole).toList(), QVariantList{QPoint(0, 1)});
-        QCOMPARE(first.data(Qt::ToolTipRole).toString(), QString("5 + 3 = 8\nCorrected: 5 was 12"));
         QCOMPARE(first.data(Qt::AccessibleDescriptionRole).toString(),
-                 QString("Corrected: 5 was 12"));
+                 QString("Corrected: %1 was 12").arg(number));
+        QFETCH(int, noted);
+        QFETCH(QString, note);
+        const QModelIndex explained = model->index(noted, 0);
+        QCOMPARE(explained.data(Qt::ToolTipRole).toString(),
+                 explained.data().toString() + '\n' + note);
         tape->copyAll();
         QCOMPARE(QGuiApplication::clipboard()->text(), corrected);
 
         QFETCH(bool, undoInTape);
         QWidget* window = undoInTape ? static_cast<QWidget*>(list) : calc.get();
         QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier);
-        QCOMPARE(displayOf(*calc), QString("30"));
-        QCOMPARE(lines(), typed);
+        QCOMPARE(displayOf(*calc), shownBefore);
+        QCOMPARE(lines(), typedLines);
         QTest::keyClick(window, Qt::Key_Y, Qt::ControlModifier);
-        QCOMPARE(displayOf(*calc), QString("16"));
+        QCOMPARE(displayOf(*calc), shownAfter);
         QCOMPARE(lines(), corrected);
 
         // 16 / 3 (16 computed) with the 3 typed as 0: refused, nothing changed.
         QTest::keyClicks(calc.get(), "/3=");
-        const QString before = lines();
+        const QString unchanged = lines();
         const QString display = displayOf(*calc);
-        list->setCurrentIndex(model->index(2, 0));
+        list->setCurrentIndex(model->index(model->rowCount() - 1, 0));
         QTest::keyClick(list, Qt::Key_F2);
         editor = tape->findChild<CorrectionEditor*>();
         QVERIFY(editor != nullptr);
@@ -1967,8 +2039,9 @@ private slots:
         typeKeys("\r");
         QTRY_VERIFY(seen.shown);
         QCOMPARE(seen.text, QString("Can't divide by zero"));
-        QVERIFY2(seen.informative.contains("«16 / 3 = "), qPrintable(seen.informative));
-        QCOMPARE(lines(), before);
+        QVERIFY2(seen.informative.contains("«" + shownAfter + " / 3 = "),
+                 qPrintable(seen.informative));
+        QCOMPARE(lines(), unchanged);
         QCOMPARE(displayOf(*calc), display);
         // What was typed stays in the editor, which keeps the keyboard.
         QVERIFY(editor->isVisible());
