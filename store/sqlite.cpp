@@ -31,62 +31,6 @@ const char* errorString(int rc) noexcept {
                         : "the SQLite library (libsqlite3.so.0) could not be loaded";
 }
 
-Statement& Statement::operator=(Statement&& other) noexcept {
-    if (this != &other) {
-        Statement gone(std::exchange(stmt_, std::exchange(other.stmt_, nullptr)));
-    }
-    return *this;
-}
-
-Statement::~Statement() {
-    if (stmt_ != nullptr) {
-        lib().finalize(stmt_);
-    }
-}
-
-Statement& Statement::bind(int index, std::int64_t value) {
-    lib().bind_int64(stmt_, index, value);
-    return *this;
-}
-
-Statement& Statement::bind(int index, std::string_view text) {
-    // SQLITE_STATIC: the text outlives the step, and is not copied once more.
-    lib().bind_text64(stmt_, index, text.empty() ? "" : text.data(), text.size(), SQLITE_STATIC,
-                      SQLITE_UTF8);
-    return *this;
-}
-
-int Statement::step() {
-    const int rc = lib().step(stmt_);
-    if (rc != SQLITE_ROW) {
-        lib().reset(stmt_);
-    }
-    return rc;
-}
-
-int Statement::run() {
-    int rc;
-    while ((rc = lib().step(stmt_)) == SQLITE_ROW) {
-    }
-    lib().reset(stmt_);
-    return rc;
-}
-
-void Statement::reset() {
-    lib().reset(stmt_);
-}
-
-std::int64_t Statement::integer(int column) const {
-    return lib().column_int64(stmt_, column);
-}
-
-std::string_view Statement::text(int column) const {
-    const auto* data = reinterpret_cast<const char*>(lib().column_text(stmt_, column));
-    const int size = lib().column_bytes(stmt_, column);
-    return data == nullptr ? std::string_view()
-                           : std::string_view(data, static_cast<std::size_t>(size));
-}
-
 int Database::open(const std::string& path, int flags) {
     close();
     if (library() == nullptr) {
@@ -94,6 +38,7 @@ int Database::open(const std::string& path, int flags) {
     }
     const int rc = lib().open_v2(path.c_str(), &db_, flags | SQLITE_OPEN_EXRESCODE, nullptr);
     if (rc != SQLITE_OK) {
+        openErrno_ = db_ != nullptr ? lib().system_errno(db_) : 0;
         close();
     }
     return rc;
@@ -128,10 +73,6 @@ Statement& Database::cached(const char* sql) {
         statement = prepare(sql);
     }
     return statement;
-}
-
-int Database::error() const {
-    return db_ == nullptr ? SQLITE_CANTOPEN : lib().extended_errcode(db_);
 }
 
 } // namespace quillo::sql

@@ -16,27 +16,10 @@ namespace quillo::sql {
 // million instructions, for a tape that most runs only write later.
 // clang-format off
 #define QUILLO_SQLITE_FUNCTIONS(X) \
-    X(bind_int64) \
-    X(bind_text64) \
-    X(busy_handler) \
-    X(changes64) \
-    X(close_v2) \
-    X(column_bytes) \
-    X(column_int64) \
-    X(column_text) \
-    X(db_config) \
-    X(errstr) \
-    X(exec) \
-    X(extended_errcode) \
-    X(file_control) \
-    X(finalize) \
-    X(last_insert_rowid) \
-    X(open_v2) \
-    X(prepare_v3) \
-    X(reset) \
-    X(step) \
-    X(system_errno) \
-    X(wal_checkpoint_v2)
+    X(bind_int64) X(bind_text64) X(busy_timeout) X(close_v2) X(column_bytes) X(column_int64) \
+    X(column_text) X(db_config) X(db_readonly) X(errstr) X(exec) X(extended_errcode) \
+    X(file_control) X(finalize) X(last_insert_rowid) X(open_v2) X(prepare_v3) \
+    X(progress_handler) X(reset) X(step) X(system_errno) X(wal_checkpoint_v2)
 // clang-format on
 struct Library {
 #define QUILLO_SQLITE_POINTER(name) decltype(&::sqlite3_##name) name;
@@ -53,26 +36,47 @@ inline const Library& lib() noexcept {
 // SQLite's words for a code, or why the library could not be loaded.
 const char* errorString(int rc) noexcept;
 
-// A prepared statement, finalized with its owner. Steps return SQLite's codes.
+// A prepared statement, finalized with its owner. Steps return SQLite's
+// codes. Calls into the library only when there is a statement, which needed it.
 class Statement {
 public:
     Statement() = default;
     explicit Statement(sqlite3_stmt* stmt) : stmt_(stmt) {}
     Statement(Statement&& other) noexcept : stmt_(std::exchange(other.stmt_, nullptr)) {}
-    Statement& operator=(Statement&& other) noexcept;
-    // Calls into the library only when there is a statement, which needed it.
-    ~Statement();
+    Statement& operator=(Statement&& other) noexcept {
+        std::swap(stmt_, other.stmt_);
+        return *this;
+    }
+    ~Statement() { stmt_ != nullptr ? void(lib().finalize(stmt_)) : void(); }
     explicit operator bool() const { return stmt_ != nullptr; }
 
-    Statement& bind(int index, std::int64_t value);
-    Statement& bind(int index, std::string_view text);
+    Statement& bind(int index, std::int64_t value) {
+        return lib().bind_int64(stmt_, index, value), *this;
+    }
+    // SQLITE_STATIC: the text outlives the step, and is not copied once more.
+    Statement& bind(int index, std::string_view text) {
+        return lib().bind_text64(stmt_, index, text.empty() ? "" : text.data(), text.size(),
+                                 SQLITE_STATIC, SQLITE_UTF8),
+               *this;
+    }
     // SQLITE_ROW, or SQLITE_DONE or an error with the statement reset.
-    int step();
+    int step() {
+        const int rc = lib().step(stmt_);
+        return rc != SQLITE_ROW ? (reset(), rc) : rc;
+    }
     // Steps to the end and resets: SQLITE_DONE or an error.
-    int run();
-    void reset();
-    std::int64_t integer(int column) const;
-    std::string_view text(int column) const;
+    int run() {
+        int rc = SQLITE_ROW;
+        while ((rc = step()) == SQLITE_ROW) {
+        }
+        return rc;
+    }
+    void reset() { lib().reset(stmt_); }
+    std::int64_t integer(int column) const { return lib().column_int64(stmt_, column); }
+    std::string_view text(int column) const {
+        const auto* data = reinterpret_cast<const char*>(lib().column_text(stmt_, column));
+        return {data == nullptr ? "" : data, std::size_t(lib().column_bytes(stmt_, column))};
+    }
 
 private:
     sqlite3_stmt* stmt_ = nullptr;
@@ -94,7 +98,9 @@ public:
     int exec(const char* sql);
     // An empty statement when it cannot be prepared (error() says why).
     Statement prepare(std::string_view sql);
-    int error() const;
+    int error() const { return db_ == nullptr ? SQLITE_CANTOPEN : lib().extended_errcode(db_); }
+    // The system's error behind the last failure, the opening's too.
+    int systemErrno() const { return db_ != nullptr ? lib().system_errno(db_) : openErrno_; }
     // `sql` prepared at its first use and kept to the close, ?1, ?2... bound
     // to `args`, stepped to the end: SQLITE_DONE or an error.
     template <typename... Args> int run(const char* sql, const Args&... args) {
@@ -107,6 +113,7 @@ public:
 
 private:
     sqlite3* db_ = nullptr;
+    int openErrno_ = 0;
     std::unordered_map<const char*, Statement> cache_;
 };
 

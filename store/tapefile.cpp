@@ -1,100 +1,121 @@
 // SPDX-License-Identifier: MIT
+// Opening the tape: what is at its path told apart, a new tape made, the
+// earlier runs read, deleted text taken out of the WAL.
 #include "tapefile.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <map>
 #include <system_error>
-#include <thread>
 
-// The database: `runs` (id, started), `lines` (id, run, number, size, text)
-// and `journals`, the old versions' journals taken in. Ids are
-// AUTOINCREMENT, so that an id read by one window never names a newer line;
-// lines carried in from elsewhere get ids below all others, as the oldest.
+// The database: `runs` (id, started), `lines` (id, run, number, size, text,
+// note) and `keeping`, one row: whether the tape is switched off, and how
+// many clears there were. Ids are AUTOINCREMENT, so that an id read by one
+// window never names a newer line.
 
 namespace quillo {
 namespace {
 
-constexpr std::int64_t kApplicationId = 0x51756c6f;
-constexpr std::int64_t kSchema = 2;
+using namespace std::chrono_literals;
+constexpr std::int64_t kApplicationId = 0x51756c6f, kSchema = 2;
 
+// Every later version reads this schema: a column is added to it in place.
 constexpr const char* kSchemaSql = R"(
 CREATE TABLE IF NOT EXISTS runs(id INTEGER PRIMARY KEY AUTOINCREMENT, started TEXT NOT NULL);
 CREATE TABLE IF NOT EXISTS lines(id INTEGER PRIMARY KEY AUTOINCREMENT, run INTEGER NOT NULL,
     number INTEGER NOT NULL, size INTEGER NOT NULL, text TEXT NOT NULL,
     note TEXT NOT NULL DEFAULT '');
 CREATE INDEX IF NOT EXISTS lines_by_number ON lines(run, number);
-CREATE TABLE IF NOT EXISTS journals(name TEXT, size INTEGER, mtime INTEGER,
-    PRIMARY KEY(name, size, mtime)) WITHOUT ROWID;
-PRAGMA application_id = 1366649967;
-PRAGMA user_version = 2;
-)";
-static_assert(kApplicationId == 1366649967);
-
-// The first version kept a tally by triggers; the bound now sums `size`.
-constexpr const char* kFromVersion1 = R"(
-DROP TABLE tally;
-CREATE TABLE lines2(id INTEGER PRIMARY KEY AUTOINCREMENT, run INTEGER NOT NULL,
-    number INTEGER NOT NULL, size INTEGER NOT NULL, text TEXT NOT NULL);
-INSERT INTO lines2 SELECT id, run, number, length(CAST(text AS BLOB)), text FROM lines;
-DROP TABLE lines;
-ALTER TABLE lines2 RENAME TO lines;
+CREATE TABLE IF NOT EXISTS keeping(off INTEGER NOT NULL, clears INTEGER NOT NULL);
+INSERT INTO keeping SELECT 0, 0 WHERE NOT EXISTS (SELECT 1 FROM keeping);
 )";
 
-// 0600 when found wider: opened without following a link, never made.
-void makePrivate(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+// Why a file that is not this program's tape is set aside, or nothing.
+// `current`: the schema has every table and column of today's.
+const char* foreign(sql::Database& db, int& rc, bool& empty, bool& current) {
+    sql::Statement what = db.prepare(
+        "SELECT (SELECT count(*) FROM sqlite_schema), (SELECT application_id FROM "
+        "pragma_application_id), (SELECT user_version FROM pragma_user_version), (SELECT "
+        "count(*) FROM sqlite_schema WHERE name = 'keeping') + (SELECT count(*) FROM "
+        "pragma_table_info('lines') WHERE name = 'note')");
+    rc = what ? what.step() : db.error();
+    empty = rc == SQLITE_ROW && what.integer(0) == 0;
+    current = rc == SQLITE_ROW && what.integer(3) == 2;
+    const char* why = rc != SQLITE_ROW || empty           ? nullptr
+                      : what.integer(1) != kApplicationId ? "was not the calculator's tape"
+                      : what.integer(2) != kSchema        ? "was written by another version"
+                                                          : nullptr;
+    what.reset();
+    return why;
+}
+
+// What is at `path`, looked at without following a link or dropping
+// SQLite's locks (closing an O_PATH descriptor drops none). A plain file
+// of its own is made private when found wider; anything else gets its words.
+const char* odd(const std::string& path, int& error) {
+    const int fd = ::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
     struct stat st {};
-    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 07177) != 0) {
-        ::fchmod(fd, 0600);
-    }
+    error = fd < 0 || ::fstat(fd, &st) != 0 ? errno : 0;
     if (fd >= 0) {
         ::close(fd);
     }
+    if (error != 0 || S_ISREG(st.st_mode)) {
+        const int rw = (st.st_mode & 07177) != 0 && st.st_uid == ::geteuid()
+                           ? ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
+                           : -1; // rare: restored from a backup
+        if (rw >= 0) {
+            ::fchmod(rw, 0600), ::close(rw);
+        }
+        return error == 0 && st.st_nlink > 1 ? "was a hard link, which is not written through"
+                                             : nullptr;
+    }
+    return S_ISLNK(st.st_mode)   ? "was a symbolic link, which is not followed"
+           : S_ISDIR(st.st_mode) ? "was a folder"
+                                 : "was not a file";
 }
 
-// The folder and missing parents, 0700; the folder itself made private again.
+// The folder and missing parents, 0700 whatever the umask; the folder
+// itself made private again when found wider.
 int makeFolder(const std::string& folder) {
-    for (auto slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+    for (std::size_t slash = 0; slash != std::string::npos;) {
+        slash = folder.find('/', slash + 1);
         const std::string part = folder.substr(0, slash);
-        if (::mkdir(part.c_str(), 0700) == 0) {
-            ::chmod(part.c_str(), 0700); // whatever the umask
-        } else if (errno != EEXIST) {
+        if (::mkdir(part.c_str(), 0700) == 0 ? ::chmod(part.c_str(), 0700) != 0 : errno != EEXIST) {
             return errno;
         }
-        if (slash == std::string::npos) {
-            break;
-        }
     }
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st {};
-    if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        return ENOTDIR;
+    const int failed = fd < 0 || ::fstat(fd, &st) != 0 ? errno : 0;
+    if (fd >= 0) {
+        (st.st_mode & 077) != 0 && st.st_uid == ::geteuid() ? ::fchmod(fd, 0700) : 0;
+        ::close(fd);
     }
-    if ((st.st_mode & 077) != 0 && st.st_uid == ::geteuid()) {
-        ::chmod(folder.c_str(), 0700);
+    return failed;
+}
+
+// Read-only, as a file: URI (which reads ?, # and % as its own).
+int openReadOnly(sql::Database& db, const std::string& path, const char* query) {
+    std::string uri = "file:";
+    for (const char c : path) {
+        uri += c == '?' ? "%3f" : c == '#' ? "%23" : c == '%' ? "%25" : std::string(1, c);
     }
-    return ::access(folder.c_str(), W_OK | X_OK) == 0 ? 0 : errno;
+    return db.open(uri + "?" + query,
+                   SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW);
 }
 
 } // namespace
 
 std::string errnoReason(int error) {
-    switch (error) {
-    case ENOSPC:
-    case EDQUOT:
-        return "the disk is full";
-    case EROFS:
-        return "the disk is read-only";
-    case EACCES:
-    case EPERM:
-        return "you are not allowed to read or write it (permission denied)";
-    default:
-        return std::generic_category().message(error);
-    }
+    return error == ENOSPC || error == EDQUOT ? "the disk is full"
+           : error == EROFS                   ? "the disk is read-only"
+           : error == EACCES || error == EPERM
+               ? "you are not allowed to read or write it (permission denied)"
+               : std::generic_category().message(error);
 }
 
 bool damaged(int rc) {
@@ -106,254 +127,265 @@ bool busy(int rc) {
 }
 
 std::string sqlReason(int rc, int error) {
-    if (sql::library() == nullptr) {
-        return sql::errorString(rc);
-    }
-    if (error != 0 && ((rc & 0xff) == SQLITE_IOERR || (rc & 0xff) == SQLITE_CANTOPEN ||
-                       (rc & 0xff) == SQLITE_READONLY)) {
-        return errnoReason(error);
-    }
-    switch (rc & 0xff) {
-    case SQLITE_FULL:
-        return "the disk is full";
-    case SQLITE_READONLY:
-    case SQLITE_PERM:
-        return "the tape's file or folder is read-only";
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-        return "another window or program held the tape too long";
-    case SQLITE_NOMEM:
-        return "there was not enough memory";
-    default:
-        return sql::errorString(rc);
-    }
+    const int code = rc & 0xff;
+    return (code == SQLITE_IOERR || code == SQLITE_CANTOPEN || code == SQLITE_READONLY) &&
+                   error != 0 && error != ENOENT
+               ? errnoReason(error)
+           : code == SQLITE_READONLY  ? "the tape's file or folder is read-only"
+           : code == SQLITE_FULL      ? "the disk is full"
+           : busy(rc)                 ? "another window or program held the tape too long"
+           : code == SQLITE_INTERRUPT ? "the exit wait ran out"
+                                      : sql::errorString(rc);
 }
 
-TapeFile::TapeFile(std::string folder, std::string started, std::function<bool()> wanted)
-    : folder_(std::move(folder)), started_(std::move(started)), wanted_(std::move(wanted)) {
-    if (!folder_.empty()) {
-        path_ = folder_ + "/" + std::string(TapeStore::kFileName);
-    }
+TapeFile::TapeFile(std::string folder, const std::atomic<Clock::rep>* exitBy)
+    : folder_(std::move(folder)), exitBy_(exitBy) {
+    path_ = folder_.empty() ? "" : folder_ + "/" + std::string(TapeStore::kFileName);
 }
 
-TapeFile::~TapeFile() {
-    close();
-}
-
-// Open, and still the file at the path: one deleted by another window's
-// switch-off is reopened only while the saved setting keeps the tape.
-TapeFile::Outcome TapeFile::open() {
-    if (disabled_) {
-        return Outcome::Off;
+TapeFile::Outcome TapeFile::open(bool make) {
+    int moved = 0;
+    if (db_ &&
+        sql::lib().file_control(db_.get(), "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK &&
+        moved == 0) {
+        waitFor(1s);
+        return Outcome::Done;
     }
-    if (db_) {
-        int moved = 0;
-        sql::lib().file_control(db_.get(), "main", SQLITE_FCNTL_HAS_MOVED, &moved);
-        if (moved == 0) {
-            return Outcome::Done;
-        }
-        db_.close();
-    }
+    db_.close(); // set aside by another window: the tape at the path is opened anew
     if (path_.empty() || sql::library() == nullptr) {
         notice(std::string("The tape is not kept: ") +
                (path_.empty() ? "there is no home folder to keep it in."
                               : "the SQLite library (libsqlite3.so.0) could not be loaded."));
         return Outcome::Failed;
     }
+    if (const int error = makeFolder(folder_); error != 0) {
+        reason = folder_ + " cannot be used: " + errnoReason(error);
+        return Outcome::Retry;
+    }
+    // Again when what was at the path was set aside meanwhile.
     for (int attempt = 0; attempt < 4; ++attempt) {
-        if (const auto outcome = openAt()) {
+        if (const auto outcome = openOnce(make)) {
+            for (const std::string& aside :
+                 *outcome == Outcome::Done ? std::exchange(damaged_, {}) : decltype(damaged_)()) {
+                carryOver(aside);
+            }
             return *outcome;
         }
     }
-    reason_ = "the tape's file kept changing while it was opened";
+    reason = "the tape's file kept changing while it was opened";
     return Outcome::Retry;
 }
 
-// Nothing when what was at the path was set aside or replaced meanwhile: try again.
-std::optional<TapeFile::Outcome> TapeFile::openAt() {
-    db_.close();
-    if (const int error = makeFolder(folder_); error != 0) {
-        reason_ = folder_ + " cannot be used: " + errnoReason(error);
+// Nothing when what was at the path went aside: opened again.
+std::optional<TapeFile::Outcome> TapeFile::openOnce(bool make) {
+    // SQLite refuses a link at the database, but would follow one at -wal or -shm.
+    int error = 0;
+    for (const char* suffix : {"-wal", "-shm", ""}) {
+        if (const char* why = odd(path_ + suffix, error)) {
+            return setAside(path_ + suffix, why);
+        }
+    }
+    if (error == ENOENT && !make) {
+        return Outcome::Off;
+    }
+    if (error == ENOENT) {
+        // 0600 whatever the umask: SQLite gives -wal and -shm the database's mode.
+        const int fd =
+            ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        error = fd < 0 && errno != EEXIST ? errno : 0;
+        if (fd >= 0) {
+            ::fchmod(fd, 0600), ::close(fd);
+        }
+    }
+    if (error != 0) {
+        reason = path_ + ": " + errnoReason(error);
         return Outcome::Retry;
     }
-    struct stat st {};
-    for (const char* suffix : {"-wal", "-shm"}) {
-        const std::string name = path_ + suffix;
-        // SQLite would follow a link here, or fail on it for good.
-        if (::lstat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode) &&
-            !setAside(name, false, static_cast<int>(st.st_mode))) {
-            return Outcome::Retry;
+    // Another program's file, or another version's, is told apart read-only
+    // and without its WAL (so never written to), damage by SQLite's check.
+    int rc;
+    bool empty, current;
+    sql::Database probe;
+    if (openReadOnly(probe, path_, "immutable=1") == SQLITE_OK) {
+        if (const char* why = foreign(probe, rc, empty, current);
+            why || (rc & 0xff) == SQLITE_NOTADB) {
+            probe.close();
+            return setAside(path_, why ? why : "was damaged");
         }
     }
-    if (::lstat(path_.c_str(), &st) != 0) {
-        if (errno != ENOENT) {
-            reason_ = path_ + ": " + errnoReason(errno);
-            return Outcome::Retry;
-        }
-        if (wanted_ && !wanted_()) {
-            return Outcome::Off;
-        }
-        if (const int error = make(); error != 0) {
-            reason_ = path_ + " cannot be made: " + errnoReason(error);
-            return Outcome::Retry;
-        }
-        return std::nullopt;
+    probe.close();
+    rc = db_.open(path_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX);
+    if (rc == SQLITE_OK && sql::lib().db_readonly(db_.get(), "main") == 1) {
+        rc = SQLITE_READONLY; // a read-only disk, or a file the user may only read
     }
-    if (!S_ISREG(st.st_mode)) {
-        return setAside(path_, false, static_cast<int>(st.st_mode)) ? std::nullopt
-                                                                    : std::optional(Outcome::Retry);
-    }
-    for (const char* suffix : {"", "-wal", "-shm"}) {
-        makePrivate(path_ + suffix);
-    }
-    if (::access(path_.c_str(), R_OK | W_OK) != 0) {
-        reason_ = path_ + ": " + errnoReason(errno) + "; it was left as it is";
-        return Outcome::Retry;
-    }
-    int rc = db_.open(path_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX);
     if (rc == SQLITE_OK) {
-        sql::lib().busy_handler(
-            db_.get(),
-            [](void* self, int) -> int {
-                const auto deadline = static_cast<TapeFile*>(self)->deadline_.load();
-                if (Clock::now().time_since_epoch().count() >= deadline) {
-                    return 0;
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                return 1;
-            },
-            this);
         sql::lib().db_config(db_.get(), SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
         sql::lib().db_config(db_.get(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
-        arm();
-        rc = db_.exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; "
-                      "PRAGMA secure_delete=ON");
-    }
-    if (rc == SQLITE_OK) {
-        // Damage found now, not by a query halfway through a change.
+        // A statement still running at the exit deadline ends there.
+        sql::lib().progress_handler(
+            db_.get(), 1000,
+            [](void* exitBy) -> int {
+                const auto by = static_cast<const std::atomic<Clock::rep>*>(exitBy)->load();
+                return by != 0 && Clock::now().time_since_epoch().count() >= by ? 1 : 0;
+            },
+            const_cast<std::atomic<Clock::rep>*>(exitBy_));
+        waitFor(1s);
         sql::Statement check = db_.prepare("PRAGMA quick_check(1)");
-        rc = !check ? db_.error() : check.step();
-        if (rc == SQLITE_ROW) {
-            rc = check.text(0) == "ok" ? SQLITE_OK : SQLITE_CORRUPT;
-            check.reset();
-        }
+        // Told apart above: only a tape, or a file to be made one, gets WAL.
+        rc =
+            db_.exec("PRAGMA secure_delete=ON; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
+        // Damage found now, not by a query halfway through a change.
+        rc = rc != SQLITE_OK ? rc : check ? check.step() : db_.error();
+        rc = rc != SQLITE_ROW ? rc : check.text(0) == "ok" ? SQLITE_OK : SQLITE_CORRUPT;
+        check.reset();
     }
-    if (rc == SQLITE_OK) {
-        if (const auto kind = classify(rc); kind != Outcome::Done) {
-            return kind;
+    // A current tape is told in one read; anything else is told again and
+    // made or brought up to date in one transaction: a busy tape is never
+    // taken for a foreign or damaged one.
+    const char* why = rc == SQLITE_OK ? foreign(db_, rc, empty, current) : nullptr;
+    rc = rc == SQLITE_ROW ? SQLITE_OK : rc;
+    rc = rc == SQLITE_OK && !why && !current ? db_.exec("BEGIN IMMEDIATE") : rc;
+    if (rc == SQLITE_OK && !why && !current &&
+        (why = foreign(db_, rc, empty, current)) == nullptr && rc == SQLITE_ROW) {
+        rc = db_.exec(kSchemaSql);
+        if (rc == SQLITE_OK && empty) {
+            rc = db_.exec("PRAGMA application_id = 1366649967; PRAGMA user_version = 2");
         }
+        sql::Statement note =
+            db_.prepare("SELECT 1 FROM pragma_table_info('lines') WHERE name = 'note'");
+        if (rc == SQLITE_OK && (rc = note ? note.step() : db_.error()) == SQLITE_DONE) {
+            rc = db_.exec("ALTER TABLE lines ADD COLUMN note TEXT NOT NULL DEFAULT ''");
+        }
+        note.reset();
+        rc = rc == SQLITE_ROW || rc == SQLITE_OK ? db_.exec("COMMIT") : rc;
     }
-    if (rc != SQLITE_OK) {
-        const int error = db_ ? sql::lib().system_errno(db_.get()) : 0;
+    if (rc != SQLITE_OK || why != nullptr) {
+        error = db_.systemErrno();
+        if (db_) {
+            db_.exec("ROLLBACK");
+        }
         db_.close();
-        if (damaged(rc)) {
-            return setAside(path_, true, S_IFREG) ? std::nullopt : std::optional(Outcome::Retry);
+        if (why != nullptr || damaged(rc)) {
+            return setAside(path_, why != nullptr ? why : "was damaged");
         }
-        reason_ = sqlReason(rc, error);
+        reason = sqlReason(rc, error);
         return busy(rc) ? Outcome::Busy : Outcome::Retry;
     }
-    carryOver();
+    // Deleted text a reader held back at the end of an earlier run goes
+    // first, when no reader holds it now.
+    struct stat wal {};
+    if (::stat((path_ + "-wal").c_str(), &wal) == 0 && wal.st_size > 0) {
+        const bool due = std::exchange(scrubDue, true);
+        scrub(0ms);
+        scrubDue = scrubDue && due;
+        held_ = due ? held_ : "";
+    }
     return Outcome::Done;
 }
 
-// A new tape is made whole under another name and then put in place, so
-// that no window ever opens it half made: in WAL mode, with its schema.
-int TapeFile::make() {
-    // Named by its thread, which is unique while it runs: two stores of one process too.
-    const std::string fresh = path_ + ".new-" + std::to_string(::gettid());
-    for (const char* suffix : {"", "-wal", "-shm"}) {
-        ::unlink((fresh + suffix).c_str());
-    }
-    // 0600 whatever the umask: SQLite gives -wal and -shm the database's mode.
-    const int fd = ::open(fresh.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        return errno;
-    }
-    ::fchmod(fd, 0600);
-    ::close(fd);
-    sql::Database made;
-    int rc = made.open(fresh, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX);
-    if (rc == SQLITE_OK) {
-        rc = made.exec(
-            (std::string("PRAGMA journal_mode=WAL; BEGIN;") + kSchemaSql + "COMMIT;").c_str());
-    }
-    const int error = made ? sql::lib().system_errno(made.get()) : 0;
-    made.close();
-    // -wal and -shm without their database are a deleted tape's, never to be
-    // read into this one. Looked at under the folder's lock, which every
-    // window making a tape takes: with no database at the path, no window
-    // can be writing them.
-    const int folder = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        ::flock(folder, LOCK_EX);
-    }
-    struct stat st {};
-    int failed = rc != SQLITE_OK ? (error != 0 ? error : EIO) : 0;
-    if (failed == 0 && ::lstat(path_.c_str(), &st) != 0 && errno == ENOENT) {
-        for (const char* suffix : {"-wal", "-shm"}) {
-            ::unlink((path_ + suffix).c_str());
-        }
-        if (::renameat2(AT_FDCWD, fresh.c_str(), AT_FDCWD, path_.c_str(), RENAME_NOREPLACE) != 0) {
-            failed = errno;
-        }
-    }
-    if (folder >= 0) {
-        ::close(folder);
-    }
-    ::unlink(fresh.c_str());              // gone already when it was put in place
-    return failed == EEXIST ? 0 : failed; // another window's is there: opened next
+bool TapeFile::setAsideDamaged() {
+    db_.close();
+    return !setAside(path_, "was damaged");
 }
 
-// What the file is, read in one transaction, and the schema made or brought
-// up to date in the same one: busy is never taken for foreign or damaged.
-std::optional<TapeFile::Outcome> TapeFile::classify(int& rc) {
-    if ((rc = db_.exec("BEGIN IMMEDIATE")) != SQLITE_OK) {
-        return Outcome::Done;
+void TapeFile::waitFor(std::chrono::milliseconds wait) {
+    if (const auto by = exitBy_->load(); by != 0) {
+        wait = std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(
+                              Clock::duration(by) - Clock::now().time_since_epoch()),
+                          0ms, wait);
     }
-    sql::Statement what =
-        db_.prepare("SELECT (SELECT count(*) FROM sqlite_schema), (SELECT application_id FROM "
-                    "pragma_application_id), (SELECT user_version FROM pragma_user_version)");
-    rc = what ? what.step() : db_.error();
-    if (rc != SQLITE_ROW) {
-        db_.exec("ROLLBACK");
-        return Outcome::Done;
+    if (db_) {
+        sql::lib().busy_timeout(db_.get(), static_cast<int>(wait.count()));
     }
-    const std::int64_t objects = what.integer(0), id = what.integer(1), version = what.integer(2);
-    what.reset();
-    rc = SQLITE_OK;
-    if (objects > 0 && id != kApplicationId) {
-        db_.exec("ROLLBACK");
-        db_.close();
-        return setAside(path_, false, S_IFREG) ? std::nullopt : std::optional(Outcome::Retry);
+}
+
+TapeFile::Outcome TapeFile::read(std::int64_t run, Earlier& out) {
+    out = {};
+    Outcome outcome = open();
+    sql::Database readOnly;
+    sql::Database* db = &db_;
+    // A read-only folder or disk: the lines are shown all the same, with
+    // the WAL when it is there, else from the file alone.
+    for (const char* query : {"mode=ro", "immutable=1"}) {
+        if (outcome == Outcome::Retry && openReadOnly(readOnly, path_, query) == SQLITE_OK &&
+            readOnly.exec("SELECT 1 FROM lines LIMIT 1") == SQLITE_OK) {
+            db = &readOnly;
+            outcome = Outcome::Done;
+            notice("The tape can only be read: " + reason +
+                   ". Its earlier lines are shown; this run's are kept once it can be written.");
+        }
     }
-    if (version > kSchema) {
-        db_.exec("ROLLBACK");
-        db_.close();
-        notice("The tape is not kept: it was written by a newer version of the calculator.");
-        return Outcome::Failed;
+    if (outcome == Outcome::Busy || outcome == Outcome::Retry) {
+        notice("The earlier runs' lines could not be read: " + reason + ".");
     }
-    if (version == 1) {
-        rc = db_.exec(kFromVersion1);
+    if (outcome != Outcome::Done) {
+        return outcome;
     }
-    if (rc == SQLITE_OK && version != kSchema) {
-        rc = db_.exec(kSchemaSql);
+    std::map<std::int64_t, std::size_t> runs;
+    int rc;
+    sql::Statement& lines =
+        db->cached("SELECT l.id, l.run, r.started, l.text, l.note FROM lines l LEFT JOIN runs r "
+                   "ON r.id = l.run WHERE l.run <> ?1 ORDER BY l.run, l.id");
+    for (lines.bind(1, run); (rc = lines ? lines.step() : db->error()) == SQLITE_ROW;) {
+        const auto [it, added] = runs.try_emplace(lines.integer(1), out.runs.size());
+        if (added) {
+            out.runs.push_back({it->first, std::string(lines.text(2))});
+        }
+        out.lines.push_back(
+            {it->second, lines.integer(0), std::string(lines.text(3)), std::string(lines.text(4))});
     }
-    // Columns added since are added in place: a tape written before them opens.
-    sql::Statement note =
-        db_.prepare("SELECT 1 FROM pragma_table_info('lines') WHERE name = 'note'");
-    if (rc == SQLITE_OK && (rc = note ? note.step() : db_.error()) == SQLITE_DONE) {
-        rc = db_.exec("ALTER TABLE lines ADD COLUMN note TEXT NOT NULL DEFAULT ''");
-    } else if (rc == SQLITE_ROW) {
-        note.reset();
-        rc = SQLITE_OK;
+    // Switched off in another window: the lines are gone already.
+    sql::Statement& keeping = db->cached("SELECT off FROM keeping");
+    if (rc == SQLITE_DONE) {
+        const bool off = keeping && keeping.step() == SQLITE_ROW && keeping.integer(0) != 0;
+        keeping.reset();
+        return off ? Outcome::Off : Outcome::Done;
     }
-    if (rc == SQLITE_OK) {
-        rc = db_.exec("COMMIT");
+    out = {};
+    if (damaged(rc) && db == &db_) {
+        return setAsideDamaged() ? read(run, out) : Outcome::Retry;
     }
-    if (rc != SQLITE_OK) {
-        db_.exec("ROLLBACK");
+    notice("The earlier runs' lines could not be read: " + sqlReason(rc, 0) + ".");
+    return busy(rc) ? Outcome::Busy : Outcome::Retry;
+}
+
+// secure_delete zeroed the text in the pages; the frames that held it
+// leave the WAL with a checkpoint that no reader's snapshot holds back.
+void TapeFile::scrub(std::chrono::milliseconds wait) {
+    if (!scrubDue || !db_) {
+        return;
     }
-    return Outcome::Done;
+    waitFor(wait);
+    int log = 0, done = 0;
+    const int rc =
+        sql::lib().wal_checkpoint_v2(db_.get(), "main", SQLITE_CHECKPOINT_TRUNCATE, &log, &done);
+    waitFor(1s);
+    scrubDue = rc != SQLITE_OK || log != done;
+    held_ = scrubDue ? "A deleted line's text is still in " + path_ +
+                           "-wal while another program reads the tape; it goes once that "
+                           "program lets go, or at the next start."
+                     : "";
+}
+
+void TapeFile::close() {
+    db_.close();
+}
+
+void TapeFile::notice(std::string text) {
+    if (notices_.size() < 8 &&
+        std::find(notices_.begin(), notices_.end(), text) == notices_.end()) {
+        notices_.push_back(std::move(text));
+    }
+}
+
+std::string TapeFile::problem() const {
+    std::string out;
+    for (const std::string& text : notices_) {
+        out += text + "\n";
+    }
+    out += failure.empty() ? "" : failure + "\n";
+    out += held_.empty() ? "" : held_ + "\n";
+    return out.empty() ? out : out.substr(0, out.size() - 1);
 }
 
 } // namespace quillo

@@ -1,14 +1,12 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "oldjournals.h"
 #include "sqlite.h"
 #include "tapestore.h"
 
 #include <atomic>
 #include <chrono>
 #include <optional>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -20,96 +18,56 @@ bool busy(int rc);
 std::string sqlReason(int rc, int error);
 std::string errnoReason(int error);
 
-// A change handed to the store's thread.
-struct StoreOp {
-    enum class Kind : unsigned char {
-        Add,
-        Cut,
-        Remove,
-        RemoveEarlier,
-        Note,
-        NoteEarlier,
-        Clear,
-        Read,
-        Disable,
-        Enable,
-        Run // a new run begins, started at `text`
-    };
-    Kind kind;
-    std::uint64_t value = 0; // a number, or an id's bits
-    std::string text = {};
-    std::string note = {};
-};
-
-// The database, on the store's thread alone. Opened when first needed:
-// the folder made private, what is at the path told apart in one
-// transaction (this program's tape, a new one, another program's file, a
-// damaged one), anything else set aside under a dated name with what could
-// be read of it carried over, as are the old versions' journals.
+// The database file on the store's thread: opened when first needed, what
+// is at its paths told apart (this program's tape, a new one, another
+// program's or version's file, a damaged one, a link), anything but a tape
+// set aside whole under a dated name, what a damaged tape holds carried over.
 class TapeFile {
 public:
     enum class Outcome {
         Done,
         Busy,   // another window or program held the database past the wait
         Retry,  // a full disk, a read-only folder: tried again later
-        Off,    // the saved setting says the tape is not kept
+        Off,    // nothing is kept: switched off, or no tape to change
         Failed, // it never will be written this run (no SQLite, no home)
     };
     using Clock = std::chrono::steady_clock;
 
-    TapeFile(std::string folder, std::string started, std::function<bool()> wanted);
-    ~TapeFile();
+    // SQLite's waits and statements end at `*exitBy` once it is not 0.
+    TapeFile(std::string folder, const std::atomic<Clock::rep>* exitBy);
 
-    // Write ops of this run, in one transaction.
-    Outcome write(std::span<const StoreOp> ops);
-    Outcome read(Earlier& out);
-    // Cleared or deleted text still in the WAL leaves it; true when none is left.
-    bool scrub();
-    // Closes, deleting the files when `remove`; nothing is written until enable().
-    void disable(bool remove);
-    void enable() { disabled_ = false; }
+    // Open for writing; `make` makes the tape when there is none (else Off).
+    Outcome open(bool make = true);
+    sql::Database& db() { return db_; }
     void close();
-    // A transaction waits this long for another window or program's lock...
-    static constexpr auto kBusyWait = std::chrono::seconds(5);
-    // ...and at the end of the run until this deadline (any thread may call).
-    void exitBy(Clock::time_point deadline) {
-        exit_ = deadline.time_since_epoch().count();
-        deadline_ = exit_.load();
-    }
+    // The other runs' lines, read-only where the tape cannot be written.
+    Outcome read(std::int64_t run, Earlier& out);
+    // Deleted text still in the WAL leaves it, waiting up to `wait` for readers.
+    void scrub(std::chrono::milliseconds wait);
+    bool scrubDue = false;
+    // SQLite's wait for a lock held elsewhere, to the exit deadline at most.
+    void waitFor(std::chrono::milliseconds wait);
+    // Found damaged while written: set aside whole, for a tape anew.
+    bool setAsideDamaged();
 
-    // Plain words, "" when all is well; a notice stays for the run.
+    std::string reason;            // why the tape could not be had or written
+    std::string failure;           // what waits and why, for problem()
+    void notice(std::string text); // stays for the run
+    // Plain words, "" when all is well.
     std::string problem() const;
-    void notice(std::string text);
 
 private:
-    void arm() {
-        deadline_ =
-            exit_ != 0 ? exit_.load() : (Clock::now() + kBusyWait).time_since_epoch().count();
-    }
-    Outcome open();
-    std::optional<Outcome> openAt();
-    int make();
-    std::optional<Outcome> classify(int& rc);
-    bool setAside(const std::string& path, bool broken, int mode);
-    void salvage(const std::string& aside, const std::string& prefix,
-                 const std::function<void(const JournalRecord&)>& put);
-    void carryOver();
-    int apply(std::span<const StoreOp> ops);
-    int bound();
-    bool removeFiles();
+    std::optional<Outcome> openOnce(bool make);
+    // Nothing once moved aside (to be opened again), else Retry.
+    std::optional<Outcome> setAside(const std::string& path, const char* what);
+    void carryOver(const std::string& aside);
 
-    std::string folder_, path_, started_;
-    std::function<bool()> wanted_;
+    std::string folder_, path_;
+    const std::atomic<Clock::rep>* exitBy_;
     sql::Database db_;
-    std::int64_t run_ = 0; // this run's row, once it has a line
-    bool disabled_ = false;
-    bool scrubDue_ = false;
-    std::vector<std::string> asides_; // damaged tapes set aside, to be read
-    std::atomic<Clock::rep> deadline_{0};
-    std::atomic<Clock::rep> exit_{0};
     std::vector<std::string> notices_;
-    std::string reason_;  // why the database could not be had
-    std::string failure_; // what waits and why, for problem()
+    std::string held_;                 // deleted text a reader holds in the WAL
+    std::vector<std::string> damaged_; // set aside, their lines to be carried over
 };
 
 } // namespace quillo

@@ -1,4 +1,7 @@
 // SPDX-License-Identifier: MIT
+// A line's way to the disk: the window hands it over (add, replace...), the
+// store's thread takes what waits and commits it to the WAL in one
+// transaction. Opening the file and telling it apart is tapefile.cpp's.
 #include "tapestore.h"
 
 #include "tapefile.h"
@@ -7,253 +10,357 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
+#include <map>
 #include <mutex>
+#include <span>
 #include <thread>
 
 namespace quillo {
 namespace {
 
-using Clock = TapeFile::Clock;
-using Kind = StoreOp::Kind;
+using Clock = std::chrono::steady_clock;
+using O = TapeFile::Outcome;
+using namespace std::chrono_literals;
 
 // Changes that wait for the database past this many are dropped, oldest first.
 constexpr std::size_t kWaiting = 4 * TapeStore::kLines;
 
+// Engine numbers go into SQLite's signed integers with their order kept.
+std::int64_t stored(std::uint64_t number) {
+    return static_cast<std::int64_t>(number ^ (std::uint64_t{1} << 63));
+}
+
 } // namespace
 
-// What the calling thread and the store's thread share, kept alive by the
-// store's thread too: past the exit wait it may outlive the store.
 struct TapeStore::Shared {
-    std::string folder, started;
-    std::function<bool()> wanted;
+    Shared(std::string folder, std::string started, Events events)
+        : file(std::move(folder), &exitBy), started(std::move(started)), events(std::move(events)) {
+    }
 
     std::mutex mutex;
     std::condition_variable wake, idle;
-    std::vector<StoreOp> queue;
-    std::uint64_t handed = 0, tried = 0; // ops handed over, and tried by the thread
-    bool running = false, stopping = false, finished = false;
-    std::size_t lost = 0; // lines not written by the end
-    Clock::time_point exitBy{};
-    TapeFile* file = nullptr;
+    std::vector<Op> queue;
+    std::uint64_t handed = 0, tried = 0; // hand-overs, and those the thread has tried
+    bool stopping = false, finished = false;
+    std::atomic<Clock::rep> exitBy{0}; // 0 until finish()
+    std::string unwritten;             // why, when the thread ended with changes waiting
+    std::thread thread;
 
-    std::mutex eventsMutex;
+    // The store's thread's own.
+    TapeFile file;
+    std::string started; // this run's start; a saved tape opened begins another run
     Events events;
-    template <typename F> void tell(F&& f) {
-        const std::lock_guard lock(eventsMutex);
-        f(events);
-    }
+    bool off = false;         // nothing is written until enable()
+    bool enabling = false;    // switched on here, which the next change writes
+    std::int64_t run = 0;     // this run's row, once it has a line
+    std::int64_t clears = -1; // the clears the tape counted when last written
+    // This run's lines by number, as hashes of their text: those written,
+    // and those a clear in another window took, which stay gone.
+    std::map<std::uint64_t, std::size_t> live, cleared;
 
-    void run();
-    // Works through what was handed over, in order; what could not be
-    // written stays in `pending`, and the outcome says why.
-    TapeFile::Outcome work(TapeFile& file, std::vector<StoreOp>& pending, bool& off);
+    void loop();
+    O work(std::vector<Op>& pending);
+    O step(std::span<Op> ops);
+    O write(std::span<const Op> ops, bool switchOff);
+    int apply(sql::Database& db, std::span<const Op> ops);
+    void offElsewhere() {
+        off = true;
+        if (events.switchedOffElsewhere) {
+            events.switchedOffElsewhere();
+        }
+    }
 };
 
-TapeFile::Outcome TapeStore::Shared::work(TapeFile& file, std::vector<StoreOp>& pending,
-                                          bool& off) {
-    using O = TapeFile::Outcome;
-    auto outcome = O::Done;
-    std::vector<StoreOp> writes;
-    // The changes so far in one transaction, unless earlier ones wait.
-    const auto write = [&] {
-        if (writes.empty() || outcome != O::Done) {
-            return;
-        }
-        outcome = off ? O::Off : file.write(writes);
-        if (outcome == O::Off && !off) {
-            tell([](Events& e) { e.switchedOffElsewhere ? e.switchedOffElsewhere() : void(); });
-        }
-        if (outcome != O::Busy && outcome != O::Retry) {
-            off = off || outcome != O::Done; // switched off, or nothing can be kept this run
-            outcome = O::Done;
-            writes.clear();
-        }
-    };
-    for (StoreOp& op : pending) {
-        if (op.kind != Kind::Read && op.kind != Kind::Disable && op.kind != Kind::Enable) {
-            writes.push_back(std::move(op));
-            continue;
-        }
-        write();
-        if (op.kind == Kind::Read) {
-            // Answered while changes wait, as far as the database can be read.
-            Earlier earlier;
-            if (!off && file.read(earlier) == O::Off) {
-                off = true;
-                tell([](Events& e) { e.switchedOffElsewhere ? e.switchedOffElsewhere() : void(); });
-            }
-            tell([&](Events& e) { e.earlier ? e.earlier(std::move(earlier)) : void(); });
-        } else if (op.kind == Kind::Disable) {
-            writes.clear(); // moot: nothing more is kept
-            outcome = O::Done;
-            file.disable(op.value == 0 || (wanted && !wanted()));
-            off = true;
-        } else {
-            file.enable();
-            off = false;
-        }
-    }
-    write();
-    pending = std::move(writes);
-    return outcome;
-}
-
-void TapeStore::Shared::run() {
-    TapeFile file(folder, started, wanted);
-    std::vector<StoreOp> pending;
-    bool off = false;
+void TapeStore::Shared::loop() {
+    std::vector<Op> pending;
     std::string told;
-    auto outcome = TapeFile::Outcome::Done;
-    {
-        const std::lock_guard lock(mutex);
-        this->file = &file;
-        if (stopping) {
-            file.exitBy(exitBy);
-        }
-    }
-    for (;;) {
+    O outcome = O::Done;
+    for (bool end = false; !end;) {
         std::uint64_t taken;
         bool last;
-        const bool clean = file.scrub();
         {
             std::unique_lock lock(mutex);
-            const auto retry = outcome == TapeFile::Outcome::Busy ? std::chrono::milliseconds(50)
-                               : outcome == TapeFile::Outcome::Retry
-                                   ? std::chrono::milliseconds(2000)
-                               : clean ? std::chrono::milliseconds(0)
-                                       : std::chrono::milliseconds(1000);
-            auto due = [&] { return !queue.empty() || stopping; };
-            if (retry.count() == 0) {
-                wake.wait(lock, due);
-            } else {
-                wake.wait_for(lock, retry, due);
-            }
-            for (StoreOp& op : queue) {
-                pending.push_back(std::move(op));
-            }
+            // Busy: SQLite has waited already. A full disk, or deleted text
+            // a reader holds in the WAL: looked at again in a while.
+            wake.wait_for(lock,
+                          pending.empty() && !file.scrubDue ? 24h
+                          : outcome == O::Busy              ? 0ms
+                          : outcome == O::Retry             ? 2s
+                                                            : 1s,
+                          [&] { return !queue.empty() || stopping; });
+            std::move(queue.begin(), queue.end(), std::back_inserter(pending));
             queue.clear();
             taken = handed;
+            end = stopping;
             // A full disk at the end is not waited for; another window is, to the deadline.
-            last = stopping && (outcome == TapeFile::Outcome::Retry || Clock::now() >= exitBy);
+            last = outcome == O::Retry || Clock::now().time_since_epoch().count() >= exitBy;
         }
-        outcome = work(file, pending, off);
+        outcome = work(pending);
         if (pending.size() > kWaiting) {
             pending.erase(pending.begin(), pending.end() - kWaiting);
             file.notice("Some lines of this run were not kept: the tape could not be written "
                         "for too long.");
         }
-        if (std::string now = file.problem(); now != told) {
-            told = now;
-            tell([&](Events& e) { e.problem ? e.problem(std::move(now)) : void(); });
+        if (std::string now = file.problem(); now != told && events.problem) {
+            events.problem(told = now);
+        }
+        end = end && (pending.empty() || last);
+        if (end) {
+            file.scrub(kExitWait); // to the deadline at most
+            file.close();
         }
         const std::lock_guard lock(mutex);
         tried = taken;
+        if (end && std::any_of(pending.begin(), pending.end(), [](const Op& op) {
+                return op.kind <= Op::Clear || op.kind == Op::Disable;
+            })) {
+            unwritten = outcome == O::Busy ? "another window or program held it past the exit wait"
+                                           : file.reason;
+        }
+        finished = end;
         idle.notify_all();
-        // What was handed over while this pass worked is the next pass's.
-        if (stopping && ((pending.empty() && queue.empty()) || last)) {
-            pending.insert(pending.end(), queue.begin(), queue.end());
-            lost = static_cast<std::size_t>(std::count_if(
-                pending.begin(), pending.end(), [](auto& op) { return op.kind == Kind::Add; }));
-            file.close();
-            this->file = nullptr;
-            finished = true;
-            return;
+    }
+}
+
+// What was handed over, in order: each run of changes in one transaction,
+// reads answered while changes wait; what could not be written stays.
+O TapeStore::Shared::work(std::vector<Op>& pending) {
+    std::vector<Op> waiting;
+    O outcome = O::Done;
+    for (std::size_t i = 0, end; i < pending.size(); i = end) {
+        for (end = i + 1; pending[i].kind <= Op::Clear && end < pending.size() &&
+                          pending[end].kind <= Op::Clear;) {
+            ++end;
+        }
+        const std::span ops(pending.begin() + static_cast<std::ptrdiff_t>(i), end - i);
+        if (ops[0].kind == Op::Read) {
+            Earlier earlier;
+            if (!off && file.read(run, earlier) == O::Off) {
+                offElsewhere();
+            }
+            if (events.earlier) {
+                events.earlier(std::move(earlier));
+            }
+            continue;
+        }
+        outcome = outcome == O::Done ? step(ops) : outcome;
+        if (outcome == O::Busy || outcome == O::Retry) {
+            std::move(ops.begin(), ops.end(), std::back_inserter(waiting));
         }
     }
+    pending = std::move(waiting);
+    return outcome;
 }
 
-TapeStore::TapeStore(std::string folder, std::time_t started, std::function<bool()> wanted,
-                     Events events)
-    : shared_(std::make_shared<Shared>()) {
-    shared_->folder = std::move(folder);
-    shared_->started = startedText(started);
-    shared_->wanted = std::move(wanted);
-    shared_->events = std::move(events);
+// One transaction, or a switch: Busy or Retry when it is to be tried again.
+O TapeStore::Shared::step(std::span<Op> ops) {
+    const auto kind = ops[0].kind;
+    if (kind == Op::Enable || kind == Op::Disable) {
+        run = 0, clears = -1, live.clear(), cleared.clear();
+    }
+    if (kind == Op::Enable || kind == Op::LetGo || (off && kind != Op::Disable)) {
+        // Switched on, it is written with the next change: a run that keeps
+        // nothing still loads nothing.
+        enabling = kind == Op::Enable;
+        off = kind != Op::Enable;
+        return O::Done;
+    }
+    O outcome = write(ops, kind == Op::Disable);
+    if (outcome == O::Busy || outcome == O::Retry) {
+        // Two windows making the tape at once meet in SQLite's locks or
+        // journal modes: tried again at once before it is told.
+        outcome = write(ops, kind == Op::Disable);
+    }
+    const bool again = outcome == O::Busy || outcome == O::Retry;
+    file.failure = again ? "This run's last changes are not kept yet: " + file.reason + "." : "";
+    if (again) {
+        return outcome;
+    }
+    off = off || kind == Op::Disable || outcome == O::Failed; // Failed: never kept this run
+    if (outcome == O::Off) {
+        offElsewhere();
+    }
+    // Deleted text leaves the WAL too.
+    if (outcome == O::Done && std::any_of(ops.begin(), ops.end(), [](const Op& op) {
+            return op.kind != Op::Add && op.kind != Op::Note && op.kind != Op::NoteEarlier;
+        })) {
+        file.scrubDue = true;
+        file.scrub(0ms);
+    }
+    return O::Done;
 }
+
+// In one BEGIN IMMEDIATE with the switch read from the tape: no window
+// writes once another has switched the keeping off.
+O TapeStore::Shared::write(std::span<const Op> ops, bool switchOff) {
+    // Switched off without a tape: nothing to remove.
+    if (const O opened = file.open(!switchOff); opened != O::Done) {
+        return opened == O::Off && switchOff ? O::Done : opened;
+    }
+    sql::Database& db = file.db();
+    // A new run's row is made again when the transaction is.
+    const std::int64_t runBefore = run;
+    const std::string startedBefore = started;
+    int rc = db.run("BEGIN IMMEDIATE");
+    sql::Statement& keeping = db.cached("SELECT off, clears FROM keeping");
+    rc = rc != SQLITE_DONE ? rc : keeping ? keeping.step() : db.error();
+    if (rc == SQLITE_ROW) {
+        const bool offThere = keeping.integer(0) != 0;
+        const std::int64_t seen = keeping.integer(1);
+        keeping.reset();
+        if (offThere && !switchOff && !enabling) {
+            db.run("ROLLBACK");
+            return O::Off;
+        }
+        // A clear in another window since: this run's lines so far stay gone.
+        if (clears >= 0 && seen != clears) {
+            cleared.insert(live.begin(), live.end());
+            live.clear();
+        }
+        clears = seen;
+        if (switchOff) {
+            rc = db.run("DELETE FROM lines");
+            rc = rc == SQLITE_DONE ? db.run("DELETE FROM runs") : rc;
+            rc = rc == SQLITE_DONE ? db.run("UPDATE keeping SET off = 1, clears = clears + 1") : rc;
+        } else {
+            rc = enabling && offThere ? db.run("UPDATE keeping SET off = 0") : SQLITE_DONE;
+            rc = rc == SQLITE_DONE ? apply(db, ops) : rc;
+        }
+    }
+    rc = rc == SQLITE_DONE ? db.run("COMMIT") : rc;
+    if (rc == SQLITE_DONE) {
+        enabling = false;
+        return O::Done;
+    }
+    file.reason = sqlReason(rc, db.systemErrno());
+    db.run("ROLLBACK");
+    run = runBefore;
+    started = startedBefore;
+    if (damaged(rc) && file.setAsideDamaged()) {
+        return write(ops, switchOff);
+    }
+    return busy(rc) ? O::Busy : O::Retry;
+}
+
+int TapeStore::Shared::apply(sql::Database& db, std::span<const Op> ops) {
+    const bool adds =
+        std::any_of(ops.begin(), ops.end(), [](const Op& op) { return op.kind == Op::Add; });
+    int rc = !adds ? SQLITE_DONE
+             // Put back when another window's clear or bound took this run's row.
+             : run != 0
+                 ? db.run("INSERT OR IGNORE INTO runs(id, started) VALUES (?1, ?2)", run, started)
+                 : db.run("INSERT INTO runs(started) VALUES (?1)", started);
+    run = adds && run == 0 ? sql::lib().last_insert_rowid(db.get()) : run;
+    for (auto op = ops.begin(); rc == SQLITE_DONE && op != ops.end(); ++op) {
+        const std::int64_t n = stored(op->value), id = static_cast<std::int64_t>(op->value);
+        switch (op->kind) {
+        case Op::Add: {
+            const std::size_t hash = std::hash<std::string>()(op->text);
+            if (const auto gone = cleared.find(op->value);
+                gone != cleared.end() && (op->rewrite || gone->second == hash)) {
+                break; // a line from before another window's clear, written again
+            }
+            if (!op->rewrite) { // a new line: no redo brings those from here on back
+                cleared.erase(cleared.lower_bound(op->value), cleared.end());
+            }
+            live[op->value] = hash;
+            if (live.size() > TapeStore::kLines) { // past the bound's, what a clear takes is gone
+                live.erase(live.begin());
+            }
+            rc = db.run("INSERT INTO lines(run, number, size, text, note) VALUES (?1, ?2, "
+                        "length(CAST(?3 AS BLOB)) + length(CAST(?4 AS BLOB)), ?3, ?4)",
+                        run, n, op->text, op->note);
+            if ((rc & 0xff) == SQLITE_TOOBIG) {
+                file.notice("A line was too long to keep.");
+                rc = SQLITE_DONE;
+            }
+            break;
+        }
+        case Op::Cut:
+            live.erase(live.lower_bound(op->value), live.end());
+            rc = db.run("DELETE FROM lines WHERE run = ?1 AND number >= ?2", run, n);
+            break;
+        case Op::Remove:
+            live.erase(op->value);
+            rc = db.run("DELETE FROM lines WHERE run = ?1 AND number = ?2", run, n);
+            break;
+        case Op::RemoveEarlier:
+            rc = db.run("DELETE FROM lines WHERE id = ?1", id);
+            break;
+        case Op::Note:
+        case Op::NoteEarlier:
+            rc = db.run("UPDATE lines SET note = ?1, size = length(CAST(text AS BLOB)) + "
+                        "length(CAST(?1 AS BLOB)) WHERE (?2 = 0 AND run = ?3 AND number = ?4) OR "
+                        "(?2 = 1 AND id = ?5)",
+                        op->note, std::int64_t(op->kind == Op::NoteEarlier), run, n, id);
+            break;
+        case Op::Run:
+            // Its row now, so that the lines after it in this transaction are its.
+            started = op->text;
+            rc = db.run("INSERT INTO runs(started) VALUES (?1)", started);
+            run = sql::lib().last_insert_rowid(db.get());
+            live.clear();
+            cleared.clear();
+            break;
+        default: // Clear
+            live.clear();
+            rc = db.run("DELETE FROM lines");
+            rc = rc == SQLITE_DONE ? db.run("DELETE FROM runs WHERE id <> ?1", run) : rc;
+            rc = rc == SQLITE_DONE ? db.run("UPDATE keeping SET clears = clears + 1") : rc;
+            ++clears;
+        }
+    }
+    if (rc == SQLITE_DONE && adds) {
+        // Past either bound the oldest lines go, never the newest. The
+        // running sum of sizes is taken only when the total is past it.
+        rc = db.run(
+            "DELETE FROM lines WHERE id < max(coalesce((SELECT id FROM lines ORDER BY id DESC "
+            "LIMIT 1 OFFSET ?1), -9e18), CASE WHEN (SELECT total(size) FROM lines) > ?2 THEN "
+            "coalesce((SELECT id + 1 FROM (SELECT id, sum(size) OVER w AS t, row_number() OVER "
+            "w AS k FROM lines WINDOW w AS (ORDER BY id DESC)) WHERE t > ?2 AND k > 1 ORDER BY "
+            "id DESC LIMIT 1), -9e18) ELSE -9e18 END)",
+            std::int64_t(TapeStore::kLines) - 1, std::int64_t(TapeStore::kBytes));
+        rc = rc == SQLITE_DONE ? db.run("DELETE FROM runs WHERE id <> ?1 AND NOT EXISTS "
+                                        "(SELECT 1 FROM lines WHERE run = runs.id)",
+                                        run)
+                               : rc;
+    }
+    return rc;
+}
+
+TapeStore::TapeStore(std::string folder, std::time_t started, Events events)
+    : shared_(
+          std::make_unique<Shared>(std::move(folder), startedText(started), std::move(events))) {}
 
 TapeStore::~TapeStore() {
-    if (!finish(kExitWait)) {
-        std::fprintf(stderr,
-                     "quillo: the tape's last changes were not written: another window or "
-                     "program held it past %lld s\n",
-                     static_cast<long long>(kExitWait.count()));
+    if (const std::string why = finish(kExitWait); !why.empty()) {
+        std::fprintf(stderr, "quillo: the tape's last changes were not written: %s\n", why.c_str());
     }
 }
 
-void TapeStore::post(std::vector<StoreOp> ops) {
+void TapeStore::post(std::vector<Op> ops) {
     const std::lock_guard lock(shared_->mutex);
     if (shared_->stopping || ops.empty()) {
         return;
     }
     // Under one lock, so that the thread takes them in one transaction.
-    shared_->queue.insert(shared_->queue.end(), std::make_move_iterator(ops.begin()),
-                          std::make_move_iterator(ops.end()));
+    std::move(ops.begin(), ops.end(), std::back_inserter(shared_->queue));
     ++shared_->handed;
-    if (!shared_->running) {
-        shared_->running = true;
-        // Detached: past the exit wait it is left to end with the process.
-        std::thread([shared = shared_] { shared->run(); }).detach();
+    if (!shared_->thread.joinable()) {
+        shared_->thread = std::thread([shared = shared_.get()] { shared->loop(); });
     }
     shared_->wake.notify_one();
 }
 
-void TapeStore::add(std::vector<Line> lines) {
-    replace(std::nullopt, std::move(lines));
-}
-
 void TapeStore::replace(std::optional<std::uint64_t> from, std::vector<Line> lines) {
-    std::vector<StoreOp> ops;
+    std::vector<Op> ops;
     if (from) {
-        ops.push_back({Kind::Cut, *from, {}});
+        ops.push_back({Op::Cut, *from});
     }
     for (Line& line : lines) {
-        ops.push_back({Kind::Add, line.number, std::move(line.text), std::move(line.note)});
+        ops.push_back({Op::Add, line.number, std::move(line.text), std::move(line.note), !!from});
     }
     post(std::move(ops));
-}
-
-void TapeStore::cut(std::uint64_t from) {
-    post({{Kind::Cut, from, {}}});
-}
-
-void TapeStore::remove(std::uint64_t number) {
-    post({{Kind::Remove, number, {}}});
-}
-
-void TapeStore::removeEarlier(std::int64_t id) {
-    post({{Kind::RemoveEarlier, static_cast<std::uint64_t>(id), {}}});
-}
-
-void TapeStore::beginRun(std::time_t started) {
-    post({{Kind::Run, 0, startedText(started)}});
-}
-
-void TapeStore::note(std::uint64_t number, std::string text) {
-    post({{Kind::Note, number, {}, std::move(text)}});
-}
-
-void TapeStore::noteEarlier(std::int64_t id, std::string text) {
-    post({{Kind::NoteEarlier, static_cast<std::uint64_t>(id), {}, std::move(text)}});
-}
-
-void TapeStore::clear() {
-    post({{Kind::Clear, 0, {}}});
-}
-
-void TapeStore::readEarlier() {
-    post({{Kind::Read, 0, {}}});
-}
-
-void TapeStore::disable() {
-    post({{Kind::Disable, 0, {}}});
-}
-
-void TapeStore::letGo() {
-    post({{Kind::Disable, 1, {}}});
-}
-
-void TapeStore::enable() {
-    post({{Kind::Enable, 0, {}}});
 }
 
 void TapeStore::settle() {
@@ -262,28 +369,20 @@ void TapeStore::settle() {
     shared_->idle.wait(lock, [&] { return shared_->tried >= target || shared_->finished; });
 }
 
-bool TapeStore::finish(std::chrono::milliseconds wait) {
-    bool done = true;
+std::string TapeStore::finish(std::chrono::milliseconds wait) {
     {
-        std::unique_lock lock(shared_->mutex);
-        if (shared_->running && !shared_->stopping) {
-            shared_->stopping = true;
-            shared_->exitBy = Clock::now() + wait;
-            if (shared_->file != nullptr) {
-                shared_->file->exitBy(shared_->exitBy);
-            }
-            shared_->wake.notify_one();
+        const std::lock_guard lock(shared_->mutex);
+        if (shared_->stopping || !shared_->thread.joinable()) {
+            return shared_->unwritten;
         }
-        if (shared_->running) {
-            // A little past the deadline for the last sync and close.
-            done = shared_->idle.wait_until(lock, shared_->exitBy + std::chrono::seconds(2), [&] {
-                return shared_->finished;
-            }) && shared_->lost == 0;
-        }
+        // SQLite's waits and the statements in progress end at the deadline.
+        shared_->exitBy = (Clock::now() + wait).time_since_epoch().count();
+        shared_->stopping = true;
+        shared_->wake.notify_one();
     }
-    const std::lock_guard lock(shared_->eventsMutex);
+    shared_->thread.join();
     shared_->events = {};
-    return done;
+    return shared_->unwritten;
 }
 
 std::string TapeStore::startedText(std::time_t started) {

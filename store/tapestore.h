@@ -16,8 +16,6 @@
 
 namespace quillo {
 
-struct StoreOp;
-
 struct KeptRun {
     std::int64_t id = 0;
     std::string started; // local time, "2026-12-07 14:30"; "" when not known
@@ -40,7 +38,8 @@ struct Earlier {
 // store's own that does all its file work. The calls hand changes over in
 // order and return at once; what comes back (earlier lines, problems) is
 // told to Events on the store's thread. The thread starts with the first
-// call: a run that keeps nothing loads nothing.
+// call and is joined by finish(): a run that keeps nothing loads nothing.
+// tapestore.cpp holds a line's way from the hand-over to the disk.
 class TapeStore {
 public:
     // The same bound as the session's tape.
@@ -49,7 +48,7 @@ public:
     static constexpr std::uint64_t kBytes = 64u << 20;
     static constexpr std::string_view kFileName = "tape.sqlite";
     // How long the end of a run waits for another window or program that
-    // holds the database: about what a logout leaves.
+    // holds the database, or for a slow disk: about what a logout leaves.
     static constexpr std::chrono::seconds kExitWait{10};
 
     struct Line {
@@ -61,49 +60,52 @@ public:
     struct Events {
         std::function<void(Earlier)> earlier;       // readEarlier()'s answer
         std::function<void(std::string)> problem;   // problem text, "" when none
-        std::function<void()> switchedOffElsewhere; // the saved setting says off
+        std::function<void()> switchedOffElsewhere; // another window switched it off
     };
 
-    // `wanted` says whether the saved setting still keeps the tape; it is
-    // asked on the store's thread before the database is made or reopened.
-    TapeStore(std::string folder, std::time_t started, std::function<bool()> wanted, Events events);
-    // As finish(kExitWait).
+    TapeStore(std::string folder, std::time_t started, Events events);
+    // As finish(kExitWait), saying on standard error why changes were not written.
     ~TapeStore();
     TapeStore(const TapeStore&) = delete;
     TapeStore& operator=(const TapeStore&) = delete;
 
     // This run's lines, by the engine's numbers.
-    void add(std::vector<Line> lines);
+    void add(std::vector<Line> lines) { replace(std::nullopt, std::move(lines)); }
     // Undo: this run's lines numbered `from` and above are gone.
-    void cut(std::uint64_t from);
+    void cut(std::uint64_t from) { post({{Op::Cut, from}}); }
     // A correction: cut(from) then add(lines), in one transaction.
     void replace(std::optional<std::uint64_t> from, std::vector<Line> lines);
     // Delete: a line of this run by its number, or of an earlier run by KeptLine::id.
-    void remove(std::uint64_t number);
-    void removeEarlier(std::int64_t id);
+    void remove(std::uint64_t number) { post({{Op::Remove, number}}); }
+    void removeEarlier(std::int64_t id) { post({{Op::RemoveEarlier, std::uint64_t(id)}}); }
     // A new run begins: the lines added from now on are its, and this
     // run's so far are an earlier run's.
-    void beginRun(std::time_t started);
+    void beginRun(std::time_t started) { post({{Op::Run, 0, startedText(started)}}); }
     // A line's note ("" for none): of this run by its number, of an earlier run by KeptLine::id.
-    void note(std::uint64_t number, std::string text);
-    void noteEarlier(std::int64_t id, std::string text);
+    void note(std::uint64_t number, std::string text) {
+        post({{Op::Note, number, {}, std::move(text)}});
+    }
+    void noteEarlier(std::int64_t id, std::string text) {
+        post({{Op::NoteEarlier, std::uint64_t(id), {}, std::move(text)}});
+    }
     // Every line, earlier runs' too, gone from the disk with their text.
-    void clear();
+    void clear() { post({{Op::Clear}}); }
     // The other runs' lines (those still running too), told to Events::earlier.
-    void readEarlier();
-    // Deletes the database and its -wal and -shm; nothing is kept until enable().
-    void disable();
-    // Switched off in another window: as disable(), but the files are
-    // deleted only while the saved setting still says off (this store may
-    // have made them again just before).
-    void letGo();
-    void enable();
+    void readEarlier() { post({{Op::Read}}); }
+    // Switched off for every window: every line gone from the disk with its
+    // text, the file left in place; nothing is kept until enable().
+    void disable() { post({{Op::Disable}}); }
+    // Switched off in another window: this store writes nothing more until enable().
+    void letGo() { post({{Op::LetGo}}); }
+    // Switched on for every window.
+    void enable() { post({{Op::Enable}}); }
 
     // Waits until what was handed over has been tried once (tests, benchmarks).
     void settle();
-    // Waits up to `wait` for what was handed over to be written and the
-    // database closed; true when it was. What waits past it is not kept.
-    bool finish(std::chrono::milliseconds wait);
+    // Waits up to `wait` for what was handed over to be written, then ends
+    // the store's thread: "" when all was written, else why not. What
+    // waits past it is not kept.
+    std::string finish(std::chrono::milliseconds wait);
 
     // A run's start as its heading shows it, local time "2026-12-07 14:30".
     static std::string startedText(std::time_t started);
@@ -112,9 +114,21 @@ public:
     static std::string defaultFolder();
 
 private:
+    // A change or a question handed to the store's thread.
+    struct Op {
+        // Changes up to Clear, written in one transaction with those beside them.
+        // clang-format off
+        enum Kind : unsigned char {
+            Add, Cut, Remove, RemoveEarlier, Note, NoteEarlier, Run, Clear, Read, Disable, LetGo, Enable
+            // clang-format on
+        } kind;
+        std::uint64_t value = 0; // a number, or an id's bits
+        std::string text = {}, note = {};
+        bool rewrite = false; // an Add writing a line anew: a correction, its undo or redo
+    };
     struct Shared;
-    void post(std::vector<StoreOp> ops);
-    std::shared_ptr<Shared> shared_;
+    void post(std::vector<Op> ops);
+    std::unique_ptr<Shared> shared_;
 };
 
 } // namespace quillo

@@ -6,7 +6,7 @@
 #include <vector>
 
 KeptTape::KeptTape(quillo::Session& session, std::string folder, std::time_t started, bool on,
-                   std::function<bool()> wanted, std::function<bool()> saved)
+                   std::function<bool()> wanted)
     : session_(session), started_(started), end_(session.engine().tape().end()),
       wanted_(std::move(wanted)) {
     if (folder.empty()) {
@@ -34,8 +34,7 @@ KeptTape::KeptTape(quillo::Session& session, std::string folder, std::time_t sta
             QMetaObject::invokeMethod(
                 &context_, [this] { stop(); }, Qt::QueuedConnection);
         };
-        store_ = std::make_unique<quillo::TapeStore>(std::move(folder), started, std::move(saved),
-                                                     std::move(events));
+        store_ = std::make_unique<quillo::TapeStore>(std::move(folder), started, std::move(events));
     }
     listening_ = session_.listen(*this);
     setOn(on);
@@ -50,8 +49,8 @@ void KeptTape::notify(const KeptChange& change) noexcept {
     listeners_.each([&](KeptTapeListener& listener) { listener.keptChanged(*this, change); });
 }
 
-// Off without deleting anything: another window did, and may have started a
-// new tape since.
+// Off without deleting anything: another window did, and may have switched
+// it on again since.
 void KeptTape::stop() {
     if (!on_) {
         return;

@@ -59,10 +59,10 @@ public:
 
     // Keeps nothing until `on`; starts no thread and touches no file until
     // the first line. `wanted` says whether the keeping is still on for every
-    // window, asked here before each step's lines are kept; `saved` says the
-    // same on the store's thread, before it makes the database again.
+    // window, asked here before each step's lines are kept; the store learns
+    // the same from the tape itself.
     KeptTape(quillo::Session& session, std::string folder, std::time_t started, bool on,
-             std::function<bool()> wanted = {}, std::function<bool()> saved = {});
+             std::function<bool()> wanted = {});
     // Waits for the store to write what it was handed (TapeStore::kExitWait at most).
     ~KeptTape();
     KeptTape(const KeptTape&) = delete;

@@ -32,11 +32,8 @@ TapeController::TapeController(quillo::Session& session, Settings& settings, QWi
       title_(std::move(title)), step_(std::move(step)), forward_(std::move(forward)),
       started_(std::time(nullptr)),
       // The store touches no file before the first line.
-      kept_(
-          session, quillo::TapeStore::defaultFolder(), started_, settings.keepTape(),
-          [&settings] { return settings.keepTapeNow(); },
-          // On the store's thread: a Settings of its own, read afresh.
-          [] { return Settings::load().keepTape(); }),
+      kept_(session, quillo::TapeStore::defaultFolder(), started_, settings.keepTape(),
+            [&settings] { return settings.keepTapeNow(); }),
       listening_(kept_.listen(*this)) {}
 
 TapeController::~TapeController() {
