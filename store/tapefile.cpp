@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <map>
 #include <system_error>
+#include <utility>
 
 // The database: `runs` (id, started), `lines` (id, run, number, size, text,
 // note) and `keeping`, one row: whether the tape is switched off, and how
@@ -32,37 +33,32 @@ CREATE TABLE IF NOT EXISTS lines(id INTEGER PRIMARY KEY AUTOINCREMENT, run INTEG
 CREATE INDEX IF NOT EXISTS lines_by_number ON lines(run, number);
 CREATE TABLE IF NOT EXISTS keeping(off INTEGER NOT NULL, clears INTEGER NOT NULL);
 INSERT INTO keeping SELECT 0, 0 WHERE NOT EXISTS (SELECT 1 FROM keeping);
+PRAGMA application_id = 1366649967;
+PRAGMA user_version = 2;
 )";
 
 // Why a file that is not this program's tape is set aside, or nothing.
 // `current`: the schema has every table and column of today's.
-const char* foreign(sql::Database& db, int& rc, bool& empty, bool& current) {
+const char* foreign(sql::Database& db, int& rc, bool& current) {
     sql::Statement what = db.prepare(
         "SELECT (SELECT count(*) FROM sqlite_schema), (SELECT application_id FROM "
         "pragma_application_id), (SELECT user_version FROM pragma_user_version), (SELECT "
         "count(*) FROM sqlite_schema WHERE name = 'keeping') + (SELECT count(*) FROM "
         "pragma_table_info('lines') WHERE name = 'note')");
     rc = what ? what.step() : db.error();
-    empty = rc == SQLITE_ROW && what.integer(0) == 0;
+    const bool empty = rc == SQLITE_ROW && what.integer(0) == 0;
     current = rc == SQLITE_ROW && what.integer(3) == 2;
-    const char* why = rc != SQLITE_ROW || empty           ? nullptr
-                      : what.integer(1) != kApplicationId ? "was not the calculator's tape"
-                      : what.integer(2) != kSchema        ? "was written by another version"
-                                                          : nullptr;
-    what.reset();
-    return why;
+    return rc != SQLITE_ROW || empty           ? nullptr
+           : what.integer(1) != kApplicationId ? "was not the calculator's tape"
+           : what.integer(2) != kSchema        ? "was written by another version"
+                                               : nullptr;
 }
 
-// What is at `path`, looked at without following a link or dropping
-// SQLite's locks (closing an O_PATH descriptor drops none). A plain file
+// What is at `path`, looked at without following a link. A plain file
 // of its own is made private when found wider; anything else gets its words.
 const char* odd(const std::string& path, int& error) {
-    const int fd = ::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
     struct stat st {};
-    error = fd < 0 || ::fstat(fd, &st) != 0 ? errno : 0;
-    if (fd >= 0) {
-        ::close(fd);
-    }
+    error = ::lstat(path.c_str(), &st) != 0 ? errno : 0;
     if (error != 0 || S_ISREG(st.st_mode)) {
         const int rw = (st.st_mode & 07177) != 0 && st.st_uid == ::geteuid()
                            ? ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
@@ -203,17 +199,14 @@ std::optional<TapeFile::Outcome> TapeFile::openOnce(bool make) {
     }
     // Another program's file, or another version's, is told apart read-only
     // and without its WAL (so never written to), damage by SQLite's check.
-    int rc;
-    bool empty, current;
     sql::Database probe;
-    if (openReadOnly(probe, path_, "immutable=1") == SQLITE_OK) {
-        if (const char* why = foreign(probe, rc, empty, current);
-            why || (rc & 0xff) == SQLITE_NOTADB) {
-            probe.close();
-            return setAside(path_, why ? why : "was damaged");
-        }
-    }
+    int rc = openReadOnly(probe, path_, "immutable=1");
+    bool current = false;
+    const char* why = rc == SQLITE_OK ? foreign(probe, rc, current) : nullptr;
     probe.close();
+    if (why || (rc & 0xff) == SQLITE_NOTADB) {
+        return setAside(path_, why ? why : "was damaged");
+    }
     rc = db_.open(path_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX);
     if (rc == SQLITE_OK && sql::lib().db_readonly(db_.get(), "main") == 1) {
         rc = SQLITE_READONLY; // a read-only disk, or a file the user may only read
@@ -242,21 +235,16 @@ std::optional<TapeFile::Outcome> TapeFile::openOnce(bool make) {
     // A current tape is told in one read; anything else is told again and
     // made or brought up to date in one transaction: a busy tape is never
     // taken for a foreign or damaged one.
-    const char* why = rc == SQLITE_OK ? foreign(db_, rc, empty, current) : nullptr;
+    why = rc == SQLITE_OK ? foreign(db_, rc, current) : nullptr;
     rc = rc == SQLITE_ROW ? SQLITE_OK : rc;
     rc = rc == SQLITE_OK && !why && !current ? db_.exec("BEGIN IMMEDIATE") : rc;
-    if (rc == SQLITE_OK && !why && !current &&
-        (why = foreign(db_, rc, empty, current)) == nullptr && rc == SQLITE_ROW) {
+    if (rc == SQLITE_OK && !why && !current && (why = foreign(db_, rc, current)) == nullptr &&
+        rc == SQLITE_ROW) {
         rc = db_.exec(kSchemaSql);
-        if (rc == SQLITE_OK && empty) {
-            rc = db_.exec("PRAGMA application_id = 1366649967; PRAGMA user_version = 2");
-        }
-        sql::Statement note =
-            db_.prepare("SELECT 1 FROM pragma_table_info('lines') WHERE name = 'note'");
-        if (rc == SQLITE_OK && (rc = note ? note.step() : db_.error()) == SQLITE_DONE) {
+        // A tape from before notes gets their column in place.
+        if (rc == SQLITE_OK && !foreign(db_, rc, current) && rc == SQLITE_ROW && !current) {
             rc = db_.exec("ALTER TABLE lines ADD COLUMN note TEXT NOT NULL DEFAULT ''");
         }
-        note.reset();
         rc = rc == SQLITE_ROW || rc == SQLITE_OK ? db_.exec("COMMIT") : rc;
     }
     if (rc != SQLITE_OK || why != nullptr) {
@@ -365,10 +353,6 @@ void TapeFile::scrub(std::chrono::milliseconds wait) {
                            "-wal while another program reads the tape; it goes once that "
                            "program lets go, or at the next start."
                      : "";
-}
-
-void TapeFile::close() {
-    db_.close();
 }
 
 void TapeFile::notice(std::string text) {

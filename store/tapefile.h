@@ -39,7 +39,6 @@ public:
     // Open for writing; `make` makes the tape when there is none (else Off).
     Outcome open(bool make = true);
     sql::Database& db() { return db_; }
-    void close();
     // The other runs' lines, read-only where the tape cannot be written.
     Outcome read(std::int64_t run, Earlier& out);
     // Deleted text still in the WAL leaves it, waiting up to `wait` for readers.

@@ -25,11 +25,6 @@ using namespace std::chrono_literals;
 // Changes that wait for the database past this many are dropped, oldest first.
 constexpr std::size_t kWaiting = 4 * TapeStore::kLines;
 
-// Engine numbers go into SQLite's signed integers with their order kept.
-std::int64_t stored(std::uint64_t number) {
-    return static_cast<std::int64_t>(number ^ (std::uint64_t{1} << 63));
-}
-
 } // namespace
 
 struct TapeStore::Shared {
@@ -107,7 +102,7 @@ void TapeStore::Shared::loop() {
         end = end && (pending.empty() || last);
         if (end) {
             file.scrub(kExitWait); // to the deadline at most
-            file.close();
+            file.db().close();
         }
         const std::lock_guard lock(mutex);
         tried = taken;
@@ -252,7 +247,9 @@ int TapeStore::Shared::apply(sql::Database& db, std::span<const Op> ops) {
                  : db.run("INSERT INTO runs(started) VALUES (?1)", started);
     run = adds && run == 0 ? sql::lib().last_insert_rowid(db.get()) : run;
     for (auto op = ops.begin(); rc == SQLITE_DONE && op != ops.end(); ++op) {
-        const std::int64_t n = stored(op->value), id = static_cast<std::int64_t>(op->value);
+        // Engine numbers go into SQLite's signed integers with their order kept.
+        const std::int64_t n = static_cast<std::int64_t>(op->value ^ (std::uint64_t{1} << 63));
+        const std::int64_t id = static_cast<std::int64_t>(op->value);
         switch (op->kind) {
         case Op::Add: {
             const std::size_t hash = std::hash<std::string>()(op->text);
