@@ -342,6 +342,9 @@ private:
     void putNote(std::uint64_t line, std::string text) noexcept;
     // Tells an earlier run's line's note; no step.
     void tellEarlierNote(std::uint64_t id, std::string_view text) noexcept;
+    // Files a note's step; may throw std::bad_alloc (nextSlot()) with
+    // nothing changed.
+    void fileNote(std::shared_ptr<const NoteEdit> edit);
     // A new key writes lines from `end` on: notes that stayed on numbers
     // from there (put back without a step, then undone) are not theirs.
     void dropNotes(std::uint64_t end) noexcept {

@@ -41,14 +41,7 @@ void Session::setNote(std::uint64_t line, std::string_view text) {
     // Lines gone out of reach keep no note.
     notes_.erase(notes_.begin(), notes_.lower_bound(engine_.tape().oldest()));
     std::string now = roomForNote(line, text);
-    Step& slot = nextSlot();
-    dropRedo(log_.end());
-    slot.keys.clear();
-    slot.use.clear();
-    slot.source.reset();
-    slot.correction.reset();
-    slot.note = std::move(edit);
-    file(slot);
+    fileNote(std::move(edit));
     putNote(line, std::move(now));
 }
 
@@ -64,15 +57,19 @@ void Session::setEarlierNote(std::uint64_t id, std::string_view before, std::str
     edit->before = before;
     edit->after = text;
     edit->earlier = true;
+    fileNote(edit);
+    tellEarlierNote(id, edit->after);
+}
+
+void Session::fileNote(std::shared_ptr<const NoteEdit> edit) {
     Step& slot = nextSlot();
     dropRedo(log_.end());
     slot.keys.clear();
     slot.use.clear();
     slot.source.reset();
     slot.correction.reset();
-    slot.note = edit;
+    slot.note = std::move(edit);
     file(slot);
-    tellEarlierNote(id, edit->after);
 }
 
 void Session::tellEarlierNote(std::uint64_t id, std::string_view text) noexcept {

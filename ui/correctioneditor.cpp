@@ -118,18 +118,7 @@ void CorrectionEditor::showBeside(const QRect& line) {
     const bool scrolls = wanted.width() > area.sizeHint().width();
     area.setMinimumHeight(wanted.height() +
                           (scrolls ? area.horizontalScrollBar()->sizeHint().height() : 0));
-    const QRect screen =
-        (parentWidget() ? parentWidget()->screen() : this->screen())->availableGeometry();
-    // Not framed yet: the frame of the window it stands over is the best guess.
-    const QWidget* over = parentWidget() ? parentWidget()->window() : this;
-    const QRect framed = over->frameGeometry();
-    const QRect client = over->geometry();
-    const QMargins margins(client.left() - framed.left(), client.top() - framed.top(),
-                           framed.right() - client.right(), framed.bottom() - client.bottom());
-    const QSize size = sizeHint().boundedTo(screen.marginsRemoved(margins).size());
-    const QRect frame = placement::besideLine(screen, line, size.grownBy(margins));
-    setGeometry(frame.marginsRemoved(margins));
-    show();
+    placement::showBesideLine(*this, line);
 }
 
 void CorrectionEditor::edited(std::size_t field) {

@@ -7,7 +7,6 @@
 #include "ui_NoteEditor.h"
 
 #include <QAccessible>
-#include <QScreen>
 #include <QValidator>
 
 // Takes no text the session would refuse, and says why.
@@ -85,15 +84,5 @@ void NoteEditor::refused(const QString& why) {
 }
 
 void NoteEditor::showBeside(const QRect& line) {
-    const QRect screen =
-        (parentWidget() ? parentWidget()->screen() : this->screen())->availableGeometry();
-    // Not framed yet: the frame of the window it stands over is the best guess.
-    const QWidget* over = parentWidget() ? parentWidget()->window() : this;
-    const QRect framed = over->frameGeometry();
-    const QRect client = over->geometry();
-    const QMargins margins(client.left() - framed.left(), client.top() - framed.top(),
-                           framed.right() - client.right(), framed.bottom() - client.bottom());
-    const QSize size = sizeHint().boundedTo(screen.marginsRemoved(margins).size());
-    setGeometry(placement::besideLine(screen, line, size.grownBy(margins)).marginsRemoved(margins));
-    show();
+    placement::showBesideLine(*this, line);
 }

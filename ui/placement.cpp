@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "placement.h"
 
+#include <QScreen>
+#include <QWidget>
+
 #include <algorithm>
 #include <limits>
 #include <utility>
@@ -120,6 +123,19 @@ QRect besideLine(const QRect& screen, const QRect& line, QSize size) {
         y = roomAbove >= size.height() || roomAbove > roomBelow ? above : below;
     }
     return {QPoint(x, within(y, size.height(), screen.top(), screen.bottom())), size};
+}
+
+void showBesideLine(QWidget& editor, const QRect& line) {
+    QWidget* parent = editor.parentWidget();
+    const QRect screen = (parent ? parent->screen() : editor.screen())->availableGeometry();
+    const QWidget* over = parent ? parent->window() : &editor;
+    const QRect framed = over->frameGeometry();
+    const QRect client = over->geometry();
+    const QMargins margins(client.left() - framed.left(), client.top() - framed.top(),
+                           framed.right() - client.right(), framed.bottom() - client.bottom());
+    const QSize size = editor.sizeHint().boundedTo(screen.marginsRemoved(margins).size());
+    editor.setGeometry(besideLine(screen, line, size.grownBy(margins)).marginsRemoved(margins));
+    editor.show();
 }
 
 } // namespace placement

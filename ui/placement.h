@@ -5,6 +5,8 @@
 #include <QRect>
 #include <QSize>
 
+class QWidget;
+
 // Where the tape window goes, worked out from rectangles alone so that it can
 // be checked without a window system. Rectangles are in global coordinates.
 namespace placement {
@@ -38,5 +40,10 @@ QRect tapeFrame(const Request& request);
 // either side; otherwise on the side with more room. Within `screen`, which
 // a frame larger than it is cut to.
 QRect besideLine(const QRect& screen, const QRect& line, QSize size);
+
+// Shows the editor `editor` at its size hint beside `line` (besideLine()),
+// on the screen of the window it stands over. Not framed yet, it takes that
+// window's frame margins for its own.
+void showBesideLine(QWidget& editor, const QRect& line);
 
 } // namespace placement
