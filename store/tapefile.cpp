@@ -309,18 +309,33 @@ TapeFile::Outcome TapeFile::read(std::int64_t run, Earlier& out) {
     if (outcome != Outcome::Done) {
         return outcome;
     }
-    std::map<std::int64_t, std::size_t> runs;
+    // In the table's order, with no index to follow; each run's lines are
+    // put together after.
+    std::map<std::int64_t, std::string> started;
+    sql::Statement& runs = db->cached("SELECT id, started FROM runs");
     int rc;
+    while ((rc = runs ? runs.step() : db->error()) == SQLITE_ROW) {
+        started[runs.integer(0)] = runs.text(1);
+    }
     sql::Statement& lines =
-        db->cached("SELECT l.id, l.run, r.started, l.text, l.note FROM lines l LEFT JOIN runs r "
-                   "ON r.id = l.run WHERE l.run <> ?1 ORDER BY l.run, l.id");
-    for (lines.bind(1, run); (rc = lines ? lines.step() : db->error()) == SQLITE_ROW;) {
-        const auto [it, added] = runs.try_emplace(lines.integer(1), out.runs.size());
-        if (added) {
-            out.runs.push_back({it->first, std::string(lines.text(2))});
+        db->cached("SELECT run, id, text, note FROM lines WHERE run <> ?1 ORDER BY id");
+    std::vector<std::pair<std::int64_t, KeptLine>> got;
+    for (rc = rc != SQLITE_DONE ? rc
+              : lines           ? lines.bind(1, run).step()
+                                : db->error();
+         rc == SQLITE_ROW; rc = lines.step()) {
+        got.push_back(
+            {lines.integer(0),
+             {0, lines.integer(1), std::string(lines.text(2)), std::string(lines.text(3))}});
+    }
+    std::stable_sort(got.begin(), got.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& [id, line] : got) {
+        if (out.runs.empty() || out.runs.back().id != id) {
+            out.runs.push_back({id, started[id]});
         }
-        out.lines.push_back(
-            {it->second, lines.integer(0), std::string(lines.text(3)), std::string(lines.text(4))});
+        line.run = out.runs.size() - 1;
+        out.lines.push_back(std::move(line));
     }
     // Switched off in another window: the lines are gone already.
     sql::Statement& keeping = db->cached("SELECT off FROM keeping");
