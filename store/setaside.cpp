@@ -48,50 +48,52 @@ std::optional<TapeFile::Outcome> TapeFile::setAside(const std::string& path, con
 // the new tape (made just now, so its oldest runs) in one transaction.
 void TapeFile::carryOver(const std::string& aside) {
     sql::Database old;
-    old.open(aside, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX);
-    if (old) {
-        sql::lib().db_config(old.get(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
-        // Read-only, this only lets SQLite read a file shorter than its header says.
-        old.exec("PRAGMA writable_schema=ON");
+    if (old.open(aside, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX) !=
+        SQLITE_OK) {
+        return;
     }
-    sql::Statement rows; // a tape from before notes has none
-    for (const char* note : {"note", "''"}) {
-        rows = rows || !old ? std::move(rows)
-                            : old.prepare(std::string("SELECT id, run, text, ") + note +
-                                          " FROM lines WHERE id > ?1 ORDER BY id");
-    }
-    sql::Statement started =
-        old ? old.prepare("SELECT started FROM runs WHERE id = ?1") : sql::Statement();
+    sql::lib().db_config(old.get(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    // Read-only, this only lets SQLite read a file shorter than its header says.
+    old.exec("PRAGMA writable_schema=ON");
     std::map<std::int64_t, std::int64_t> runs; // the old id's new one
-    int rc = rows ? db_.run("BEGIN IMMEDIATE") : SQLITE_OK, read = SQLITE_ROW;
+    int rc = db_.run("BEGIN IMMEDIATE"), read = SQLITE_ROW;
     std::int64_t after = INT64_MIN;
-    for (int skips = 0; rc == SQLITE_DONE && read != SQLITE_DONE && skips < 64; ++skips) {
-        for (rows.bind(1, after); rc == SQLITE_DONE && (read = rows.step()) == SQLITE_ROW;) {
-            after = rows.integer(0);
-            auto [run, added] = runs.try_emplace(rows.integer(1));
-            if (added) {
-                const bool known = started && started.bind(1, run->first).step() == SQLITE_ROW;
-                rc = db_.run("INSERT INTO runs(started) VALUES (?1)",
-                             known ? started.text(0) : std::string_view());
-                started.reset();
-                run->second = sql::lib().last_insert_rowid(db_.get());
-            }
-            rc = rc == SQLITE_DONE ? db_.run("INSERT INTO lines(run, number, size, text, note) "
-                                             "VALUES (?1, ?2, length(CAST(?3 AS BLOB)) + "
-                                             "length(CAST(?4 AS BLOB)), ?3, ?4)",
-                                             run->second, after, rows.text(2), rows.text(3))
-                                   : rc;
+    const auto line = [&](sql::Row row) {
+        after = row.integer(0);
+        auto [run, added] = runs.try_emplace(row.integer(1));
+        if (added) {
+            std::string started;
+            old.each(
+                "SELECT started FROM runs WHERE id = ?1", [&](sql::Row r) { started = r.text(0); },
+                run->first);
+            rc = rc == SQLITE_DONE ? db_.run("INSERT INTO runs(started) VALUES (?1)", started) : rc;
+            run->second = sql::lib().last_insert_rowid(db_.get());
         }
+        rc = rc == SQLITE_DONE ? db_.run("INSERT INTO lines(run, number, size, text, note) "
+                                         "VALUES (?1, ?2, length(CAST(?3 AS BLOB)) + "
+                                         "length(CAST(?4 AS BLOB)), ?3, ?4)",
+                                         run->second, after, row.text(2), row.text(3))
+                               : rc;
+    };
+    for (int skips = 0; rc == SQLITE_DONE && read != SQLITE_DONE && skips < 64; ++skips) {
+        // A tape from before notes has none.
+        read = old.each("SELECT id, run, text, note FROM lines WHERE id > ?1 ORDER BY id", line,
+                        after);
+        read = (read & 0xff) != SQLITE_ERROR
+                   ? read
+                   : old.each("SELECT id, run, text, '' FROM lines WHERE id > ?1 ORDER BY id", line,
+                              after);
         // A damaged page: on from further each time (1 << 63 would overflow).
         const std::int64_t step = std::int64_t{1} << std::min(skips, 62);
         after = after > INT64_MAX - step ? INT64_MAX : after + step;
     }
     rc = rc == SQLITE_DONE ? db_.run("COMMIT") : rc;
-    if (rc != SQLITE_OK) {
+    if (rc != SQLITE_DONE) {
         db_.run("ROLLBACK");
-        notice(rc == SQLITE_DONE ? "The lines that could be read from the damaged file were kept."
-                                 : "The lines of the damaged file could not be carried over: " +
-                                       sqlReason(rc, 0) + ".");
+        notice("The lines of the damaged file could not be carried over: " + sqlReason(rc, 0) +
+               ".");
+    } else if (!runs.empty()) {
+        notice("The lines that could be read from the damaged file were kept.");
     }
 }
 

@@ -5,10 +5,10 @@
 #include <sqlite3.h>
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 namespace quillo::sql {
 
@@ -58,53 +58,28 @@ inline const char* errorString(int rc) noexcept {
                                 : "the SQLite library (libsqlite3.so.0) could not be loaded";
 }
 
-// A prepared statement, finalized with its owner. Steps return SQLite's
-// codes. Calls into the library only when there is a statement, which needed it.
-class Statement {
+// A row of a statement being stepped.
+class Row {
 public:
-    Statement() = default;
-    explicit Statement(sqlite3_stmt* stmt) : stmt_(stmt) {}
-    explicit operator bool() const { return stmt_ != nullptr; }
-
-    Statement& bind(int index, std::int64_t value) {
-        return lib().bind_int64(stmt_.get(), index, value), *this;
-    }
-    // SQLITE_STATIC: the text outlives the step, and is not copied once more.
-    Statement& bind(int index, std::string_view text) {
-        return lib().bind_text64(stmt_.get(), index, text.empty() ? "" : text.data(), text.size(),
-                                 SQLITE_STATIC, SQLITE_UTF8),
-               *this;
-    }
-    // SQLITE_ROW, or SQLITE_DONE or an error with the statement reset.
-    int step() {
-        const int rc = lib().step(stmt_.get());
-        return rc != SQLITE_ROW ? (reset(), rc) : rc;
-    }
-    // Steps to the end and resets: SQLITE_DONE or an error.
-    int run() {
-        int rc = SQLITE_ROW;
-        while ((rc = step()) == SQLITE_ROW) {
-        }
-        return rc;
-    }
-    void reset() { lib().reset(stmt_.get()); }
-    std::int64_t integer(int column) const { return lib().column_int64(stmt_.get(), column); }
+    explicit Row(sqlite3_stmt* stmt) : stmt_(stmt) {}
+    std::int64_t integer(int column) const { return lib().column_int64(stmt_, column); }
     std::string_view text(int column) const {
-        const auto* data = reinterpret_cast<const char*>(lib().column_text(stmt_.get(), column));
-        return {data == nullptr ? "" : data, std::size_t(lib().column_bytes(stmt_.get(), column))};
+        const auto* data = reinterpret_cast<const char*>(lib().column_text(stmt_, column));
+        return {data == nullptr ? "" : data, std::size_t(lib().column_bytes(stmt_, column))};
     }
 
 private:
-    struct Finalize {
-        void operator()(sqlite3_stmt* stmt) const { lib().finalize(stmt); }
-    };
-    std::unique_ptr<sqlite3_stmt, Finalize> stmt_;
+    sqlite3_stmt* stmt_;
 };
 
 class Database {
 public:
+    Database() = default;
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+    ~Database() { close(); }
     explicit operator bool() const { return db_ != nullptr; }
-    sqlite3* get() const { return db_.get(); }
+    sqlite3* get() const { return db_; }
 
     // SQLite's code; on failure nothing stays open.
     int open(const std::string& path, int flags) {
@@ -112,57 +87,65 @@ public:
         if (library() == nullptr) {
             return SQLITE_CANTOPEN;
         }
-        sqlite3* db = nullptr;
-        const int rc = lib().open_v2(path.c_str(), &db, flags | SQLITE_OPEN_EXRESCODE, nullptr);
-        db_.reset(db);
+        const int rc = lib().open_v2(path.c_str(), &db_, flags | SQLITE_OPEN_EXRESCODE, nullptr);
         if (rc != SQLITE_OK) {
-            openErrno_ = db != nullptr ? lib().system_errno(db) : 0;
+            openErrno_ = db_ != nullptr ? lib().system_errno(db_) : 0;
             close();
         }
         return rc;
     }
     void close() {
+        for (const auto& [sql, stmt] : cache_) {
+            lib().finalize(stmt);
+        }
         cache_.clear();
-        db_.reset();
+        if (db_ != nullptr) {
+            lib().close_v2(std::exchange(db_, nullptr));
+        }
     }
     // SQLITE_OK or the error's extended code.
     int exec(const char* sql) {
-        return lib().exec(get(), sql, nullptr, nullptr, nullptr) == SQLITE_OK ? SQLITE_OK : error();
+        return lib().exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK ? SQLITE_OK : error();
     }
-    // An empty statement when it cannot be prepared (error() says why).
-    Statement prepare(std::string_view sql) {
-        sqlite3_stmt* stmt = nullptr;
-        lib().prepare_v3(get(), sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
-                         &stmt, nullptr);
-        return Statement(stmt); // null on failure
-    }
-    int error() const { return db_ == nullptr ? SQLITE_CANTOPEN : lib().extended_errcode(get()); }
+    int error() const { return db_ == nullptr ? SQLITE_CANTOPEN : lib().extended_errcode(db_); }
     // The system's error behind the last failure, the opening's too.
-    int systemErrno() const { return db_ != nullptr ? lib().system_errno(get()) : openErrno_; }
+    int systemErrno() const { return db_ != nullptr ? lib().system_errno(db_) : openErrno_; }
     // `sql` prepared at its first use and kept to the close, ?1, ?2... bound
-    // to `args`, stepped to the end: SQLITE_DONE or an error.
-    template <typename... Args> int run(const char* sql, const Args&... args) {
-        Statement& statement = cached(sql);
-        int index = 0;
-        (statement.bind(++index, args), ...);
-        return statement ? statement.run() : error();
-    }
-    Statement& cached(const char* sql) {
-        Statement& statement = cache_[sql];
-        if (!statement) {
-            statement = prepare(sql);
+    // to `args`, stepped to the end with `row(Row)` at each row, and reset:
+    // SQLITE_DONE or an error.
+    template <typename Each, typename... Args>
+    int each(const char* sql, Each&& row, const Args&... args) {
+        sqlite3_stmt*& stmt = cache_[sql];
+        if (stmt == nullptr && lib().prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt,
+                                                nullptr) != SQLITE_OK) {
+            return cache_.erase(sql), error();
         }
-        return statement;
+        int index = 0;
+        (bind(stmt, ++index, args), ...);
+        int rc;
+        while ((rc = lib().step(stmt)) == SQLITE_ROW) {
+            row(Row(stmt));
+        }
+        lib().reset(stmt);
+        return rc;
+    }
+    template <typename... Args> int run(const char* sql, const Args&... args) {
+        return each(
+            sql, [](Row) {}, args...);
     }
 
 private:
-    // Statements are finalized by their owners first; v2 copes if one is not.
-    struct Close {
-        void operator()(sqlite3* db) const { lib().close_v2(db); }
-    };
-    std::unique_ptr<sqlite3, Close> db_; // declared first: closed after cache_
+    static void bind(sqlite3_stmt* stmt, int index, std::int64_t value) {
+        lib().bind_int64(stmt, index, value);
+    }
+    // SQLITE_STATIC: the text outlives the step, and is not copied once more.
+    static void bind(sqlite3_stmt* stmt, int index, std::string_view text) {
+        lib().bind_text64(stmt, index, text.empty() ? "" : text.data(), text.size(), SQLITE_STATIC,
+                          SQLITE_UTF8);
+    }
+    sqlite3* db_ = nullptr;
     int openErrno_ = 0;
-    std::unordered_map<const char*, Statement> cache_;
+    std::unordered_map<const char*, sqlite3_stmt*> cache_;
 };
 
 } // namespace quillo::sql

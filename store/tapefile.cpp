@@ -37,21 +37,29 @@ PRAGMA application_id = 1366649967;
 PRAGMA user_version = 2;
 )";
 
-// Why a file that is not this program's tape is set aside, or nothing.
-// `current`: the schema has every table and column of today's.
-const char* foreign(sql::Database& db, int& rc, bool& current) {
-    sql::Statement what = db.prepare(
+// What a database holds: why it is set aside when it is not this program's
+// tape (nullptr for a tape or an empty file), and what today's schema adds.
+struct Look {
+    int rc;
+    const char* why = nullptr;
+    bool current = false, noteless = false;
+};
+Look look(sql::Database& db) {
+    Look out{SQLITE_DONE};
+    out.rc = db.each(
         "SELECT (SELECT count(*) FROM sqlite_schema), (SELECT application_id FROM "
-        "pragma_application_id), (SELECT user_version FROM pragma_user_version), (SELECT "
-        "count(*) FROM sqlite_schema WHERE name = 'keeping') + (SELECT count(*) FROM "
-        "pragma_table_info('lines') WHERE name = 'note')");
-    rc = what ? what.step() : db.error();
-    const bool empty = rc == SQLITE_ROW && what.integer(0) == 0;
-    current = rc == SQLITE_ROW && what.integer(3) == 2;
-    return rc != SQLITE_ROW || empty           ? nullptr
-           : what.integer(1) != kApplicationId ? "was not the calculator's tape"
-           : what.integer(2) != kSchema        ? "was written by another version"
-                                               : nullptr;
+        "pragma_application_id), (SELECT user_version FROM pragma_user_version), (SELECT count(*) "
+        "FROM sqlite_schema WHERE name = 'keeping'), (SELECT count(*) FROM sqlite_schema WHERE "
+        "name = 'lines') - (SELECT count(*) FROM pragma_table_info('lines') WHERE name = 'note')",
+        [&](sql::Row row) {
+            out.why = row.integer(0) == 0                ? nullptr
+                      : row.integer(1) != kApplicationId ? "was not the calculator's tape"
+                      : row.integer(2) != kSchema        ? "was written by another version"
+                                                         : nullptr;
+            out.noteless = row.integer(4) != 0;
+            out.current = row.integer(3) != 0 && !out.noteless;
+        });
+    return out;
 }
 
 // What is at `path`, looked at without following a link. A plain file
@@ -201,11 +209,10 @@ std::optional<TapeFile::Outcome> TapeFile::openOnce(bool make) {
     // and without its WAL (so never written to), damage by SQLite's check.
     sql::Database probe;
     int rc = openReadOnly(probe, path_, "immutable=1");
-    bool current = false;
-    const char* why = rc == SQLITE_OK ? foreign(probe, rc, current) : nullptr;
+    Look seen = rc == SQLITE_OK ? look(probe) : Look{rc};
     probe.close();
-    if (why || (rc & 0xff) == SQLITE_NOTADB) {
-        return setAside(path_, why ? why : "was damaged");
+    if (seen.why || (seen.rc & 0xff) == SQLITE_NOTADB) {
+        return setAside(path_, seen.why ? seen.why : "was damaged");
     }
     rc = db_.open(path_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX);
     if (rc == SQLITE_OK && sql::lib().db_readonly(db_.get(), "main") == 1) {
@@ -223,38 +230,36 @@ std::optional<TapeFile::Outcome> TapeFile::openOnce(bool make) {
             },
             const_cast<std::atomic<Clock::rep>*>(exitBy_));
         waitFor(1s);
-        sql::Statement check = db_.prepare("PRAGMA quick_check(1)");
         // Told apart above: only a tape, or a file to be made one, gets WAL.
         rc =
             db_.exec("PRAGMA secure_delete=ON; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
         // Damage found now, not by a query halfway through a change.
-        rc = rc != SQLITE_OK ? rc : check ? check.step() : db_.error();
-        rc = rc != SQLITE_ROW ? rc : check.text(0) == "ok" ? SQLITE_OK : SQLITE_CORRUPT;
-        check.reset();
+        bool whole = false;
+        rc = rc != SQLITE_OK ? rc : db_.each("PRAGMA quick_check(1)", [&](sql::Row row) {
+            whole = row.text(0) == "ok";
+        });
+        rc = rc != SQLITE_DONE ? rc : whole ? SQLITE_OK : SQLITE_CORRUPT;
     }
-    // A current tape is told in one read; anything else is told again and
-    // made or brought up to date in one transaction: a busy tape is never
-    // taken for a foreign or damaged one.
-    why = rc == SQLITE_OK ? foreign(db_, rc, current) : nullptr;
-    rc = rc == SQLITE_ROW ? SQLITE_OK : rc;
-    rc = rc == SQLITE_OK && !why && !current ? db_.exec("BEGIN IMMEDIATE") : rc;
-    if (rc == SQLITE_OK && !why && !current && (why = foreign(db_, rc, current)) == nullptr &&
-        rc == SQLITE_ROW) {
-        rc = db_.exec(kSchemaSql);
+    // Made or brought up to date in one transaction, told apart again with
+    // the WAL another window may be writing: a busy tape is never taken for
+    // a foreign or damaged one.
+    if (rc == SQLITE_OK && !seen.current && (rc = db_.exec("BEGIN IMMEDIATE")) == SQLITE_OK) {
+        seen = look(db_);
+        rc = seen.rc != SQLITE_DONE || seen.why || seen.current ? seen.rc : db_.exec(kSchemaSql);
         // A tape from before notes gets their column in place.
-        if (rc == SQLITE_OK && !foreign(db_, rc, current) && rc == SQLITE_ROW && !current) {
-            rc = db_.exec("ALTER TABLE lines ADD COLUMN note TEXT NOT NULL DEFAULT ''");
-        }
-        rc = rc == SQLITE_ROW || rc == SQLITE_OK ? db_.exec("COMMIT") : rc;
+        rc = rc == SQLITE_OK && seen.noteless
+                 ? db_.exec("ALTER TABLE lines ADD COLUMN note TEXT NOT NULL DEFAULT ''")
+                 : rc;
+        rc = (rc == SQLITE_OK || rc == SQLITE_DONE) && !seen.why ? db_.exec("COMMIT") : rc;
     }
-    if (rc != SQLITE_OK || why != nullptr) {
+    if (rc != SQLITE_OK || seen.why != nullptr) {
         error = db_.systemErrno();
         if (db_) {
             db_.exec("ROLLBACK");
         }
         db_.close();
-        if (why != nullptr || damaged(rc)) {
-            return setAside(path_, why != nullptr ? why : "was damaged");
+        if (seen.why != nullptr || damaged(rc)) {
+            return setAside(path_, seen.why != nullptr ? seen.why : "was damaged");
         }
         reason = sqlReason(rc, error);
         return busy(rc) ? Outcome::Busy : Outcome::Retry;
@@ -312,22 +317,19 @@ TapeFile::Outcome TapeFile::read(std::int64_t run, Earlier& out) {
     // In the table's order, with no index to follow; each run's lines are
     // put together after.
     std::map<std::int64_t, std::string> started;
-    sql::Statement& runs = db->cached("SELECT id, started FROM runs");
-    int rc;
-    while ((rc = runs ? runs.step() : db->error()) == SQLITE_ROW) {
-        started[runs.integer(0)] = runs.text(1);
-    }
-    sql::Statement& lines =
-        db->cached("SELECT run, id, text, note FROM lines WHERE run <> ?1 ORDER BY id");
+    int rc = db->each("SELECT id, started FROM runs",
+                      [&](sql::Row row) { started[row.integer(0)] = row.text(1); });
     std::vector<std::pair<std::int64_t, KeptLine>> got;
-    for (rc = rc != SQLITE_DONE ? rc
-              : lines           ? lines.bind(1, run).step()
-                                : db->error();
-         rc == SQLITE_ROW; rc = lines.step()) {
-        got.push_back(
-            {lines.integer(0),
-             {0, lines.integer(1), std::string(lines.text(2)), std::string(lines.text(3))}});
-    }
+    rc = rc != SQLITE_DONE
+             ? rc
+             : db->each(
+                   "SELECT run, id, text, note FROM lines WHERE run <> ?1 ORDER BY id",
+                   [&](sql::Row row) {
+                       got.push_back({row.integer(0),
+                                      {0, row.integer(1), std::string(row.text(2)),
+                                       std::string(row.text(3))}});
+                   },
+                   run);
     std::stable_sort(got.begin(), got.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     for (auto& [id, line] : got) {
@@ -338,10 +340,11 @@ TapeFile::Outcome TapeFile::read(std::int64_t run, Earlier& out) {
         out.lines.push_back(std::move(line));
     }
     // Switched off in another window: the lines are gone already.
-    sql::Statement& keeping = db->cached("SELECT off FROM keeping");
+    bool off = false;
+    rc = rc != SQLITE_DONE ? rc : db->each("SELECT off FROM keeping", [&](sql::Row row) {
+        off = row.integer(0) != 0;
+    });
     if (rc == SQLITE_DONE) {
-        const bool off = keeping && keeping.step() == SQLITE_ROW && keeping.integer(0) != 0;
-        keeping.reset();
         return off ? Outcome::Off : Outcome::Done;
     }
     out = {};

@@ -196,13 +196,13 @@ O TapeStore::Shared::write(std::span<const Op> ops, bool switchOff) {
     // A new run's row is made again when the transaction is.
     const std::int64_t runBefore = run;
     const std::string startedBefore = started;
+    bool offThere = false;
+    std::int64_t seen = -1;
     int rc = db.run("BEGIN IMMEDIATE");
-    sql::Statement& keeping = db.cached("SELECT off, clears FROM keeping");
-    rc = rc != SQLITE_DONE ? rc : keeping ? keeping.step() : db.error();
-    if (rc == SQLITE_ROW) {
-        const bool offThere = keeping.integer(0) != 0;
-        const std::int64_t seen = keeping.integer(1);
-        keeping.reset();
+    rc = rc != SQLITE_DONE ? rc : db.each("SELECT off, clears FROM keeping", [&](sql::Row row) {
+        offThere = row.integer(0) != 0, seen = row.integer(1);
+    });
+    if (rc == SQLITE_DONE) {
         if (offThere && !switchOff && !enabling) {
             db.run("ROLLBACK");
             return O::Off;
