@@ -67,17 +67,13 @@ Look look(sql::Database& db) {
 const char* odd(const std::string& path, int& error) {
     struct stat st {};
     error = ::lstat(path.c_str(), &st) != 0 ? errno : 0;
-    if (error != 0 || S_ISREG(st.st_mode)) {
-        const int rw = (st.st_mode & 07177) != 0 && st.st_uid == ::geteuid()
-                           ? ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
-                           : -1; // rare: restored from a backup
-        if (rw >= 0) {
-            ::fchmod(rw, 0600), ::close(rw);
-        }
-        return error == 0 && st.st_nlink > 1 ? "was a hard link, which is not written through"
-                                             : nullptr;
+    if (error == 0 && S_ISREG(st.st_mode) && (st.st_mode & 07177) != 0 &&
+        st.st_uid == ::geteuid()) {
+        ::fchmodat(AT_FDCWD, path.c_str(), 0600, AT_SYMLINK_NOFOLLOW); // rare: from a backup
     }
-    return S_ISLNK(st.st_mode)   ? "was a symbolic link, which is not followed"
+    return error != 0 || (S_ISREG(st.st_mode) && st.st_nlink == 1) ? nullptr
+           : S_ISREG(st.st_mode) ? "was a hard link, which is not written through"
+           : S_ISLNK(st.st_mode) ? "was a symbolic link, which is not followed"
            : S_ISDIR(st.st_mode) ? "was a folder"
                                  : "was not a file";
 }
@@ -192,16 +188,7 @@ std::optional<TapeFile::Outcome> TapeFile::openOnce(bool make) {
     if (error == ENOENT && !make) {
         return Outcome::Off;
     }
-    if (error == ENOENT) {
-        // 0600 whatever the umask: SQLite gives -wal and -shm the database's mode.
-        const int fd =
-            ::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        error = fd < 0 && errno != EEXIST ? errno : 0;
-        if (fd >= 0) {
-            ::fchmod(fd, 0600), ::close(fd);
-        }
-    }
-    if (error != 0) {
+    if (error != 0 && error != ENOENT) {
         reason = path_ + ": " + errnoReason(error);
         return Outcome::Retry;
     }
@@ -214,7 +201,11 @@ std::optional<TapeFile::Outcome> TapeFile::openOnce(bool make) {
     if (seen.why || (seen.rc & 0xff) == SQLITE_NOTADB) {
         return setAside(path_, seen.why ? seen.why : "was damaged");
     }
-    rc = db_.open(path_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX);
+    rc = db_.open(path_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW |
+                             SQLITE_OPEN_NOMUTEX);
+    if (rc == SQLITE_OK && error == ENOENT) { // before SQLite gives -wal and -shm its mode
+        ::fchmodat(AT_FDCWD, path_.c_str(), 0600, AT_SYMLINK_NOFOLLOW);
+    }
     if (rc == SQLITE_OK && sql::lib().db_readonly(db_.get(), "main") == 1) {
         rc = SQLITE_READONLY; // a read-only disk, or a file the user may only read
     }
@@ -265,13 +256,10 @@ std::optional<TapeFile::Outcome> TapeFile::openOnce(bool make) {
         return busy(rc) ? Outcome::Busy : Outcome::Retry;
     }
     // Deleted text a reader held back at the end of an earlier run goes
-    // first, when no reader holds it now.
-    struct stat wal {};
-    if (::stat((path_ + "-wal").c_str(), &wal) == 0 && wal.st_size > 0) {
-        const bool due = std::exchange(scrubDue, true);
+    // first, when no reader holds it now; quietly, when none is known of.
+    if (!std::exchange(scrubDue, true)) {
         scrub(0ms);
-        scrubDue = scrubDue && due;
-        held_ = due ? held_ : "";
+        scrubDue = false, held_.clear();
     }
     return Outcome::Done;
 }

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <span>
 #include <thread>
+#include <tuple>
 
 namespace quillo {
 namespace {
@@ -56,7 +57,7 @@ struct TapeStore::Shared {
     void loop();
     O work(std::vector<Op>& pending);
     O step(std::span<Op> ops);
-    O write(std::span<const Op> ops, bool switchOff);
+    O write(std::span<const Op> ops);
     int apply(sql::Database& db, std::span<const Op> ops);
     void offElsewhere() {
         off = true;
@@ -160,12 +161,10 @@ O TapeStore::Shared::step(std::span<Op> ops) {
         off = kind != Op::Enable;
         return O::Done;
     }
-    O outcome = write(ops, kind == Op::Disable);
-    if (outcome == O::Busy || outcome == O::Retry) {
-        // Two windows making the tape at once meet in SQLite's locks or
-        // journal modes: tried again at once before it is told.
-        outcome = write(ops, kind == Op::Disable);
-    }
+    // Two windows making the tape at once meet in SQLite's locks or journal
+    // modes: tried again at once before it is told.
+    O outcome = write(ops);
+    outcome = outcome == O::Busy || outcome == O::Retry ? write(ops) : outcome;
     const bool again = outcome == O::Busy || outcome == O::Retry;
     file.failure = again ? "This run's last changes are not kept yet: " + file.reason + "." : "";
     if (again) {
@@ -176,52 +175,43 @@ O TapeStore::Shared::step(std::span<Op> ops) {
         offElsewhere();
     }
     // Deleted text leaves the WAL too.
-    if (outcome == O::Done && std::any_of(ops.begin(), ops.end(), [](const Op& op) {
+    file.scrubDue |=
+        outcome == O::Done && std::any_of(ops.begin(), ops.end(), [](const Op& op) {
             return op.kind != Op::Add && op.kind != Op::Note && op.kind != Op::NoteEarlier;
-        })) {
-        file.scrubDue = true;
-        file.scrub(0ms);
-    }
+        });
+    file.scrub(0ms);
     return O::Done;
 }
 
 // In one BEGIN IMMEDIATE with the switch read from the tape: no window
 // writes once another has switched the keeping off.
-O TapeStore::Shared::write(std::span<const Op> ops, bool switchOff) {
+O TapeStore::Shared::write(std::span<const Op> ops) {
     // Switched off without a tape: nothing to remove.
+    const bool switchOff = ops[0].kind == Op::Disable;
     if (const O opened = file.open(!switchOff); opened != O::Done) {
         return opened == O::Off && switchOff ? O::Done : opened;
     }
     sql::Database& db = file.db();
     // A new run's row is made again when the transaction is.
-    const std::int64_t runBefore = run;
-    const std::string startedBefore = started;
+    const auto before = std::pair(run, started);
     bool offThere = false;
     std::int64_t seen = -1;
     int rc = db.run("BEGIN IMMEDIATE");
     rc = rc != SQLITE_DONE ? rc : db.each("SELECT off, clears FROM keeping", [&](sql::Row row) {
         offThere = row.integer(0) != 0, seen = row.integer(1);
     });
-    if (rc == SQLITE_DONE) {
-        if (offThere && !switchOff && !enabling) {
-            db.run("ROLLBACK");
-            return O::Off;
-        }
-        // A clear in another window since: this run's lines so far stay gone.
-        if (clears >= 0 && seen != clears) {
-            cleared.insert(live.begin(), live.end());
-            live.clear();
-        }
-        clears = seen;
-        if (switchOff) {
-            rc = db.run("DELETE FROM lines");
-            rc = rc == SQLITE_DONE ? db.run("DELETE FROM runs") : rc;
-            rc = rc == SQLITE_DONE ? db.run("UPDATE keeping SET off = 1, clears = clears + 1") : rc;
-        } else {
-            rc = enabling && offThere ? db.run("UPDATE keeping SET off = 0") : SQLITE_DONE;
-            rc = rc == SQLITE_DONE ? apply(db, ops) : rc;
-        }
+    if (rc == SQLITE_DONE && offThere && !switchOff && !enabling) {
+        db.run("ROLLBACK");
+        return O::Off;
     }
+    // A clear in another window since: this run's lines so far stay gone.
+    if (rc == SQLITE_DONE && clears >= 0 && seen != clears) {
+        cleared.insert(live.begin(), live.end());
+        live.clear();
+    }
+    clears = rc == SQLITE_DONE ? seen : clears;
+    rc = rc == SQLITE_DONE && enabling && offThere ? db.run("UPDATE keeping SET off = 0") : rc;
+    rc = rc == SQLITE_DONE ? apply(db, ops) : rc;
     rc = rc == SQLITE_DONE ? db.run("COMMIT") : rc;
     if (rc == SQLITE_DONE) {
         enabling = false;
@@ -229,10 +219,9 @@ O TapeStore::Shared::write(std::span<const Op> ops, bool switchOff) {
     }
     file.reason = sqlReason(rc, db.systemErrno());
     db.run("ROLLBACK");
-    run = runBefore;
-    started = startedBefore;
+    std::tie(run, started) = before;
     if (damaged(rc) && file.setAsideDamaged()) {
-        return write(ops, switchOff);
+        return write(ops);
     }
     return busy(rc) ? O::Busy : O::Retry;
 }
@@ -299,11 +288,13 @@ int TapeStore::Shared::apply(sql::Database& db, std::span<const Op> ops) {
             live.clear();
             cleared.clear();
             break;
-        default: // Clear
+        default: // Clear, or Disable with no run of this window's left
             live.clear();
             rc = db.run("DELETE FROM lines");
             rc = rc == SQLITE_DONE ? db.run("DELETE FROM runs WHERE id <> ?1", run) : rc;
-            rc = rc == SQLITE_DONE ? db.run("UPDATE keeping SET clears = clears + 1") : rc;
+            rc = rc == SQLITE_DONE ? db.run("UPDATE keeping SET off = ?1, clears = clears + 1",
+                                            std::int64_t(op->kind == Op::Disable))
+                                   : rc;
             ++clears;
         }
     }
