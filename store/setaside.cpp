@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // What is found at the tape's paths and is not a tape goes aside whole, and
 // the rows a plain read still gets from a damaged tape are carried over.
-#include "tapefile.h"
+#include "shared.h"
 
 #include <fcntl.h>
 
@@ -15,38 +15,44 @@ namespace quillo {
 
 // Moved under a dated name in the same folder, never followed, written to
 // or deleted; the database with its -wal and -shm.
-std::optional<TapeFile::Outcome> TapeFile::setAside(const std::string& path, const char* what) {
+auto TapeStore::Shared::setAside(const std::string& at, const char* what)
+    -> std::optional<Outcome> {
     const bool broken = std::string_view(what) == "was damaged";
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H-%M-%S", ::localtime_r(&now, &local));
-    const std::string base = path + (broken ? ".damaged-" : ".set-aside-") + stamp;
+    const std::string base = at + (broken ? ".damaged-" : ".set-aside-") + stamp;
     std::string aside = base;
     for (int n = 2;
-         ::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) != 0; ++n) {
+         ::renameat2(AT_FDCWD, at.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) != 0; ++n) {
         if (errno != EEXIST || n > 100) {
-            reason = path + " " + what + ", and could not be moved aside: " + errnoReason(errno);
+            reason = at + " " + what + ", and could not be moved aside: " + errnoReason(errno);
             return Outcome::Retry;
         }
         aside = base + "-" + std::to_string(n);
     }
     for (const char* suffix : {"-wal", "-shm"}) {
-        if (path == path_) {
-            ::renameat2(AT_FDCWD, (path + suffix).c_str(), AT_FDCWD, (aside + suffix).c_str(),
+        if (at == path) {
+            ::renameat2(AT_FDCWD, (at + suffix).c_str(), AT_FDCWD, (aside + suffix).c_str(),
                         RENAME_NOREPLACE);
         }
     }
-    notice(path + " " + what + ", and was moved to " + aside + ".");
+    notice(at + " " + what + ", and was moved to " + aside + ".");
     if (broken) {
-        damaged_.push_back(aside);
+        damagedAside.push_back(aside);
     }
     return std::nullopt;
 }
 
+bool TapeStore::Shared::setAsideDamaged() {
+    db.close();
+    return !setAside(path, "was damaged");
+}
+
 // Best effort: the lines table row by row, on past damaged pages, into
 // the new tape (made just now, so its oldest runs) in one transaction.
-void TapeFile::carryOver(const std::string& aside) {
+void TapeStore::Shared::carryOver(const std::string& aside) {
     sql::Database old;
     if (old.open(aside, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX) !=
         SQLITE_OK) {
@@ -56,7 +62,7 @@ void TapeFile::carryOver(const std::string& aside) {
     // Read-only, this only lets SQLite read a file shorter than its header says.
     old.exec("PRAGMA writable_schema=ON");
     std::map<std::int64_t, std::int64_t> runs; // the old id's new one
-    int rc = db_.run("BEGIN IMMEDIATE"), read = SQLITE_ROW;
+    int rc = db.run("BEGIN IMMEDIATE"), read = SQLITE_ROW;
     std::int64_t after = INT64_MIN;
     const auto line = [&](sql::Row row) {
         after = row.integer(0);
@@ -66,13 +72,13 @@ void TapeFile::carryOver(const std::string& aside) {
             old.each(
                 "SELECT started FROM runs WHERE id = ?1", [&](sql::Row r) { started = r.text(0); },
                 run->first);
-            rc = rc == SQLITE_DONE ? db_.run("INSERT INTO runs(started) VALUES (?1)", started) : rc;
-            run->second = sql::lib().last_insert_rowid(db_.get());
+            rc = rc == SQLITE_DONE ? db.run("INSERT INTO runs(started) VALUES (?1)", started) : rc;
+            run->second = sql::lib().last_insert_rowid(db.get());
         }
-        rc = rc == SQLITE_DONE ? db_.run("INSERT INTO lines(run, number, size, text, note) "
-                                         "VALUES (?1, ?2, length(CAST(?3 AS BLOB)) + "
-                                         "length(CAST(?4 AS BLOB)), ?3, ?4)",
-                                         run->second, after, row.text(2), row.text(3))
+        rc = rc == SQLITE_DONE ? db.run("INSERT INTO lines(run, number, size, text, note) "
+                                        "VALUES (?1, ?2, length(CAST(?3 AS BLOB)) + "
+                                        "length(CAST(?4 AS BLOB)), ?3, ?4)",
+                                        run->second, after, row.text(2), row.text(3))
                                : rc;
     };
     for (int skips = 0; rc == SQLITE_DONE && read != SQLITE_DONE && skips < 64; ++skips) {
@@ -87,9 +93,9 @@ void TapeFile::carryOver(const std::string& aside) {
         const std::int64_t step = std::int64_t{1} << std::min(skips, 62);
         after = after > INT64_MAX - step ? INT64_MAX : after + step;
     }
-    rc = rc == SQLITE_DONE ? db_.run("COMMIT") : rc;
+    rc = rc == SQLITE_DONE ? db.run("COMMIT") : rc;
     if (rc != SQLITE_DONE) {
-        db_.run("ROLLBACK");
+        db.run("ROLLBACK");
         notice("The lines of the damaged file could not be carried over: " + sqlReason(rc, 0) +
                ".");
     } else if (!runs.empty()) {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Opening the tape: what is at its path told apart, a new tape made, the
 // earlier runs read, deleted text taken out of the WAL.
-#include "tapefile.h"
+#include "shared.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -118,14 +118,6 @@ std::string errnoReason(int error) {
                : std::generic_category().message(error);
 }
 
-bool damaged(int rc) {
-    return (rc & 0xff) == SQLITE_CORRUPT || (rc & 0xff) == SQLITE_NOTADB;
-}
-
-bool busy(int rc) {
-    return (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
-}
-
 std::string sqlReason(int rc, int error) {
     const int code = rc & 0xff;
     return (code == SQLITE_IOERR || code == SQLITE_CANTOPEN || code == SQLITE_READONLY) &&
@@ -138,35 +130,35 @@ std::string sqlReason(int rc, int error) {
                                       : sql::errorString(rc);
 }
 
-TapeFile::TapeFile(std::string folder, const std::atomic<Clock::rep>* exitBy)
-    : folder_(std::move(folder)), exitBy_(exitBy) {
-    path_ = folder_.empty() ? "" : folder_ + "/" + std::string(TapeStore::kFileName);
-}
+TapeStore::Shared::Shared(const std::string& folder, std::string started, Events events)
+    : folder(folder), path(folder.empty() ? "" : folder + "/" + std::string(kFileName)),
+      started(std::move(started)), events(std::move(events)) {}
 
-TapeFile::Outcome TapeFile::open(bool make) {
+auto TapeStore::Shared::open(bool make) -> Outcome {
     int moved = 0;
-    if (db_ &&
-        sql::lib().file_control(db_.get(), "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK &&
+    if (db &&
+        sql::lib().file_control(db.get(), "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK &&
         moved == 0) {
         waitFor(1s);
         return Outcome::Done;
     }
-    db_.close(); // set aside by another window: the tape at the path is opened anew
-    if (path_.empty() || sql::library() == nullptr) {
+    db.close(); // set aside by another window: the tape at the path is opened anew
+    if (path.empty() || sql::library() == nullptr) {
         notice(std::string("The tape is not kept: ") +
-               (path_.empty() ? "there is no home folder to keep it in."
-                              : "the SQLite library (libsqlite3.so.0) could not be loaded."));
+               (path.empty() ? "there is no home folder to keep it in."
+                             : "the SQLite library (libsqlite3.so.0) could not be loaded."));
         return Outcome::Failed;
     }
-    if (const int error = makeFolder(folder_); error != 0) {
-        reason = folder_ + " cannot be used: " + errnoReason(error);
+    if (const int error = makeFolder(folder); error != 0) {
+        reason = folder + " cannot be used: " + errnoReason(error);
         return Outcome::Retry;
     }
     // Again when what was at the path was set aside meanwhile.
     for (int attempt = 0; attempt < 4; ++attempt) {
         if (const auto outcome = openOnce(make)) {
-            for (const std::string& aside :
-                 *outcome == Outcome::Done ? std::exchange(damaged_, {}) : decltype(damaged_)()) {
+            for (const std::string& aside : *outcome == Outcome::Done
+                                                ? std::exchange(damagedAside, {})
+                                                : decltype(damagedAside)()) {
                 carryOver(aside);
             }
             return *outcome;
@@ -177,56 +169,51 @@ TapeFile::Outcome TapeFile::open(bool make) {
 }
 
 // Nothing when what was at the path went aside: opened again.
-std::optional<TapeFile::Outcome> TapeFile::openOnce(bool make) {
+auto TapeStore::Shared::openOnce(bool make) -> std::optional<Outcome> {
     // SQLite refuses a link at the database, but would follow one at -wal or -shm.
     int error = 0;
     for (const char* suffix : {"-wal", "-shm", ""}) {
-        if (const char* why = odd(path_ + suffix, error)) {
-            return setAside(path_ + suffix, why);
+        if (const char* why = odd(path + suffix, error)) {
+            return setAside(path + suffix, why);
         }
     }
     if (error == ENOENT && !make) {
         return Outcome::Off;
     }
     if (error != 0 && error != ENOENT) {
-        reason = path_ + ": " + errnoReason(error);
+        reason = path + ": " + errnoReason(error);
         return Outcome::Retry;
     }
     // Another program's file, or another version's, is told apart read-only
     // and without its WAL (so never written to), damage by SQLite's check.
     sql::Database probe;
-    int rc = openReadOnly(probe, path_, "immutable=1");
+    int rc = openReadOnly(probe, path, "immutable=1");
     Look seen = rc == SQLITE_OK ? look(probe) : Look{rc};
     probe.close();
     if (seen.why || (seen.rc & 0xff) == SQLITE_NOTADB) {
-        return setAside(path_, seen.why ? seen.why : "was damaged");
+        return setAside(path, seen.why ? seen.why : "was damaged");
     }
-    rc = db_.open(path_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW |
-                             SQLITE_OPEN_NOMUTEX);
+    rc = db.open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW |
+                           SQLITE_OPEN_NOMUTEX);
     if (rc == SQLITE_OK && error == ENOENT) { // before SQLite gives -wal and -shm its mode
-        ::fchmodat(AT_FDCWD, path_.c_str(), 0600, AT_SYMLINK_NOFOLLOW);
+        ::fchmodat(AT_FDCWD, path.c_str(), 0600, AT_SYMLINK_NOFOLLOW);
     }
-    if (rc == SQLITE_OK && sql::lib().db_readonly(db_.get(), "main") == 1) {
+    if (rc == SQLITE_OK && sql::lib().db_readonly(db.get(), "main") == 1) {
         rc = SQLITE_READONLY; // a read-only disk, or a file the user may only read
     }
     if (rc == SQLITE_OK) {
-        sql::lib().db_config(db_.get(), SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
-        sql::lib().db_config(db_.get(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+        sql::lib().db_config(db.get(), SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+        sql::lib().db_config(db.get(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
         // A statement still running at the exit deadline ends there.
         sql::lib().progress_handler(
-            db_.get(), 1000,
-            [](void* exitBy) -> int {
-                const auto by = static_cast<const std::atomic<Clock::rep>*>(exitBy)->load();
-                return by != 0 && Clock::now().time_since_epoch().count() >= by ? 1 : 0;
-            },
-            const_cast<std::atomic<Clock::rep>*>(exitBy_));
+            db.get(), 1000, [](void* self) -> int { return static_cast<Shared*>(self)->late(); },
+            this);
         waitFor(1s);
         // Told apart above: only a tape, or a file to be made one, gets WAL.
-        rc =
-            db_.exec("PRAGMA secure_delete=ON; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
+        rc = db.exec("PRAGMA secure_delete=ON; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
         // Damage found now, not by a query halfway through a change.
         bool whole = false;
-        rc = rc != SQLITE_OK ? rc : db_.each("PRAGMA quick_check(1)", [&](sql::Row row) {
+        rc = rc != SQLITE_OK ? rc : db.each("PRAGMA quick_check(1)", [&](sql::Row row) {
             whole = row.text(0) == "ok";
         });
         rc = rc != SQLITE_DONE ? rc : whole ? SQLITE_OK : SQLITE_CORRUPT;
@@ -234,23 +221,23 @@ std::optional<TapeFile::Outcome> TapeFile::openOnce(bool make) {
     // Made or brought up to date in one transaction, told apart again with
     // the WAL another window may be writing: a busy tape is never taken for
     // a foreign or damaged one.
-    if (rc == SQLITE_OK && !seen.current && (rc = db_.exec("BEGIN IMMEDIATE")) == SQLITE_OK) {
-        seen = look(db_);
-        rc = seen.rc != SQLITE_DONE || seen.why || seen.current ? seen.rc : db_.exec(kSchemaSql);
+    if (rc == SQLITE_OK && !seen.current && (rc = db.exec("BEGIN IMMEDIATE")) == SQLITE_OK) {
+        seen = look(db);
+        rc = seen.rc != SQLITE_DONE || seen.why || seen.current ? seen.rc : db.exec(kSchemaSql);
         // A tape from before notes gets their column in place.
         rc = rc == SQLITE_OK && seen.noteless
-                 ? db_.exec("ALTER TABLE lines ADD COLUMN note TEXT NOT NULL DEFAULT ''")
+                 ? db.exec("ALTER TABLE lines ADD COLUMN note TEXT NOT NULL DEFAULT ''")
                  : rc;
-        rc = (rc == SQLITE_OK || rc == SQLITE_DONE) && !seen.why ? db_.exec("COMMIT") : rc;
+        rc = (rc == SQLITE_OK || rc == SQLITE_DONE) && !seen.why ? db.exec("COMMIT") : rc;
     }
     if (rc != SQLITE_OK || seen.why != nullptr) {
-        error = db_.systemErrno();
-        if (db_) {
-            db_.exec("ROLLBACK");
+        error = db.systemErrno();
+        if (db) {
+            db.exec("ROLLBACK");
         }
-        db_.close();
+        db.close();
         if (seen.why != nullptr || damaged(rc)) {
-            return setAside(path_, seen.why != nullptr ? seen.why : "was damaged");
+            return setAside(path, seen.why != nullptr ? seen.why : "was damaged");
         }
         reason = sqlReason(rc, error);
         return busy(rc) ? Outcome::Busy : Outcome::Retry;
@@ -259,38 +246,33 @@ std::optional<TapeFile::Outcome> TapeFile::openOnce(bool make) {
     // first, when no reader holds it now; quietly, when none is known of.
     if (!std::exchange(scrubDue, true)) {
         scrub(0ms);
-        scrubDue = false, held_.clear();
+        scrubDue = false, held.clear();
     }
     return Outcome::Done;
 }
 
-bool TapeFile::setAsideDamaged() {
-    db_.close();
-    return !setAside(path_, "was damaged");
-}
-
-void TapeFile::waitFor(std::chrono::milliseconds wait) {
-    if (const auto by = exitBy_->load(); by != 0) {
+void TapeStore::Shared::waitFor(std::chrono::milliseconds wait) {
+    if (const auto by = exitBy.load(); by != 0) {
         wait = std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(
                               Clock::duration(by) - Clock::now().time_since_epoch()),
                           0ms, wait);
     }
-    if (db_) {
-        sql::lib().busy_timeout(db_.get(), static_cast<int>(wait.count()));
+    if (db) {
+        sql::lib().busy_timeout(db.get(), static_cast<int>(wait.count()));
     }
 }
 
-TapeFile::Outcome TapeFile::read(std::int64_t run, Earlier& out) {
+auto TapeStore::Shared::read(Earlier& out) -> Outcome {
     out = {};
     Outcome outcome = open();
     sql::Database readOnly;
-    sql::Database* db = &db_;
+    sql::Database* from = &db;
     // A read-only folder or disk: the lines are shown all the same, with
     // the WAL when it is there, else from the file alone.
     for (const char* query : {"mode=ro", "immutable=1"}) {
-        if (outcome == Outcome::Retry && openReadOnly(readOnly, path_, query) == SQLITE_OK &&
+        if (outcome == Outcome::Retry && openReadOnly(readOnly, path, query) == SQLITE_OK &&
             readOnly.exec("SELECT 1 FROM lines LIMIT 1") == SQLITE_OK) {
-            db = &readOnly;
+            from = &readOnly;
             outcome = Outcome::Done;
             notice("The tape can only be read: " + reason +
                    ". Its earlier lines are shown; this run's are kept once it can be written.");
@@ -302,42 +284,40 @@ TapeFile::Outcome TapeFile::read(std::int64_t run, Earlier& out) {
     if (outcome != Outcome::Done) {
         return outcome;
     }
-    // In the table's order, with no index to follow; each run's lines are
-    // put together after.
     std::map<std::int64_t, std::string> started;
-    int rc = db->each("SELECT id, started FROM runs",
-                      [&](sql::Row row) { started[row.integer(0)] = row.text(1); });
-    std::vector<std::pair<std::int64_t, KeptLine>> got;
+    int rc = from->each("SELECT id, started FROM runs",
+                        [&](sql::Row row) { started[row.integer(0)] = row.text(1); });
+    // In the table's order, with no index to follow, each line's run by its
+    // id; the runs' lines put together after.
     rc = rc != SQLITE_DONE
              ? rc
-             : db->each(
+             : from->each(
                    "SELECT run, id, text, note FROM lines WHERE run <> ?1 ORDER BY id",
                    [&](sql::Row row) {
-                       got.push_back({row.integer(0),
-                                      {0, row.integer(1), std::string(row.text(2)),
-                                       std::string(row.text(3))}});
+                       out.lines.push_back({std::size_t(row.integer(0)), row.integer(1),
+                                            std::string(row.text(2)), std::string(row.text(3))});
                    },
                    run);
-    std::stable_sort(got.begin(), got.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (auto& [id, line] : got) {
+    std::stable_sort(out.lines.begin(), out.lines.end(),
+                     [](const KeptLine& a, const KeptLine& b) { return a.run < b.run; });
+    for (KeptLine& line : out.lines) {
+        const auto id = static_cast<std::int64_t>(line.run);
         if (out.runs.empty() || out.runs.back().id != id) {
             out.runs.push_back({id, started[id]});
         }
         line.run = out.runs.size() - 1;
-        out.lines.push_back(std::move(line));
     }
     // Switched off in another window: the lines are gone already.
     bool off = false;
-    rc = rc != SQLITE_DONE ? rc : db->each("SELECT off FROM keeping", [&](sql::Row row) {
+    rc = rc != SQLITE_DONE ? rc : from->each("SELECT off FROM keeping", [&](sql::Row row) {
         off = row.integer(0) != 0;
     });
     if (rc == SQLITE_DONE) {
         return off ? Outcome::Off : Outcome::Done;
     }
     out = {};
-    if (damaged(rc) && db == &db_) {
-        return setAsideDamaged() ? read(run, out) : Outcome::Retry;
+    if (damaged(rc) && from == &db) {
+        return setAsideDamaged() ? read(out) : Outcome::Retry;
     }
     notice("The earlier runs' lines could not be read: " + sqlReason(rc, 0) + ".");
     return busy(rc) ? Outcome::Busy : Outcome::Retry;
@@ -345,36 +325,35 @@ TapeFile::Outcome TapeFile::read(std::int64_t run, Earlier& out) {
 
 // secure_delete zeroed the text in the pages; the frames that held it
 // leave the WAL with a checkpoint that no reader's snapshot holds back.
-void TapeFile::scrub(std::chrono::milliseconds wait) {
-    if (!scrubDue || !db_) {
+void TapeStore::Shared::scrub(std::chrono::milliseconds wait) {
+    if (!scrubDue || !db) {
         return;
     }
     waitFor(wait);
     int log = 0, done = 0;
     const int rc =
-        sql::lib().wal_checkpoint_v2(db_.get(), "main", SQLITE_CHECKPOINT_TRUNCATE, &log, &done);
+        sql::lib().wal_checkpoint_v2(db.get(), "main", SQLITE_CHECKPOINT_TRUNCATE, &log, &done);
     waitFor(1s);
     scrubDue = rc != SQLITE_OK || log != done;
-    held_ = scrubDue ? "A deleted line's text is still in " + path_ +
-                           "-wal while another program reads the tape; it goes once that "
-                           "program lets go, or at the next start."
-                     : "";
+    held = scrubDue ? "A deleted line's text is still in " + path +
+                          "-wal while another program reads the tape; it goes once that "
+                          "program lets go, or at the next start."
+                    : "";
 }
 
-void TapeFile::notice(std::string text) {
-    if (notices_.size() < 8 &&
-        std::find(notices_.begin(), notices_.end(), text) == notices_.end()) {
-        notices_.push_back(std::move(text));
+void TapeStore::Shared::notice(std::string text) {
+    if (notices.size() < 8 && std::find(notices.begin(), notices.end(), text) == notices.end()) {
+        notices.push_back(std::move(text));
     }
 }
 
-std::string TapeFile::problem() const {
+std::string TapeStore::Shared::problem() const {
     std::string out;
-    for (const std::string& text : notices_) {
+    for (const std::string& text : notices) {
         out += text + "\n";
     }
     out += failure.empty() ? "" : failure + "\n";
-    out += held_.empty() ? "" : held_ + "\n";
+    out += held.empty() ? "" : held + "\n";
     return out.empty() ? out : out.substr(0, out.size() - 1);
 }
 

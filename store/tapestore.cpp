@@ -4,7 +4,7 @@
 // transaction. Opening the file and telling it apart is tapefile.cpp's.
 #include "tapestore.h"
 
-#include "tapefile.h"
+#include "shared.h"
 #include "xdg.h"
 
 #include <algorithm>
@@ -20,7 +20,6 @@ namespace quillo {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using O = TapeFile::Outcome;
 using namespace std::chrono_literals;
 
 // Changes that wait for the database past this many are dropped, oldest first.
@@ -28,49 +27,10 @@ constexpr std::size_t kWaiting = 4 * TapeStore::kLines;
 
 } // namespace
 
-struct TapeStore::Shared {
-    Shared(std::string folder, std::string started, Events events)
-        : file(std::move(folder), &exitBy), started(std::move(started)), events(std::move(events)) {
-    }
-
-    std::mutex mutex;
-    std::condition_variable wake, idle;
-    std::vector<Op> queue;
-    std::uint64_t handed = 0, tried = 0; // hand-overs, and those the thread has tried
-    bool stopping = false, finished = false;
-    std::atomic<Clock::rep> exitBy{0}; // 0 until finish()
-    std::string unwritten;             // why, when the thread ended with changes waiting
-    std::thread thread;
-
-    // The store's thread's own.
-    TapeFile file;
-    std::string started; // this run's start; a saved tape opened begins another run
-    Events events;
-    bool off = false;         // nothing is written until enable()
-    bool enabling = false;    // switched on here, which the next change writes
-    std::int64_t run = 0;     // this run's row, once it has a line
-    std::int64_t clears = -1; // the clears the tape counted when last written
-    // This run's lines by number, as hashes of their text: those written,
-    // and those a clear in another window took, which stay gone.
-    std::map<std::uint64_t, std::size_t> live, cleared;
-
-    void loop();
-    O work(std::vector<Op>& pending);
-    O step(std::span<Op> ops);
-    O write(std::span<const Op> ops);
-    int apply(sql::Database& db, std::span<const Op> ops);
-    void offElsewhere() {
-        off = true;
-        if (events.switchedOffElsewhere) {
-            events.switchedOffElsewhere();
-        }
-    }
-};
-
 void TapeStore::Shared::loop() {
     std::vector<Op> pending;
     std::string told;
-    O outcome = O::Done;
+    Outcome outcome = Outcome::Done;
     for (bool end = false; !end;) {
         std::uint64_t taken;
         bool last;
@@ -79,39 +39,40 @@ void TapeStore::Shared::loop() {
             // Busy: SQLite has waited already. A full disk, or deleted text
             // a reader holds in the WAL: looked at again in a while.
             wake.wait_for(lock,
-                          pending.empty() && !file.scrubDue ? 24h
-                          : outcome == O::Busy              ? 0ms
-                          : outcome == O::Retry             ? 2s
-                                                            : 1s,
+                          pending.empty() && !scrubDue ? 24h
+                          : outcome == Outcome::Busy   ? 0ms
+                          : outcome == Outcome::Retry  ? 2s
+                                                       : 1s,
                           [&] { return !queue.empty() || stopping; });
             std::move(queue.begin(), queue.end(), std::back_inserter(pending));
             queue.clear();
             taken = handed;
             end = stopping;
             // A full disk at the end is not waited for; another window is, to the deadline.
-            last = outcome == O::Retry || Clock::now().time_since_epoch().count() >= exitBy;
+            last = outcome == Outcome::Retry || late();
         }
         outcome = work(pending);
         if (pending.size() > kWaiting) {
             pending.erase(pending.begin(), pending.end() - kWaiting);
-            file.notice("Some lines of this run were not kept: the tape could not be written "
-                        "for too long.");
+            notice("Some lines of this run were not kept: the tape could not be written "
+                   "for too long.");
         }
-        if (std::string now = file.problem(); now != told && events.problem) {
+        if (std::string now = problem(); now != told && events.problem) {
             events.problem(told = now);
         }
         end = end && (pending.empty() || last);
         if (end) {
-            file.scrub(kExitWait); // to the deadline at most
-            file.db().close();
+            scrub(kExitWait); // to the deadline at most
+            db.close();
         }
         const std::lock_guard lock(mutex);
         tried = taken;
         if (end && std::any_of(pending.begin(), pending.end(), [](const Op& op) {
                 return op.kind <= Op::Clear || op.kind == Op::Disable;
             })) {
-            unwritten = outcome == O::Busy ? "another window or program held it past the exit wait"
-                                           : file.reason;
+            unwritten = outcome == Outcome::Busy
+                            ? "another window or program held it past the exit wait"
+                            : reason;
         }
         finished = end;
         idle.notify_all();
@@ -120,9 +81,9 @@ void TapeStore::Shared::loop() {
 
 // What was handed over, in order: each run of changes in one transaction,
 // reads answered while changes wait; what could not be written stays.
-O TapeStore::Shared::work(std::vector<Op>& pending) {
+auto TapeStore::Shared::work(std::vector<Op>& pending) -> Outcome {
     std::vector<Op> waiting;
-    O outcome = O::Done;
+    Outcome outcome = Outcome::Done;
     for (std::size_t i = 0, end; i < pending.size(); i = end) {
         for (end = i + 1; pending[i].kind <= Op::Clear && end < pending.size() &&
                           pending[end].kind <= Op::Clear;) {
@@ -131,7 +92,7 @@ O TapeStore::Shared::work(std::vector<Op>& pending) {
         const std::span ops(pending.begin() + static_cast<std::ptrdiff_t>(i), end - i);
         if (ops[0].kind == Op::Read) {
             Earlier earlier;
-            if (!off && file.read(run, earlier) == O::Off) {
+            if (!off && read(earlier) == Outcome::Off) {
                 offElsewhere();
             }
             if (events.earlier) {
@@ -139,8 +100,8 @@ O TapeStore::Shared::work(std::vector<Op>& pending) {
             }
             continue;
         }
-        outcome = outcome == O::Done ? step(ops) : outcome;
-        if (outcome == O::Busy || outcome == O::Retry) {
+        outcome = outcome == Outcome::Done ? step(ops) : outcome;
+        if (outcome == Outcome::Busy || outcome == Outcome::Retry) {
             std::move(ops.begin(), ops.end(), std::back_inserter(waiting));
         }
     }
@@ -149,7 +110,7 @@ O TapeStore::Shared::work(std::vector<Op>& pending) {
 }
 
 // One transaction, or a switch: Busy or Retry when it is to be tried again.
-O TapeStore::Shared::step(std::span<Op> ops) {
+auto TapeStore::Shared::step(std::span<Op> ops) -> Outcome {
     const auto kind = ops[0].kind;
     if (kind == Op::Enable || kind == Op::Disable) {
         run = 0, clears = -1, live.clear(), cleared.clear();
@@ -159,39 +120,37 @@ O TapeStore::Shared::step(std::span<Op> ops) {
         // nothing still loads nothing.
         enabling = kind == Op::Enable;
         off = kind != Op::Enable;
-        return O::Done;
+        return Outcome::Done;
     }
     // Two windows making the tape at once meet in SQLite's locks or journal
     // modes: tried again at once before it is told.
-    O outcome = write(ops);
-    outcome = outcome == O::Busy || outcome == O::Retry ? write(ops) : outcome;
-    const bool again = outcome == O::Busy || outcome == O::Retry;
-    file.failure = again ? "This run's last changes are not kept yet: " + file.reason + "." : "";
+    Outcome outcome = write(ops);
+    outcome = outcome == Outcome::Busy || outcome == Outcome::Retry ? write(ops) : outcome;
+    const bool again = outcome == Outcome::Busy || outcome == Outcome::Retry;
+    failure = again ? "This run's last changes are not kept yet: " + reason + "." : "";
     if (again) {
         return outcome;
     }
-    off = off || kind == Op::Disable || outcome == O::Failed; // Failed: never kept this run
-    if (outcome == O::Off) {
+    off = off || kind == Op::Disable || outcome == Outcome::Failed; // Failed: never kept this run
+    if (outcome == Outcome::Off) {
         offElsewhere();
     }
     // Deleted text leaves the WAL too.
-    file.scrubDue |=
-        outcome == O::Done && std::any_of(ops.begin(), ops.end(), [](const Op& op) {
-            return op.kind != Op::Add && op.kind != Op::Note && op.kind != Op::NoteEarlier;
-        });
-    file.scrub(0ms);
-    return O::Done;
+    scrubDue |= outcome == Outcome::Done && std::any_of(ops.begin(), ops.end(), [](const Op& op) {
+                    return op.kind != Op::Add && op.kind != Op::Note && op.kind != Op::NoteEarlier;
+                });
+    scrub(0ms);
+    return Outcome::Done;
 }
 
 // In one BEGIN IMMEDIATE with the switch read from the tape: no window
 // writes once another has switched the keeping off.
-O TapeStore::Shared::write(std::span<const Op> ops) {
+auto TapeStore::Shared::write(std::span<const Op> ops) -> Outcome {
     // Switched off without a tape: nothing to remove.
     const bool switchOff = ops[0].kind == Op::Disable;
-    if (const O opened = file.open(!switchOff); opened != O::Done) {
-        return opened == O::Off && switchOff ? O::Done : opened;
+    if (const Outcome opened = open(!switchOff); opened != Outcome::Done) {
+        return opened == Outcome::Off && switchOff ? Outcome::Done : opened;
     }
-    sql::Database& db = file.db();
     // A new run's row is made again when the transaction is.
     const auto before = std::pair(run, started);
     bool offThere = false;
@@ -202,7 +161,7 @@ O TapeStore::Shared::write(std::span<const Op> ops) {
     });
     if (rc == SQLITE_DONE && offThere && !switchOff && !enabling) {
         db.run("ROLLBACK");
-        return O::Off;
+        return Outcome::Off;
     }
     // A clear in another window since: this run's lines so far stay gone.
     if (rc == SQLITE_DONE && clears >= 0 && seen != clears) {
@@ -211,22 +170,22 @@ O TapeStore::Shared::write(std::span<const Op> ops) {
     }
     clears = rc == SQLITE_DONE ? seen : clears;
     rc = rc == SQLITE_DONE && enabling && offThere ? db.run("UPDATE keeping SET off = 0") : rc;
-    rc = rc == SQLITE_DONE ? apply(db, ops) : rc;
+    rc = rc == SQLITE_DONE ? apply(ops) : rc;
     rc = rc == SQLITE_DONE ? db.run("COMMIT") : rc;
     if (rc == SQLITE_DONE) {
         enabling = false;
-        return O::Done;
+        return Outcome::Done;
     }
-    file.reason = sqlReason(rc, db.systemErrno());
+    reason = sqlReason(rc, db.systemErrno());
     db.run("ROLLBACK");
     std::tie(run, started) = before;
-    if (damaged(rc) && file.setAsideDamaged()) {
+    if (damaged(rc) && setAsideDamaged()) {
         return write(ops);
     }
-    return busy(rc) ? O::Busy : O::Retry;
+    return busy(rc) ? Outcome::Busy : Outcome::Retry;
 }
 
-int TapeStore::Shared::apply(sql::Database& db, std::span<const Op> ops) {
+int TapeStore::Shared::apply(std::span<const Op> ops) {
     const bool adds =
         std::any_of(ops.begin(), ops.end(), [](const Op& op) { return op.kind == Op::Add; });
     int rc = !adds ? SQLITE_DONE
@@ -257,7 +216,7 @@ int TapeStore::Shared::apply(sql::Database& db, std::span<const Op> ops) {
                         "length(CAST(?3 AS BLOB)) + length(CAST(?4 AS BLOB)), ?3, ?4)",
                         run, n, op->text, op->note);
             if ((rc & 0xff) == SQLITE_TOOBIG) {
-                file.notice("A line was too long to keep.");
+                notice("A line was too long to keep.");
                 rc = SQLITE_DONE;
             }
             break;
@@ -314,6 +273,13 @@ int TapeStore::Shared::apply(sql::Database& db, std::span<const Op> ops) {
                                : rc;
     }
     return rc;
+}
+
+void TapeStore::Shared::offElsewhere() {
+    off = true;
+    if (events.switchedOffElsewhere) {
+        events.switchedOffElsewhere();
+    }
 }
 
 TapeStore::TapeStore(std::string folder, std::time_t started, Events events)

@@ -1,0 +1,99 @@
+// SPDX-License-Identifier: MIT
+// The store's state: what the window hands over, under the mutex, and the
+// rest the store's thread's own. tapestore.cpp takes a change to the disk;
+// tapefile.cpp opens the tape and tells apart what is at its path;
+// setaside.cpp moves anything else aside and carries a damaged tape's lines over.
+#pragma once
+
+#include "sqlite.h"
+#include "tapestore.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <span>
+#include <thread>
+
+namespace quillo {
+
+// SQLite's codes: a damaged file, a lock held elsewhere, and in plain words.
+inline bool damaged(int rc) {
+    return (rc & 0xff) == SQLITE_CORRUPT || (rc & 0xff) == SQLITE_NOTADB;
+}
+inline bool busy(int rc) {
+    return (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
+}
+std::string sqlReason(int rc, int error);
+std::string errnoReason(int error);
+
+struct TapeStore::Shared {
+    using Clock = std::chrono::steady_clock;
+    enum class Outcome {
+        Done,
+        Busy,   // another window or program held the database past the wait
+        Retry,  // a full disk, a read-only folder: tried again later
+        Off,    // nothing is kept: switched off, or no tape to change
+        Failed, // it never will be written this run (no SQLite, no home)
+    };
+    Shared(const std::string& folder, std::string started, Events events);
+
+    std::mutex mutex;
+    std::condition_variable wake, idle;
+    std::vector<Op> queue;
+    std::uint64_t handed = 0, tried = 0; // hand-overs, and those the thread has tried
+    bool stopping = false, finished = false;
+    std::atomic<Clock::rep> exitBy{0}; // SQLite's waits and statements end there; 0 until finish()
+    bool late() const {
+        const auto by = exitBy.load();
+        return by != 0 && Clock::now().time_since_epoch().count() >= by;
+    }
+    std::string unwritten; // why, when the thread ended with changes waiting
+    std::thread thread;
+
+    // The store's thread's own.
+    std::string folder, path;
+    sql::Database db;
+    std::string started; // this run's start; a saved tape opened begins another run
+    Events events;
+    bool off = false;         // nothing is written until enable()
+    bool enabling = false;    // switched on here, which the next change writes
+    std::int64_t run = 0;     // this run's row, once it has a line
+    std::int64_t clears = -1; // the clears the tape counted when last written
+    // This run's lines by number, as hashes of their text: those written,
+    // and those a clear in another window took, which stay gone.
+    std::map<std::uint64_t, std::size_t> live, cleared;
+    bool scrubDue = false;                 // deleted text may still be in the WAL
+    std::string reason;                    // why the tape could not be had or written
+    std::string failure;                   // what waits and why
+    std::string held;                      // deleted text a reader holds in the WAL
+    std::vector<std::string> notices;      // each stays for the run
+    std::vector<std::string> damagedAside; // their lines to be carried over
+
+    // tapestore.cpp
+    void loop();
+    Outcome work(std::vector<Op>& pending);
+    Outcome step(std::span<Op> ops);
+    Outcome write(std::span<const Op> ops);
+    int apply(std::span<const Op> ops);
+    void offElsewhere();
+    void notice(std::string text);
+    std::string problem() const; // plain words, "" when all is well
+
+    // tapefile.cpp: open for writing; `make` makes the tape when there is none (else Off).
+    Outcome open(bool make = true);
+    std::optional<Outcome> openOnce(bool make); // nothing when set aside: opened again
+    // The other runs' lines, read-only where the tape cannot be written.
+    Outcome read(Earlier& out);
+    // Deleted text still in the WAL leaves it, waiting up to `wait` for readers.
+    void scrub(std::chrono::milliseconds wait);
+    // SQLite's wait for a lock held elsewhere, to the exit deadline at most.
+    void waitFor(std::chrono::milliseconds wait);
+
+    // setaside.cpp: nothing once moved aside (to be opened again), else Retry.
+    std::optional<Outcome> setAside(const std::string& at, const char* what);
+    bool setAsideDamaged(); // found damaged while written: set aside, for a tape anew
+    void carryOver(const std::string& aside);
+};
+
+} // namespace quillo
