@@ -10,6 +10,8 @@
 #include <ctime>
 #include <map>
 #include <string_view>
+#include <tuple>
+#include <vector>
 
 namespace quillo {
 
@@ -50,56 +52,58 @@ bool TapeStore::Shared::setAsideDamaged() {
     return !setAside(path, "was damaged");
 }
 
-// Best effort: the lines table row by row, on past damaged pages, into
-// the new tape (made just now, so its oldest runs) in one transaction.
+// Best effort: the lines a read gets, on past damaged pages, into the new
+// tape (made just now, so its oldest runs) in one transaction.
 void TapeStore::Shared::carryOver(const std::string& aside) {
+    std::map<std::int64_t, std::string> started;
+    std::vector<std::tuple<std::int64_t, std::int64_t, std::string, std::string>> lines;
     sql::Database old;
-    if (old.open(aside, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX) !=
-        SQLITE_OK) {
+    std::int64_t after = INT64_MIN;
+    for (int skips = 0; skips < 64; ++skips) {
+        try {
+            if (!old) {
+                old.open(aside, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX);
+                sql::lib().db_config(old.get(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+                // Read-only, this only lets SQLite read a file shorter than its header says.
+                old.exec("PRAGMA writable_schema=ON");
+                old.each("SELECT id, started FROM runs",
+                         [&](sql::Row row) { started[row.integer(0)] = row.text(1); });
+            }
+            old.each(
+                "SELECT id, run, text, note FROM lines WHERE id > ?1 ORDER BY id",
+                [&](sql::Row row) {
+                    after = row.integer(0);
+                    lines.emplace_back(row.integer(1), after, row.text(2), row.text(3));
+                },
+                after);
+            break;
+        } catch (const sql::Error&) {
+            // A damaged page: on from further each time (1 << 63 would overflow).
+            const std::int64_t step = std::int64_t{1} << std::min(skips, 62);
+            after = after > INT64_MAX - step ? INT64_MAX : after + step;
+        }
+    }
+    if (lines.empty()) {
         return;
     }
-    sql::lib().db_config(old.get(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
-    // Read-only, this only lets SQLite read a file shorter than its header says.
-    old.exec("PRAGMA writable_schema=ON");
     std::map<std::int64_t, std::int64_t> runs; // the old id's new one
-    int rc = db.run("BEGIN IMMEDIATE"), read = SQLITE_ROW;
-    std::int64_t after = INT64_MIN;
-    const auto line = [&](sql::Row row) {
-        after = row.integer(0);
-        auto [run, added] = runs.try_emplace(row.integer(1));
-        if (added) {
-            std::string started;
-            old.each(
-                "SELECT started FROM runs WHERE id = ?1", [&](sql::Row r) { started = r.text(0); },
-                run->first);
-            rc = rc == SQLITE_DONE ? db.run("INSERT INTO runs(started) VALUES (?1)", started) : rc;
-            run->second = sql::lib().last_insert_rowid(db.get());
+    try {
+        db.exec("BEGIN IMMEDIATE");
+        for (const auto& [run, id, text, note] : lines) {
+            if (const auto [it, added] = runs.try_emplace(run); added) {
+                db.run("INSERT INTO runs(started) VALUES (?1)", started[run]);
+                it->second = sql::lib().last_insert_rowid(db.get());
+            }
+            db.run("INSERT INTO lines(run, number, size, text, note) VALUES (?1, ?2, "
+                   "length(CAST(?3 AS BLOB)) + length(CAST(?4 AS BLOB)), ?3, ?4)",
+                   runs[run], id, text, note);
         }
-        rc = rc == SQLITE_DONE ? db.run("INSERT INTO lines(run, number, size, text, note) "
-                                        "VALUES (?1, ?2, length(CAST(?3 AS BLOB)) + "
-                                        "length(CAST(?4 AS BLOB)), ?3, ?4)",
-                                        run->second, after, row.text(2), row.text(3))
-                               : rc;
-    };
-    for (int skips = 0; rc == SQLITE_DONE && read != SQLITE_DONE && skips < 64; ++skips) {
-        // A tape from before notes has none.
-        read = old.each("SELECT id, run, text, note FROM lines WHERE id > ?1 ORDER BY id", line,
-                        after);
-        read = (read & 0xff) != SQLITE_ERROR
-                   ? read
-                   : old.each("SELECT id, run, text, '' FROM lines WHERE id > ?1 ORDER BY id", line,
-                              after);
-        // A damaged page: on from further each time (1 << 63 would overflow).
-        const std::int64_t step = std::int64_t{1} << std::min(skips, 62);
-        after = after > INT64_MAX - step ? INT64_MAX : after + step;
-    }
-    rc = rc == SQLITE_DONE ? db.run("COMMIT") : rc;
-    if (rc != SQLITE_DONE) {
-        db.run("ROLLBACK");
-        notice("The lines of the damaged file could not be carried over: " + sqlReason(rc, 0) +
-               ".");
-    } else if (!runs.empty()) {
+        db.exec("COMMIT");
         notice("The lines that could be read from the damaged file were kept.");
+    } catch (const sql::Error& e) {
+        db.rollback();
+        notice("The lines of the damaged file could not be carried over: " +
+               sqlReason(e.rc, e.system) + ".");
     }
 }
 

@@ -75,7 +75,7 @@ struct TapeStore::Shared {
     Outcome work(std::vector<Op>& pending);
     Outcome step(std::span<Op> ops);
     Outcome write(std::span<const Op> ops);
-    int apply(std::span<const Op> ops);
+    void apply(std::span<const Op> ops);
     void offElsewhere();
     void notice(std::string text);
     std::string problem() const; // plain words, "" when all is well

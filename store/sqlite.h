@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -72,6 +73,13 @@ private:
     sqlite3_stmt* stmt_;
 };
 
+// A call that failed: SQLite's extended code, and the system's error behind it.
+struct Error {
+    int rc;
+    int system = 0;
+};
+
+// A connection; every call but open() and rollback() throws Error when it fails.
 class Database {
 public:
     Database() = default;
@@ -81,18 +89,18 @@ public:
     explicit operator bool() const { return db_ != nullptr; }
     sqlite3* get() const { return db_; }
 
-    // SQLite's code; on failure nothing stays open.
-    int open(const std::string& path, int flags) {
+    // As `path` names it, a file: URI with SQLITE_OPEN_URI. On failure nothing stays open.
+    void open(const std::string& path, int flags) {
         close();
         if (library() == nullptr) {
-            return SQLITE_CANTOPEN;
+            throw Error{SQLITE_CANTOPEN};
         }
-        const int rc = lib().open_v2(path.c_str(), &db_, flags | SQLITE_OPEN_EXRESCODE, nullptr);
-        if (rc != SQLITE_OK) {
-            openErrno_ = db_ != nullptr ? lib().system_errno(db_) : 0;
+        if (lib().open_v2(path.c_str(), &db_, flags | SQLITE_OPEN_EXRESCODE, nullptr) !=
+            SQLITE_OK) {
+            const Error failed{error(), lib().system_errno(db_)};
             close();
+            throw failed;
         }
-        return rc;
     }
     void close() {
         for (const auto& [sql, stmt] : cache_) {
@@ -103,38 +111,46 @@ public:
             lib().close_v2(std::exchange(db_, nullptr));
         }
     }
-    // SQLITE_OK or the error's extended code.
-    int exec(const char* sql) {
-        return lib().exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK ? SQLITE_OK : error();
+    void exec(const char* sql) {
+        if (lib().exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+            fail();
+        }
     }
-    int error() const { return db_ == nullptr ? SQLITE_CANTOPEN : lib().extended_errcode(db_); }
-    // The system's error behind the last failure, the opening's too.
-    int systemErrno() const { return db_ != nullptr ? lib().system_errno(db_) : openErrno_; }
+    void rollback() noexcept {
+        if (db_ != nullptr) {
+            lib().exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+    }
     // `sql` prepared at its first use and kept to the close, ?1, ?2... bound
-    // to `args`, stepped to the end with `row(Row)` at each row, and reset:
-    // SQLITE_DONE or an error.
+    // to `args`, stepped to the end with `row(Row)` at each row, and reset.
     template <typename Each, typename... Args>
-    int each(const char* sql, Each&& row, const Args&... args) {
+    void each(const char* sql, Each&& row, const Args&... args) {
         sqlite3_stmt*& stmt = cache_[sql];
         if (stmt == nullptr && lib().prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt,
                                                 nullptr) != SQLITE_OK) {
-            return cache_.erase(sql), error();
+            cache_.erase(sql);
+            fail();
         }
+        // Reset however it ends, so that no read stays open.
+        const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> reset(stmt, lib().reset);
         int index = 0;
         (bind(stmt, ++index, args), ...);
         int rc;
         while ((rc = lib().step(stmt)) == SQLITE_ROW) {
             row(Row(stmt));
         }
-        lib().reset(stmt);
-        return rc;
+        if (rc != SQLITE_DONE) {
+            fail();
+        }
     }
-    template <typename... Args> int run(const char* sql, const Args&... args) {
-        return each(
+    template <typename... Args> void run(const char* sql, const Args&... args) {
+        each(
             sql, [](Row) {}, args...);
     }
+    [[noreturn]] void fail() const { throw Error{error(), lib().system_errno(db_)}; }
 
 private:
+    int error() const { return db_ == nullptr ? SQLITE_NOMEM : lib().extended_errcode(db_); }
     static void bind(sqlite3_stmt* stmt, int index, std::int64_t value) {
         lib().bind_int64(stmt, index, value);
     }
@@ -144,7 +160,6 @@ private:
                           SQLITE_UTF8);
     }
     sqlite3* db_ = nullptr;
-    int openErrno_ = 0;
     std::unordered_map<const char*, sqlite3_stmt*> cache_;
 };
 

@@ -40,25 +40,24 @@ PRAGMA user_version = 2;
 // What a database holds: why it is set aside when it is not this program's
 // tape (nullptr for a tape or an empty file), and what today's schema adds.
 struct Look {
-    int rc;
     const char* why = nullptr;
     bool current = false, noteless = false;
 };
 Look look(sql::Database& db) {
-    Look out{SQLITE_DONE};
-    out.rc = db.each(
-        "SELECT (SELECT count(*) FROM sqlite_schema), (SELECT application_id FROM "
-        "pragma_application_id), (SELECT user_version FROM pragma_user_version), (SELECT count(*) "
-        "FROM sqlite_schema WHERE name = 'keeping'), (SELECT count(*) FROM sqlite_schema WHERE "
-        "name = 'lines') - (SELECT count(*) FROM pragma_table_info('lines') WHERE name = 'note')",
-        [&](sql::Row row) {
-            out.why = row.integer(0) == 0                ? nullptr
-                      : row.integer(1) != kApplicationId ? "was not the calculator's tape"
-                      : row.integer(2) != kSchema        ? "was written by another version"
-                                                         : nullptr;
-            out.noteless = row.integer(4) != 0;
-            out.current = row.integer(3) != 0 && !out.noteless;
-        });
+    Look out;
+    db.each("SELECT (SELECT count(*) FROM sqlite_schema), (SELECT application_id FROM "
+            "pragma_application_id), (SELECT user_version FROM pragma_user_version), (SELECT "
+            "count(*) FROM sqlite_schema WHERE name = 'keeping'), (SELECT count(*) FROM "
+            "sqlite_schema WHERE name = 'lines') - (SELECT count(*) FROM "
+            "pragma_table_info('lines') WHERE name = 'note')",
+            [&](sql::Row row) {
+                out.why = row.integer(0) == 0                ? nullptr
+                          : row.integer(1) != kApplicationId ? "was not the calculator's tape"
+                          : row.integer(2) != kSchema        ? "was written by another version"
+                                                             : nullptr;
+                out.noteless = row.integer(4) != 0;
+                out.current = row.integer(3) != 0 && !out.noteless;
+            });
     return out;
 }
 
@@ -99,13 +98,12 @@ int makeFolder(const std::string& folder) {
 }
 
 // Read-only, as a file: URI (which reads ?, # and % as its own).
-int openReadOnly(sql::Database& db, const std::string& path, const char* query) {
+void openReadOnly(sql::Database& db, const std::string& path, const char* query) {
     std::string uri = "file:";
     for (const char c : path) {
         uri += c == '?' ? "%3f" : c == '#' ? "%23" : c == '%' ? "%25" : std::string(1, c);
     }
-    return db.open(uri + "?" + query,
-                   SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW);
+    db.open(uri + "?" + query, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW);
 }
 
 } // namespace
@@ -184,24 +182,31 @@ auto TapeStore::Shared::openOnce(bool make) -> std::optional<Outcome> {
         reason = path + ": " + errnoReason(error);
         return Outcome::Retry;
     }
-    // Another program's file, or another version's, is told apart read-only
-    // and without its WAL (so never written to), damage by SQLite's check.
-    sql::Database probe;
-    int rc = openReadOnly(probe, path, "immutable=1");
-    Look seen = rc == SQLITE_OK ? look(probe) : Look{rc};
-    probe.close();
-    if (seen.why || (seen.rc & 0xff) == SQLITE_NOTADB) {
-        return setAside(path, seen.why ? seen.why : "was damaged");
-    }
-    rc = db.open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW |
-                           SQLITE_OPEN_NOMUTEX);
-    if (rc == SQLITE_OK && error == ENOENT) { // before SQLite gives -wal and -shm its mode
-        ::fchmodat(AT_FDCWD, path.c_str(), 0600, AT_SYMLINK_NOFOLLOW);
-    }
-    if (rc == SQLITE_OK && sql::lib().db_readonly(db.get(), "main") == 1) {
-        rc = SQLITE_READONLY; // a read-only disk, or a file the user may only read
-    }
-    if (rc == SQLITE_OK) {
+    Look seen;
+    try {
+        // Another program's file, or another version's, is told apart read-only
+        // and without its WAL (so never written to); a header not SQLite's too.
+        try {
+            sql::Database probe;
+            openReadOnly(probe, path, "immutable=1");
+            seen = look(probe);
+        } catch (const sql::Error& e) {
+            if ((e.rc & 0xff) == SQLITE_NOTADB) {
+                throw;
+            }
+        }
+        if (seen.why != nullptr) {
+            return setAside(path, seen.why);
+        }
+        db.open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW |
+                          SQLITE_OPEN_NOMUTEX);
+        if (error == ENOENT) { // before SQLite gives -wal and -shm its mode
+            ::fchmodat(AT_FDCWD, path.c_str(), 0600, AT_SYMLINK_NOFOLLOW);
+        }
+        if (sql::lib().db_readonly(db.get(), "main") == 1) {
+            // A read-only disk, or a file the user may only read.
+            throw sql::Error{SQLITE_READONLY, sql::lib().system_errno(db.get())};
+        }
         sql::lib().db_config(db.get(), SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
         sql::lib().db_config(db.get(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
         // A statement still running at the exit deadline ends there.
@@ -210,37 +215,39 @@ auto TapeStore::Shared::openOnce(bool make) -> std::optional<Outcome> {
             this);
         waitFor(1s);
         // Told apart above: only a tape, or a file to be made one, gets WAL.
-        rc = db.exec("PRAGMA secure_delete=ON; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
+        db.exec("PRAGMA secure_delete=ON; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
         // Damage found now, not by a query halfway through a change.
-        bool whole = false;
-        rc = rc != SQLITE_OK ? rc : db.each("PRAGMA quick_check(1)", [&](sql::Row row) {
-            whole = row.text(0) == "ok";
+        db.each("PRAGMA quick_check(1)", [](sql::Row row) {
+            if (row.text(0) != "ok") {
+                throw sql::Error{SQLITE_CORRUPT};
+            }
         });
-        rc = rc != SQLITE_DONE ? rc : whole ? SQLITE_OK : SQLITE_CORRUPT;
-    }
-    // Made or brought up to date in one transaction, told apart again with
-    // the WAL another window may be writing: a busy tape is never taken for
-    // a foreign or damaged one.
-    if (rc == SQLITE_OK && !seen.current && (rc = db.exec("BEGIN IMMEDIATE")) == SQLITE_OK) {
-        seen = look(db);
-        rc = seen.rc != SQLITE_DONE || seen.why || seen.current ? seen.rc : db.exec(kSchemaSql);
-        // A tape from before notes gets their column in place.
-        rc = rc == SQLITE_OK && seen.noteless
-                 ? db.exec("ALTER TABLE lines ADD COLUMN note TEXT NOT NULL DEFAULT ''")
-                 : rc;
-        rc = (rc == SQLITE_OK || rc == SQLITE_DONE) && !seen.why ? db.exec("COMMIT") : rc;
-    }
-    if (rc != SQLITE_OK || seen.why != nullptr) {
-        error = db.systemErrno();
-        if (db) {
-            db.exec("ROLLBACK");
+        // Made or brought up to date in one transaction, told apart again
+        // with the WAL another window may be writing: a busy tape is never
+        // taken for a foreign or damaged one.
+        if (!seen.current) {
+            db.exec("BEGIN IMMEDIATE");
+            seen = look(db);
+            if (seen.why == nullptr && !seen.current) {
+                db.exec(kSchemaSql);
+            }
+            if (seen.why == nullptr && seen.noteless) { // a tape from before notes
+                db.exec("ALTER TABLE lines ADD COLUMN note TEXT NOT NULL DEFAULT ''");
+            }
+            db.exec(seen.why != nullptr ? "ROLLBACK" : "COMMIT");
         }
+    } catch (const sql::Error& e) {
+        db.rollback();
         db.close();
-        if (seen.why != nullptr || damaged(rc)) {
-            return setAside(path, seen.why != nullptr ? seen.why : "was damaged");
+        if (damaged(e.rc)) {
+            return setAside(path, "was damaged");
         }
-        reason = sqlReason(rc, error);
-        return busy(rc) ? Outcome::Busy : Outcome::Retry;
+        reason = sqlReason(e.rc, e.system);
+        return busy(e.rc) ? Outcome::Busy : Outcome::Retry;
+    }
+    if (seen.why != nullptr) {
+        db.close();
+        return setAside(path, seen.why);
     }
     // Deleted text a reader held back at the end of an earlier run goes
     // first, when no reader holds it now; quietly, when none is known of.
@@ -270,12 +277,18 @@ auto TapeStore::Shared::read(Earlier& out) -> Outcome {
     // A read-only folder or disk: the lines are shown all the same, with
     // the WAL when it is there, else from the file alone.
     for (const char* query : {"mode=ro", "immutable=1"}) {
-        if (outcome == Outcome::Retry && openReadOnly(readOnly, path, query) == SQLITE_OK &&
-            readOnly.exec("SELECT 1 FROM lines LIMIT 1") == SQLITE_OK) {
-            from = &readOnly;
-            outcome = Outcome::Done;
-            notice("The tape can only be read: " + reason +
-                   ". Its earlier lines are shown; this run's are kept once it can be written.");
+        try {
+            if (outcome == Outcome::Retry) {
+                openReadOnly(readOnly, path, query);
+                readOnly.exec("SELECT 1 FROM lines LIMIT 1");
+                from = &readOnly;
+                outcome = Outcome::Done;
+                notice(
+                    "The tape can only be read: " + reason +
+                    ". Its earlier lines are shown; this run's are kept once it can be written.");
+            }
+        } catch (const sql::Error&) {
+            readOnly.close(); // not so either: the next way, or the notice below
         }
     }
     if (outcome == Outcome::Busy || outcome == Outcome::Retry) {
@@ -285,19 +298,29 @@ auto TapeStore::Shared::read(Earlier& out) -> Outcome {
         return outcome;
     }
     std::map<std::int64_t, std::string> started;
-    int rc = from->each("SELECT id, started FROM runs",
-                        [&](sql::Row row) { started[row.integer(0)] = row.text(1); });
-    // In the table's order, with no index to follow, each line's run by its
-    // id; the runs' lines put together after.
-    rc = rc != SQLITE_DONE
-             ? rc
-             : from->each(
-                   "SELECT run, id, text, note FROM lines WHERE run <> ?1 ORDER BY id",
-                   [&](sql::Row row) {
-                       out.lines.push_back({std::size_t(row.integer(0)), row.integer(1),
-                                            std::string(row.text(2)), std::string(row.text(3))});
-                   },
-                   run);
+    bool offThere = false;
+    try {
+        from->each("SELECT id, started FROM runs",
+                   [&](sql::Row row) { started[row.integer(0)] = row.text(1); });
+        // In the table's order, with no index to follow, each line's run by
+        // its id; the runs' lines put together after.
+        from->each(
+            "SELECT run, id, text, note FROM lines WHERE run <> ?1 ORDER BY id",
+            [&](sql::Row row) {
+                out.lines.push_back({std::size_t(row.integer(0)), row.integer(1),
+                                     std::string(row.text(2)), std::string(row.text(3))});
+            },
+            run);
+        // Switched off in another window: the lines are gone already.
+        from->each("SELECT off FROM keeping", [&](sql::Row row) { offThere = row.integer(0); });
+    } catch (const sql::Error& e) {
+        out = {};
+        if (damaged(e.rc) && from == &db) {
+            return setAsideDamaged() ? read(out) : Outcome::Retry;
+        }
+        notice("The earlier runs' lines could not be read: " + sqlReason(e.rc, 0) + ".");
+        return busy(e.rc) ? Outcome::Busy : Outcome::Retry;
+    }
     std::stable_sort(out.lines.begin(), out.lines.end(),
                      [](const KeptLine& a, const KeptLine& b) { return a.run < b.run; });
     for (KeptLine& line : out.lines) {
@@ -307,20 +330,7 @@ auto TapeStore::Shared::read(Earlier& out) -> Outcome {
         }
         line.run = out.runs.size() - 1;
     }
-    // Switched off in another window: the lines are gone already.
-    bool off = false;
-    rc = rc != SQLITE_DONE ? rc : from->each("SELECT off FROM keeping", [&](sql::Row row) {
-        off = row.integer(0) != 0;
-    });
-    if (rc == SQLITE_DONE) {
-        return off ? Outcome::Off : Outcome::Done;
-    }
-    out = {};
-    if (damaged(rc) && from == &db) {
-        return setAsideDamaged() ? read(out) : Outcome::Retry;
-    }
-    notice("The earlier runs' lines could not be read: " + sqlReason(rc, 0) + ".");
-    return busy(rc) ? Outcome::Busy : Outcome::Retry;
+    return offThere ? Outcome::Off : Outcome::Done;
 }
 
 // secure_delete zeroed the text in the pages; the frames that held it

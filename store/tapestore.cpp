@@ -30,27 +30,21 @@ constexpr std::size_t kWaiting = 4 * TapeStore::kLines;
 void TapeStore::Shared::loop() {
     std::vector<Op> pending;
     std::string told;
-    Outcome outcome = Outcome::Done;
-    for (bool end = false; !end;) {
-        std::uint64_t taken;
-        bool last;
-        {
-            std::unique_lock lock(mutex);
-            // Busy: SQLite has waited already. A full disk, or deleted text
-            // a reader holds in the WAL: looked at again in a while.
-            wake.wait_for(lock,
-                          pending.empty() && !scrubDue ? 24h
-                          : outcome == Outcome::Busy   ? 0ms
-                          : outcome == Outcome::Retry  ? 2s
-                                                       : 1s,
-                          [&] { return !queue.empty() || stopping; });
-            std::move(queue.begin(), queue.end(), std::back_inserter(pending));
-            queue.clear();
-            taken = handed;
-            end = stopping;
-            // A full disk at the end is not waited for; another window is, to the deadline.
-            last = outcome == Outcome::Retry || late();
-        }
+    for (Outcome outcome = Outcome::Done;;) {
+        std::unique_lock lock(mutex);
+        // Busy: SQLite has waited already. A full disk, or deleted text a
+        // reader holds in the WAL: looked at again in a second.
+        wake.wait_for(lock,
+                      pending.empty() && !scrubDue ? 24h
+                      : outcome == Outcome::Busy   ? 0ms
+                                                   : 1s,
+                      [&] { return !queue.empty() || stopping; });
+        std::move(queue.begin(), queue.end(), std::back_inserter(pending));
+        queue.clear();
+        const std::uint64_t taken = handed;
+        // A full disk at the end is not waited for; another window is, to the deadline.
+        const bool stop = stopping, last = outcome == Outcome::Retry || late();
+        lock.unlock();
         outcome = work(pending);
         if (pending.size() > kWaiting) {
             pending.erase(pending.begin(), pending.end() - kWaiting);
@@ -60,12 +54,12 @@ void TapeStore::Shared::loop() {
         if (std::string now = problem(); now != told && events.problem) {
             events.problem(told = now);
         }
-        end = end && (pending.empty() || last);
+        const bool end = stop && (pending.empty() || last);
         if (end) {
             scrub(kExitWait); // to the deadline at most
             db.close();
         }
-        const std::lock_guard lock(mutex);
+        lock.lock();
         tried = taken;
         if (end && std::any_of(pending.begin(), pending.end(), [](const Op& op) {
                 return op.kind <= Op::Clear || op.kind == Op::Disable;
@@ -76,6 +70,9 @@ void TapeStore::Shared::loop() {
         }
         finished = end;
         idle.notify_all();
+        if (end) {
+            return;
+        }
     }
 }
 
@@ -84,12 +81,11 @@ void TapeStore::Shared::loop() {
 auto TapeStore::Shared::work(std::vector<Op>& pending) -> Outcome {
     std::vector<Op> waiting;
     Outcome outcome = Outcome::Done;
-    for (std::size_t i = 0, end; i < pending.size(); i = end) {
-        for (end = i + 1; pending[i].kind <= Op::Clear && end < pending.size() &&
-                          pending[end].kind <= Op::Clear;) {
-            ++end;
-        }
-        const std::span ops(pending.begin() + static_cast<std::ptrdiff_t>(i), end - i);
+    for (auto i = pending.begin(), end = i; i != pending.end(); i = end) {
+        end = i->kind > Op::Clear ? i + 1 : std::find_if(i, pending.end(), [](const Op& op) {
+            return op.kind > Op::Clear;
+        });
+        const std::span ops(i, end);
         if (ops[0].kind == Op::Read) {
             Earlier earlier;
             if (!off && read(earlier) == Outcome::Off) {
@@ -153,126 +149,119 @@ auto TapeStore::Shared::write(std::span<const Op> ops) -> Outcome {
     }
     // A new run's row is made again when the transaction is.
     const auto before = std::pair(run, started);
-    bool offThere = false;
-    std::int64_t seen = -1;
-    int rc = db.run("BEGIN IMMEDIATE");
-    rc = rc != SQLITE_DONE ? rc : db.each("SELECT off, clears FROM keeping", [&](sql::Row row) {
-        offThere = row.integer(0) != 0, seen = row.integer(1);
-    });
-    if (rc == SQLITE_DONE && offThere && !switchOff && !enabling) {
-        db.run("ROLLBACK");
-        return Outcome::Off;
-    }
-    // A clear in another window since: this run's lines so far stay gone.
-    if (rc == SQLITE_DONE && clears >= 0 && seen != clears) {
-        cleared.insert(live.begin(), live.end());
-        live.clear();
-    }
-    clears = rc == SQLITE_DONE ? seen : clears;
-    rc = rc == SQLITE_DONE && enabling && offThere ? db.run("UPDATE keeping SET off = 0") : rc;
-    rc = rc == SQLITE_DONE ? apply(ops) : rc;
-    rc = rc == SQLITE_DONE ? db.run("COMMIT") : rc;
-    if (rc == SQLITE_DONE) {
+    try {
+        bool offThere = false;
+        std::int64_t seen = -1;
+        db.exec("BEGIN IMMEDIATE");
+        db.each("SELECT off, clears FROM keeping",
+                [&](sql::Row row) { offThere = row.integer(0) != 0, seen = row.integer(1); });
+        if (offThere && !switchOff && !enabling) {
+            db.rollback();
+            return Outcome::Off;
+        }
+        // A clear in another window since: this run's lines so far stay gone.
+        if (clears >= 0 && seen != clears) {
+            cleared.insert(live.begin(), live.end());
+            live.clear();
+        }
+        clears = seen;
+        if (enabling && offThere) {
+            db.exec("UPDATE keeping SET off = 0");
+        }
+        apply(ops);
+        db.exec("COMMIT");
         enabling = false;
         return Outcome::Done;
+    } catch (const sql::Error& e) {
+        reason = sqlReason(e.rc, e.system);
+        db.rollback();
+        std::tie(run, started) = before;
+        if (damaged(e.rc) && setAsideDamaged()) {
+            return write(ops);
+        }
+        return busy(e.rc) ? Outcome::Busy : Outcome::Retry;
     }
-    reason = sqlReason(rc, db.systemErrno());
-    db.run("ROLLBACK");
-    std::tie(run, started) = before;
-    if (damaged(rc) && setAsideDamaged()) {
-        return write(ops);
-    }
-    return busy(rc) ? Outcome::Busy : Outcome::Retry;
 }
 
-int TapeStore::Shared::apply(std::span<const Op> ops) {
+void TapeStore::Shared::apply(std::span<const Op> ops) {
     const bool adds =
         std::any_of(ops.begin(), ops.end(), [](const Op& op) { return op.kind == Op::Add; });
-    int rc = !adds ? SQLITE_DONE
-             // Put back when another window's clear or bound took this run's row.
-             : run != 0
-                 ? db.run("INSERT OR IGNORE INTO runs(id, started) VALUES (?1, ?2)", run, started)
-                 : db.run("INSERT INTO runs(started) VALUES (?1)", started);
-    run = adds && run == 0 ? sql::lib().last_insert_rowid(db.get()) : run;
-    for (auto op = ops.begin(); rc == SQLITE_DONE && op != ops.end(); ++op) {
+    if (adds) {
+        // Put back when another window's clear or bound took this run's row.
+        db.run("INSERT OR IGNORE INTO runs(id, started) VALUES (nullif(?1, 0), ?2)", run, started);
+        run = run != 0 ? run : sql::lib().last_insert_rowid(db.get());
+    }
+    for (const Op& op : ops) {
         // Engine numbers go into SQLite's signed integers with their order kept.
-        const std::int64_t n = static_cast<std::int64_t>(op->value ^ (std::uint64_t{1} << 63));
-        const std::int64_t id = static_cast<std::int64_t>(op->value);
-        switch (op->kind) {
+        const std::int64_t n = static_cast<std::int64_t>(op.value ^ (std::uint64_t{1} << 63));
+        const std::int64_t id = static_cast<std::int64_t>(op.value);
+        switch (op.kind) {
         case Op::Add: {
-            const std::size_t hash = std::hash<std::string>()(op->text);
-            if (const auto gone = cleared.find(op->value);
-                gone != cleared.end() && (op->rewrite || gone->second == hash)) {
+            const std::size_t hash = std::hash<std::string>()(op.text);
+            if (const auto gone = cleared.find(op.value);
+                gone != cleared.end() && (op.rewrite || gone->second == hash)) {
                 break; // a line from before another window's clear, written again
             }
-            if (!op->rewrite) { // a new line: no redo brings those from here on back
-                cleared.erase(cleared.lower_bound(op->value), cleared.end());
+            if (!op.rewrite) { // a new line: no redo brings those from here on back
+                cleared.erase(cleared.lower_bound(op.value), cleared.end());
             }
-            live[op->value] = hash;
+            live[op.value] = hash;
             if (live.size() > TapeStore::kLines) { // past the bound's, what a clear takes is gone
                 live.erase(live.begin());
             }
-            rc = db.run("INSERT INTO lines(run, number, size, text, note) VALUES (?1, ?2, "
-                        "length(CAST(?3 AS BLOB)) + length(CAST(?4 AS BLOB)), ?3, ?4)",
-                        run, n, op->text, op->note);
-            if ((rc & 0xff) == SQLITE_TOOBIG) {
-                notice("A line was too long to keep.");
-                rc = SQLITE_DONE;
-            }
+            db.run("INSERT INTO lines(run, number, size, text, note) VALUES (?1, ?2, "
+                   "length(CAST(?3 AS BLOB)) + length(CAST(?4 AS BLOB)), ?3, ?4)",
+                   run, n, op.text, op.note);
             break;
         }
         case Op::Cut:
-            live.erase(live.lower_bound(op->value), live.end());
-            rc = db.run("DELETE FROM lines WHERE run = ?1 AND number >= ?2", run, n);
+            live.erase(live.lower_bound(op.value), live.end());
+            db.run("DELETE FROM lines WHERE run = ?1 AND number >= ?2", run, n);
             break;
         case Op::Remove:
-            live.erase(op->value);
-            rc = db.run("DELETE FROM lines WHERE run = ?1 AND number = ?2", run, n);
+            live.erase(op.value);
+            db.run("DELETE FROM lines WHERE run = ?1 AND number = ?2", run, n);
             break;
         case Op::RemoveEarlier:
-            rc = db.run("DELETE FROM lines WHERE id = ?1", id);
+            db.run("DELETE FROM lines WHERE id = ?1", id);
             break;
         case Op::Note:
         case Op::NoteEarlier:
-            rc = db.run("UPDATE lines SET note = ?1, size = length(CAST(text AS BLOB)) + "
-                        "length(CAST(?1 AS BLOB)) WHERE (?2 = 0 AND run = ?3 AND number = ?4) OR "
-                        "(?2 = 1 AND id = ?5)",
-                        op->note, std::int64_t(op->kind == Op::NoteEarlier), run, n, id);
+            db.run("UPDATE lines SET note = ?1, size = length(CAST(text AS BLOB)) + "
+                   "length(CAST(?1 AS BLOB)) WHERE (?2 = 0 AND run = ?3 AND number = ?4) OR "
+                   "(?2 = 1 AND id = ?5)",
+                   op.note, std::int64_t(op.kind == Op::NoteEarlier), run, n, id);
             break;
         case Op::Run:
             // Its row now, so that the lines after it in this transaction are its.
-            started = op->text;
-            rc = db.run("INSERT INTO runs(started) VALUES (?1)", started);
+            started = op.text;
+            db.run("INSERT INTO runs(started) VALUES (?1)", started);
             run = sql::lib().last_insert_rowid(db.get());
             live.clear();
             cleared.clear();
             break;
         default: // Clear, or Disable with no run of this window's left
             live.clear();
-            rc = db.run("DELETE FROM lines");
-            rc = rc == SQLITE_DONE ? db.run("DELETE FROM runs WHERE id <> ?1", run) : rc;
-            rc = rc == SQLITE_DONE ? db.run("UPDATE keeping SET off = ?1, clears = clears + 1",
-                                            std::int64_t(op->kind == Op::Disable))
-                                   : rc;
+            db.run("DELETE FROM lines");
+            db.run("DELETE FROM runs WHERE id <> ?1", run);
+            db.run("UPDATE keeping SET off = ?1, clears = clears + 1",
+                   std::int64_t(op.kind == Op::Disable));
             ++clears;
         }
     }
-    if (rc == SQLITE_DONE && adds) {
+    if (adds) {
         // Past either bound the oldest lines go, never the newest. The
         // running sum of sizes is taken only when the total is past it.
-        rc = db.run(
-            "DELETE FROM lines WHERE id < max(coalesce((SELECT id FROM lines ORDER BY id DESC "
-            "LIMIT 1 OFFSET ?1), -9e18), CASE WHEN (SELECT total(size) FROM lines) > ?2 THEN "
-            "coalesce((SELECT id + 1 FROM (SELECT id, sum(size) OVER w AS t, row_number() OVER "
-            "w AS k FROM lines WINDOW w AS (ORDER BY id DESC)) WHERE t > ?2 AND k > 1 ORDER BY "
-            "id DESC LIMIT 1), -9e18) ELSE -9e18 END)",
-            std::int64_t(TapeStore::kLines) - 1, std::int64_t(TapeStore::kBytes));
-        rc = rc == SQLITE_DONE ? db.run("DELETE FROM runs WHERE id <> ?1 AND NOT EXISTS "
-                                        "(SELECT 1 FROM lines WHERE run = runs.id)",
-                                        run)
-                               : rc;
+        db.run("DELETE FROM lines WHERE id < max(coalesce((SELECT id FROM lines ORDER BY id DESC "
+               "LIMIT 1 OFFSET ?1), -9e18), CASE WHEN (SELECT total(size) FROM lines) > ?2 THEN "
+               "coalesce((SELECT id + 1 FROM (SELECT id, sum(size) OVER w AS t, row_number() "
+               "OVER w AS k FROM lines WINDOW w AS (ORDER BY id DESC)) WHERE t > ?2 AND k > 1 "
+               "ORDER BY id DESC LIMIT 1), -9e18) ELSE -9e18 END)",
+               std::int64_t(TapeStore::kLines) - 1, std::int64_t(TapeStore::kBytes));
+        db.run("DELETE FROM runs WHERE id <> ?1 AND NOT EXISTS (SELECT 1 FROM lines WHERE run = "
+               "runs.id)",
+               run);
     }
-    return rc;
 }
 
 void TapeStore::Shared::offElsewhere() {
