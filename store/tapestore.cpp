@@ -5,7 +5,6 @@
 #include "tapestore.h"
 
 #include "shared.h"
-#include "xdg.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -334,11 +333,6 @@ std::string TapeStore::startedText(std::time_t started) {
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
     return text;
-}
-
-std::string TapeStore::defaultFolder() {
-    const std::string state = xdgFolder("XDG_STATE_HOME", ".local/state");
-    return state.empty() ? state : state + "/quillo";
 }
 
 } // namespace quillo

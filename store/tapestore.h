@@ -109,9 +109,6 @@ public:
 
     // A run's start as its heading shows it, local time "2026-12-07 14:30".
     static std::string startedText(std::time_t started);
-    // $XDG_STATE_HOME/quillo (an absolute XDG_STATE_HOME only), else
-    // ~/.local/state/quillo; "" without a home.
-    static std::string defaultFolder();
 
 private:
     // A change or a question handed to the store's thread.

@@ -4,6 +4,7 @@
 #include "settings.h"
 #include "tapemodel.h"
 #include "tapewindow.h"
+#include "xdg.h"
 
 #include <QApplication>
 
@@ -24,6 +25,13 @@ QString startedText(std::time_t started) {
     return QString::fromStdString(quillo::TapeStore::startedText(started));
 }
 
+// $XDG_STATE_HOME/quillo (an absolute XDG_STATE_HOME only), else
+// ~/.local/state/quillo; "" without a home.
+std::string keptFolder() {
+    const std::string state = quillo::xdgFolder("XDG_STATE_HOME", ".local/state");
+    return state.empty() ? state : state + "/quillo";
+}
+
 } // namespace
 
 TapeController::TapeController(quillo::Session& session, Settings& settings, QWidget& calculator,
@@ -32,7 +40,7 @@ TapeController::TapeController(quillo::Session& session, Settings& settings, QWi
       title_(std::move(title)), step_(std::move(step)), forward_(std::move(forward)),
       started_(std::time(nullptr)),
       // The store touches no file before the first line.
-      kept_(session, quillo::TapeStore::defaultFolder(), started_, settings.keepTape(),
+      kept_(session, keptFolder(), started_, settings.keepTape(),
             [&settings] { return settings.keepTapeNow(); }),
       listening_(kept_.listen(*this)) {}
 
