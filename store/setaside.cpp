@@ -7,11 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <ctime>
-#include <map>
-#include <string_view>
 #include <tuple>
-#include <vector>
 
 namespace quillo {
 
@@ -45,11 +41,6 @@ auto TapeStore::Shared::setAside(const std::string& at, const char* what)
         damagedAside.push_back(aside);
     }
     return std::nullopt;
-}
-
-bool TapeStore::Shared::setAsideDamaged() {
-    db.close();
-    return !setAside(path, "was damaged");
 }
 
 // Best effort: the lines a read gets, on past damaged pages, into the new

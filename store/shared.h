@@ -14,6 +14,8 @@
 #include <mutex>
 #include <span>
 #include <thread>
+#include <tuple>
+#include <utility>
 
 namespace quillo {
 
@@ -92,7 +94,6 @@ struct TapeStore::Shared {
 
     // setaside.cpp: nothing once moved aside (to be opened again), else Retry.
     std::optional<Outcome> setAside(const std::string& at, const char* what);
-    bool setAsideDamaged(); // found damaged while written: set aside, for a tape anew
     void carryOver(const std::string& aside);
 };
 

@@ -24,39 +24,26 @@ namespace quillo::sql {
     X(progress_handler) X(reset) X(step) X(system_errno) X(wal_checkpoint_v2)
 // clang-format on
 struct Library {
-#define QUILLO_SQLITE_POINTER(name) decltype(&::sqlite3_##name) name;
+    void* handle = ::dlopen("libsqlite3.so.0", RTLD_NOW | RTLD_LOCAL); // never closed
+#define QUILLO_SQLITE_POINTER(name)                                                                \
+    decltype(&::sqlite3_##name) name =                                                             \
+        reinterpret_cast<decltype(&::sqlite3_##name)>(::dlsym(handle, "sqlite3_" #name));
     QUILLO_SQLITE_FUNCTIONS(QUILLO_SQLITE_POINTER)
 #undef QUILLO_SQLITE_POINTER
 };
 
-// The library, loaded at the first call; nullptr when it cannot be.
+// The library, loaded at the first call; nullptr when it or a function is missing.
 inline const Library* library() noexcept {
-    static const Library* const loaded = []() -> const Library* {
-        // Never closed: its functions are used to the end of the run.
-        void* handle = ::dlopen("libsqlite3.so.0", RTLD_NOW | RTLD_LOCAL);
-        if (handle == nullptr) {
-            return nullptr;
-        }
-        static Library functions;
-        bool all = true;
-#define QUILLO_SQLITE_LOAD(name)                                                                   \
-    functions.name =                                                                               \
-        reinterpret_cast<decltype(functions.name)>(::dlsym(handle, "sqlite3_" #name));             \
-    all = all && functions.name != nullptr;
-        QUILLO_SQLITE_FUNCTIONS(QUILLO_SQLITE_LOAD)
-#undef QUILLO_SQLITE_LOAD
-        return all ? &functions : nullptr;
-    }();
-    return loaded;
+    static const Library functions;
+#define QUILLO_SQLITE_FOUND(name) &&functions.name != nullptr
+    static const bool found =
+        functions.handle != nullptr QUILLO_SQLITE_FUNCTIONS(QUILLO_SQLITE_FOUND);
+#undef QUILLO_SQLITE_FOUND
+    return found ? &functions : nullptr;
 }
 // Only where a database is open, which needed the library.
 inline const Library& lib() noexcept {
     return *library();
-}
-// SQLite's words for a code, or why the library could not be loaded.
-inline const char* errorString(int rc) noexcept {
-    return library() != nullptr ? lib().errstr(rc)
-                                : "the SQLite library (libsqlite3.so.0) could not be loaded";
 }
 
 // A row of a statement being stepped.

@@ -9,9 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <map>
 #include <system_error>
-#include <utility>
 
 // The database: `runs` (id, started), `lines` (id, run, number, size, text,
 // note) and `keeping`, one row: whether the tape is switched off, and how
@@ -87,14 +85,14 @@ int makeFolder(const std::string& folder) {
             return errno;
         }
     }
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st {};
-    const int failed = fd < 0 || ::fstat(fd, &st) != 0 ? errno : 0;
-    if (fd >= 0) {
-        (st.st_mode & 077) != 0 && st.st_uid == ::geteuid() ? ::fchmod(fd, 0700) : 0;
-        ::close(fd);
+    if (::lstat(folder.c_str(), &st) != 0) {
+        return errno;
     }
-    return failed;
+    if ((st.st_mode & 077) != 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()) {
+        ::chmod(folder.c_str(), 0700);
+    }
+    return S_ISDIR(st.st_mode) ? 0 : S_ISLNK(st.st_mode) ? ELOOP : ENOTDIR;
 }
 
 // Read-only, as a file: URI (which reads ?, # and % as its own).
@@ -104,6 +102,18 @@ void openReadOnly(sql::Database& db, const std::string& path, const char* query)
         uri += c == '?' ? "%3f" : c == '#' ? "%23" : c == '%' ? "%25" : std::string(1, c);
     }
     db.open(uri + "?" + query, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW);
+}
+
+// Another program's file, or another version's, told apart read-only and
+// without its WAL (so never written to); a header not SQLite's too.
+Look probe(const std::string& path) {
+    try {
+        sql::Database db;
+        openReadOnly(db, path, "immutable=1");
+        return look(db);
+    } catch (const sql::Error& e) {
+        return {(e.rc & 0xff) == SQLITE_NOTADB ? "was damaged" : nullptr};
+    }
 }
 
 } // namespace
@@ -125,7 +135,7 @@ std::string sqlReason(int rc, int error) {
            : code == SQLITE_FULL      ? "the disk is full"
            : busy(rc)                 ? "another window or program held the tape too long"
            : code == SQLITE_INTERRUPT ? "the exit wait ran out"
-                                      : sql::errorString(rc);
+                                      : sql::lib().errstr(rc);
 }
 
 TapeStore::Shared::Shared(const std::string& folder, std::string started, Events events)
@@ -182,29 +192,17 @@ auto TapeStore::Shared::openOnce(bool make) -> std::optional<Outcome> {
         reason = path + ": " + errnoReason(error);
         return Outcome::Retry;
     }
-    Look seen;
+    Look seen = probe(path);
+    if (seen.why != nullptr) {
+        return setAside(path, seen.why);
+    }
     try {
-        // Another program's file, or another version's, is told apart read-only
-        // and without its WAL (so never written to); a header not SQLite's too.
-        try {
-            sql::Database probe;
-            openReadOnly(probe, path, "immutable=1");
-            seen = look(probe);
-        } catch (const sql::Error& e) {
-            if ((e.rc & 0xff) == SQLITE_NOTADB) {
-                throw;
-            }
-        }
-        if (seen.why != nullptr) {
-            return setAside(path, seen.why);
-        }
         db.open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW |
                           SQLITE_OPEN_NOMUTEX);
         if (error == ENOENT) { // before SQLite gives -wal and -shm its mode
             ::fchmodat(AT_FDCWD, path.c_str(), 0600, AT_SYMLINK_NOFOLLOW);
         }
-        if (sql::lib().db_readonly(db.get(), "main") == 1) {
-            // A read-only disk, or a file the user may only read.
+        if (sql::lib().db_readonly(db.get(), "main") == 1) { // a read-only disk or file
             throw sql::Error{SQLITE_READONLY, sql::lib().system_errno(db.get())};
         }
         sql::lib().db_config(db.get(), SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
@@ -228,7 +226,7 @@ auto TapeStore::Shared::openOnce(bool make) -> std::optional<Outcome> {
         if (!seen.current) {
             db.exec("BEGIN IMMEDIATE");
             seen = look(db);
-            if (seen.why == nullptr && !seen.current) {
+            if (seen.why == nullptr) {
                 db.exec(kSchemaSql);
             }
             if (seen.why == nullptr && seen.noteless) { // a tape from before notes
@@ -316,7 +314,7 @@ auto TapeStore::Shared::read(Earlier& out) -> Outcome {
     } catch (const sql::Error& e) {
         out = {};
         if (damaged(e.rc) && from == &db) {
-            return setAsideDamaged() ? read(out) : Outcome::Retry;
+            db.close(); // opened again, its check sets it aside
         }
         notice("The earlier runs' lines could not be read: " + sqlReason(e.rc, 0) + ".");
         return busy(e.rc) ? Outcome::Busy : Outcome::Retry;

@@ -2,17 +2,10 @@
 // A line's way to the disk: the window hands it over (add, replace...), the
 // store's thread takes what waits and commits it to the WAL in one
 // transaction. Opening the file and telling it apart is tapefile.cpp's.
-#include "tapestore.h"
-
 #include "shared.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdio>
-#include <map>
-#include <mutex>
-#include <span>
-#include <thread>
 #include <tuple>
 
 namespace quillo {
@@ -175,8 +168,8 @@ auto TapeStore::Shared::write(std::span<const Op> ops) -> Outcome {
         reason = sqlReason(e.rc, e.system);
         db.rollback();
         std::tie(run, started) = before;
-        if (damaged(e.rc) && setAsideDamaged()) {
-            return write(ops);
+        if (damaged(e.rc)) {
+            db.close(); // opened again, its check sets it aside
         }
         return busy(e.rc) ? Outcome::Busy : Outcome::Retry;
     }

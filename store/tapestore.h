@@ -26,8 +26,7 @@ struct KeptLine {
     std::string text;
     std::string note; // "" when none
 };
-// Runs oldest first, each run's lines in the order they were typed; at most
-// TapeStore::kLines lines.
+// Runs oldest first, each run's lines as typed; at most TapeStore::kLines lines.
 struct Earlier {
     std::vector<KeptRun> runs;
     std::vector<KeptLine> lines;
@@ -71,9 +70,8 @@ public:
 
     // This run's lines, by the engine's numbers.
     void add(std::vector<Line> lines) { replace(std::nullopt, std::move(lines)); }
-    // Undo: this run's lines numbered `from` and above are gone.
-    void cut(std::uint64_t from) { post({{Op::Cut, from}}); }
-    // A correction: cut(from) then add(lines), in one transaction.
+    // Undo or a correction: this run's lines numbered `from` and above are
+    // gone, and `lines` added, in one transaction.
     void replace(std::optional<std::uint64_t> from, std::vector<Line> lines);
     // Delete: a line of this run by its number, or of an earlier run by KeptLine::id.
     void remove(std::uint64_t number) { post({{Op::Remove, number}}); }

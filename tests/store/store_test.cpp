@@ -154,7 +154,7 @@ TEST(Store, ReadBackAfterChanges) {
     } cases[] = {
         {"adds", [](Window& s, const Folder&) { s.add(0, "a"), s.add(1, "b"); }, {"a", "b"}},
         {"undo",
-         [](Window& s, const Folder&) { s.add(0, "a"), s.add(1, "b"), s.store.cut(1); },
+         [](Window& s, const Folder&) { s.add(0, "a"), s.add(1, "b"), s.store.replace(1, {}); },
          {"a"}},
         {"correction",
          [](Window& s, const Folder&) {
@@ -170,7 +170,7 @@ TEST(Store, ReadBackAfterChanges) {
              Window other(f, kStart - 1);
              other.add(5, "other 5"), other.add(6, "other 6");
              other.store.settle();
-             s.add(5, "mine 5"), s.add(6, "mine 6"), s.store.remove(6), s.store.cut(5);
+             s.add(5, "mine 5"), s.add(6, "mine 6"), s.store.remove(6), s.store.replace(5, {});
          },
          {"other 5", "other 6"}},
         {"delete of an earlier run's line",
@@ -191,7 +191,7 @@ TEST(Store, ReadBackAfterChanges) {
          },
          {"b"}},
         {"numbers past 2^63 keep their order",
-         [](Window& s, const Folder&) { s.add(kHuge, "huge"), s.add(0, "zero"), s.store.cut(1); },
+         [](Window& s, const Folder&) { s.add(kHuge, "huge"), s.add(0, "zero"), s.store.replace(1, {}); },
          {"zero"}},
         {"a delete of 2^64-1",
          [](Window& s, const Folder&) {
@@ -224,14 +224,14 @@ TEST(Store, ReadBackAfterChanges) {
          [](Window& s, const Folder& f) {
              s.add(0, "b0"), s.add(1, "b1"), s.store.settle();
              Window(f, kStart + 1).store.clear();
-             s.store.cut(1), s.add(1, "b1");
+             s.store.replace(1, {}), s.add(1, "b1");
          },
          {}},
         {"a new line after an undo past another window's clear is kept",
          [](Window& s, const Folder& f) {
              s.add(0, "b0"), s.add(1, "b1"), s.store.settle();
              Window(f, kStart + 1).store.clear();
-             s.store.cut(1), s.add(1, "new"), s.add(2, "newer");
+             s.store.replace(1, {}), s.add(1, "new"), s.add(2, "newer");
          },
          {"new", "newer"}},
         {"kept on a second open after another window set the file aside",
@@ -714,7 +714,7 @@ TEST(Store, ClearedTextLeavesTheDisk) {
         {"a delete", None, false, [](TapeStore& s) { s.remove(0), s.remove(1); }, false},
         {"a delete, then killed", None, true, [](TapeStore& s) { s.remove(0), s.remove(1); },
          false},
-        {"an undo, then killed", None, true, [](TapeStore& s) { s.cut(0); }, false},
+        {"an undo, then killed", None, true, [](TapeStore& s) { s.replace(0, {}); }, false},
         {"a correction, then killed", None, true,
          [](TapeStore& s) {
              s.replace(0, {{0, "kept"}});
