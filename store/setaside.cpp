@@ -25,7 +25,7 @@ auto TapeStore::Shared::setAside(const std::string& at, const char* what)
     for (int n = 2;
          ::renameat2(AT_FDCWD, at.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) != 0; ++n) {
         if (errno != EEXIST || n > 100) {
-            reason = at + " " + what + ", and could not be moved aside: " + errnoReason(errno);
+            reason = at + " " + what + ", and could not be moved aside: " + reasonOf({0, errno});
             return Outcome::Retry;
         }
         aside = base + "-" + std::to_string(n);
@@ -93,8 +93,7 @@ void TapeStore::Shared::carryOver(const std::string& aside) {
         notice("The lines that could be read from the damaged file were kept.");
     } catch (const sql::Error& e) {
         db.rollback();
-        notice("The lines of the damaged file could not be carried over: " +
-               sqlReason(e.rc, e.system) + ".");
+        notice("The lines of the damaged file could not be carried over: " + reasonOf(e) + ".");
     }
 }
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The store's state: what the window hands over, under the mutex, and the
-// rest the store's thread's own. tapestore.cpp takes a change to the disk;
-// tapefile.cpp opens the tape and tells apart what is at its path;
-// setaside.cpp moves anything else aside and carries a damaged tape's lines over.
+// The store's state: what the window hands over, under the mutex; the rest
+// is the store's thread's own. tapestore.cpp takes a change to the disk,
+// tapefile.cpp opens and reads the tape, setaside.cpp moves aside what is
+// not one and carries a damaged tape's lines over.
 #pragma once
 
 #include "sqlite.h"
@@ -19,15 +19,14 @@
 
 namespace quillo {
 
-// SQLite's codes: a damaged file, a lock held elsewhere, and in plain words.
 inline bool damaged(int rc) {
     return (rc & 0xff) == SQLITE_CORRUPT || (rc & 0xff) == SQLITE_NOTADB;
 }
 inline bool busy(int rc) {
     return (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
 }
-std::string sqlReason(int rc, int error);
-std::string errnoReason(int error);
+// In plain words: a failure, or a system error alone (as {0, errno}).
+std::string reasonOf(const sql::Error& failure);
 
 struct TapeStore::Shared {
     using Clock = std::chrono::steady_clock;
@@ -46,14 +45,9 @@ struct TapeStore::Shared {
     std::uint64_t handed = 0, tried = 0; // hand-overs, and those the thread has tried
     bool stopping = false, finished = false;
     std::atomic<Clock::rep> exitBy{0}; // SQLite's waits and statements end there; 0 until finish()
-    bool late() const {
-        const auto by = exitBy.load();
-        return by != 0 && Clock::now().time_since_epoch().count() >= by;
-    }
-    std::string unwritten; // why, when the thread ended with changes waiting
+    std::string unwritten;             // why, when the thread ended with changes waiting
     std::thread thread;
 
-    // The store's thread's own.
     std::string folder, path;
     sql::Database db;
     std::string started; // this run's start; a saved tape opened begins another run
@@ -67,22 +61,22 @@ struct TapeStore::Shared {
     std::map<std::uint64_t, std::size_t> live, cleared;
     bool scrubDue = false;                 // deleted text may still be in the WAL
     std::string reason;                    // why the tape could not be had or written
-    std::string failure;                   // what waits and why
-    std::string held;                      // deleted text a reader holds in the WAL
+    std::string failure, held;             // what waits and why; deleted text a reader holds
     std::vector<std::string> notices;      // each stays for the run
     std::vector<std::string> damagedAside; // their lines to be carried over
 
-    // tapestore.cpp
     void loop();
     Outcome work(std::vector<Op>& pending);
-    Outcome step(std::span<Op> ops);
+    Outcome step(std::span<Op> ops); // one transaction, or a switch
     Outcome write(std::span<const Op> ops);
     void apply(std::span<const Op> ops);
     void offElsewhere();
-    void notice(std::string text);
-    std::string problem() const; // plain words, "" when all is well
+    bool late() const {
+        const auto by = exitBy.load();
+        return by != 0 && Clock::now().time_since_epoch().count() >= by;
+    }
 
-    // tapefile.cpp: open for writing; `make` makes the tape when there is none (else Off).
+    // Opened for writing; `make` makes the tape when there is none (else Off).
     Outcome open(bool make = true);
     std::optional<Outcome> openOnce(bool make); // nothing when set aside: opened again
     // The other runs' lines, read-only where the tape cannot be written.
@@ -91,8 +85,10 @@ struct TapeStore::Shared {
     void scrub(std::chrono::milliseconds wait);
     // SQLite's wait for a lock held elsewhere, to the exit deadline at most.
     void waitFor(std::chrono::milliseconds wait);
+    void notice(std::string text);
+    std::string problem() const; // plain words, "" when all is well
 
-    // setaside.cpp: nothing once moved aside (to be opened again), else Retry.
+    // Nothing once moved aside (to be opened again), else Retry.
     std::optional<Outcome> setAside(const std::string& at, const char* what);
     void carryOver(const std::string& aside);
 };

@@ -118,24 +118,23 @@ Look probe(const std::string& path) {
 
 } // namespace
 
-std::string errnoReason(int error) {
-    return error == ENOSPC || error == EDQUOT ? "the disk is full"
-           : error == EROFS                   ? "the disk is read-only"
-           : error == EACCES || error == EPERM
+std::string reasonOf(const sql::Error& failure) {
+    const int code = failure.rc & 0xff, error = failure.system;
+    // SQLite may leave the ENOENT of a file it only looked for.
+    const bool system =
+        error != 0 && (code == SQLITE_OK || ((code == SQLITE_IOERR || code == SQLITE_CANTOPEN ||
+                                              code == SQLITE_READONLY) &&
+                                             error != ENOENT));
+    return system && (error == ENOSPC || error == EDQUOT) ? "the disk is full"
+           : system && error == EROFS                     ? "the disk is read-only"
+           : system && (error == EACCES || error == EPERM)
                ? "you are not allowed to read or write it (permission denied)"
-               : std::generic_category().message(error);
-}
-
-std::string sqlReason(int rc, int error) {
-    const int code = rc & 0xff;
-    return (code == SQLITE_IOERR || code == SQLITE_CANTOPEN || code == SQLITE_READONLY) &&
-                   error != 0 && error != ENOENT
-               ? errnoReason(error)
+           : system                   ? std::generic_category().message(error)
            : code == SQLITE_READONLY  ? "the tape's file or folder is read-only"
            : code == SQLITE_FULL      ? "the disk is full"
-           : busy(rc)                 ? "another window or program held the tape too long"
+           : busy(code)               ? "another window or program held the tape too long"
            : code == SQLITE_INTERRUPT ? "the exit wait ran out"
-                                      : sql::lib().errstr(rc);
+                                      : sql::lib().errstr(failure.rc);
 }
 
 TapeStore::Shared::Shared(const std::string& folder, std::string started, Events events)
@@ -158,7 +157,7 @@ auto TapeStore::Shared::open(bool make) -> Outcome {
         return Outcome::Failed;
     }
     if (const int error = makeFolder(folder); error != 0) {
-        reason = folder + " cannot be used: " + errnoReason(error);
+        reason = folder + " cannot be used: " + reasonOf({0, error});
         return Outcome::Retry;
     }
     // Again when what was at the path was set aside meanwhile.
@@ -189,7 +188,7 @@ auto TapeStore::Shared::openOnce(bool make) -> std::optional<Outcome> {
         return Outcome::Off;
     }
     if (error != 0 && error != ENOENT) {
-        reason = path + ": " + errnoReason(error);
+        reason = path + ": " + reasonOf({0, error});
         return Outcome::Retry;
     }
     Look seen = probe(path);
@@ -240,7 +239,7 @@ auto TapeStore::Shared::openOnce(bool make) -> std::optional<Outcome> {
         if (damaged(e.rc)) {
             return setAside(path, "was damaged");
         }
-        reason = sqlReason(e.rc, e.system);
+        reason = reasonOf(e);
         return busy(e.rc) ? Outcome::Busy : Outcome::Retry;
     }
     if (seen.why != nullptr) {
@@ -316,7 +315,7 @@ auto TapeStore::Shared::read(Earlier& out) -> Outcome {
         if (damaged(e.rc) && from == &db) {
             db.close(); // opened again, its check sets it aside
         }
-        notice("The earlier runs' lines could not be read: " + sqlReason(e.rc, 0) + ".");
+        notice("The earlier runs' lines could not be read: " + reasonOf({e.rc}) + ".");
         return busy(e.rc) ? Outcome::Busy : Outcome::Retry;
     }
     std::stable_sort(out.lines.begin(), out.lines.end(),

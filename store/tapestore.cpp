@@ -165,7 +165,7 @@ auto TapeStore::Shared::write(std::span<const Op> ops) -> Outcome {
         enabling = false;
         return Outcome::Done;
     } catch (const sql::Error& e) {
-        reason = sqlReason(e.rc, e.system);
+        reason = reasonOf(e);
         db.rollback();
         std::tie(run, started) = before;
         if (damaged(e.rc)) {
