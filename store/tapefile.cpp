@@ -224,27 +224,23 @@ auto TapeStore::Shared::openOnce(bool make) -> std::optional<Outcome> {
         // taken for a foreign or damaged one.
         if (!seen.current) {
             db.exec("BEGIN IMMEDIATE");
-            seen = look(db);
-            if (seen.why == nullptr) {
-                db.exec(kSchemaSql);
+            if ((seen = look(db)).why != nullptr) {
+                db.close(); // rolled back
+                return setAside(path, seen.why);
             }
-            if (seen.why == nullptr && seen.noteless) { // a tape from before notes
+            db.exec(kSchemaSql);
+            if (seen.noteless) { // a tape from before notes
                 db.exec("ALTER TABLE lines ADD COLUMN note TEXT NOT NULL DEFAULT ''");
             }
-            db.exec(seen.why != nullptr ? "ROLLBACK" : "COMMIT");
+            db.exec("COMMIT");
         }
     } catch (const sql::Error& e) {
-        db.rollback();
-        db.close();
+        db.close(); // rolled back
         if (damaged(e.rc)) {
             return setAside(path, "was damaged");
         }
         reason = reasonOf(e);
         return busy(e.rc) ? Outcome::Busy : Outcome::Retry;
-    }
-    if (seen.why != nullptr) {
-        db.close();
-        return setAside(path, seen.why);
     }
     // Deleted text a reader held back at the end of an earlier run goes
     // first, when no reader holds it now; quietly, when none is known of.

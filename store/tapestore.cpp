@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// A line's way to the disk: the window hands it over (add, replace...), the
-// store's thread takes what waits and commits it to the WAL in one
-// transaction. Opening the file and telling it apart is tapefile.cpp's.
+// A line's way to the disk: handed over (add, replace...), taken by the
+// store's thread with what waits, committed to the WAL in one transaction.
 #include "shared.h"
 
 #include <algorithm>
@@ -24,8 +23,8 @@ void TapeStore::Shared::loop() {
     std::string told;
     for (Outcome outcome = Outcome::Done;;) {
         std::unique_lock lock(mutex);
-        // Busy: SQLite has waited already. A full disk, or deleted text a
-        // reader holds in the WAL: looked at again in a second.
+        // Busy: SQLite has waited already. A full disk, or deleted text a reader holds: in a
+        // second.
         wake.wait_for(lock,
                       pending.empty() && !scrubDue ? 24h
                       : outcome == Outcome::Busy   ? 0ms
@@ -104,14 +103,12 @@ auto TapeStore::Shared::step(std::span<Op> ops) -> Outcome {
         run = 0, clears = -1, live.clear(), cleared.clear();
     }
     if (kind == Op::Enable || kind == Op::LetGo || (off && kind != Op::Disable)) {
-        // Switched on, it is written with the next change: a run that keeps
-        // nothing still loads nothing.
+        // Written with the next change: a run that keeps nothing loads nothing.
         enabling = kind == Op::Enable;
         off = kind != Op::Enable;
         return Outcome::Done;
     }
-    // Two windows making the tape at once meet in SQLite's locks or journal
-    // modes: tried again at once before it is told.
+    // Two windows making the tape at once meet in its locks: tried again before it is told.
     Outcome outcome = write(ops);
     outcome = outcome == Outcome::Busy || outcome == Outcome::Retry ? write(ops) : outcome;
     const bool again = outcome == Outcome::Busy || outcome == Outcome::Retry;
@@ -131,8 +128,7 @@ auto TapeStore::Shared::step(std::span<Op> ops) -> Outcome {
     return Outcome::Done;
 }
 
-// In one BEGIN IMMEDIATE with the switch read from the tape: no window
-// writes once another has switched the keeping off.
+// With the switch read in the same transaction: no window writes once another switched it off.
 auto TapeStore::Shared::write(std::span<const Op> ops) -> Outcome {
     // Switched off without a tape: nothing to remove.
     const bool switchOff = ops[0].kind == Op::Disable;
@@ -242,8 +238,7 @@ void TapeStore::Shared::apply(std::span<const Op> ops) {
         }
     }
     if (adds) {
-        // Past either bound the oldest lines go, never the newest. The
-        // running sum of sizes is taken only when the total is past it.
+        // Past either bound the oldest lines go, never the newest; sizes summed only past it.
         db.run("DELETE FROM lines WHERE id < max(coalesce((SELECT id FROM lines ORDER BY id DESC "
                "LIMIT 1 OFFSET ?1), -9e18), CASE WHEN (SELECT total(size) FROM lines) > ?2 THEN "
                "coalesce((SELECT id + 1 FROM (SELECT id, sum(size) OVER w AS t, row_number() "
