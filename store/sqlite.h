@@ -66,7 +66,7 @@ struct Error {
     int system = 0;
 };
 
-// A connection; every call but open() and rollback() throws Error when it fails.
+// A connection; every call but close() and rollback() throws Error when it fails.
 class Database {
 public:
     Database() = default;
@@ -79,9 +79,6 @@ public:
     // As `path` names it, a file: URI with SQLITE_OPEN_URI. On failure nothing stays open.
     void open(const std::string& path, int flags) {
         close();
-        if (library() == nullptr) {
-            throw Error{SQLITE_CANTOPEN};
-        }
         if (lib().open_v2(path.c_str(), &db_, flags | SQLITE_OPEN_EXRESCODE, nullptr) !=
             SQLITE_OK) {
             const Error failed{error(), lib().system_errno(db_)};
@@ -94,29 +91,17 @@ public:
             lib().finalize(stmt);
         }
         cache_.clear();
-        if (db_ != nullptr) {
-            lib().close_v2(std::exchange(db_, nullptr));
-        }
+        lib().close_v2(std::exchange(db_, nullptr)); // a no-op on nullptr
     }
-    void exec(const char* sql) {
-        if (lib().exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
-            fail();
-        }
-    }
-    void rollback() noexcept {
-        if (db_ != nullptr) {
-            lib().exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        }
-    }
+    void exec(const char* sql) { check(lib().exec(db_, sql, nullptr, nullptr, nullptr)); }
+    void rollback() noexcept { lib().exec(db_, "ROLLBACK", nullptr, nullptr, nullptr); }
     // `sql` prepared at its first use and kept to the close, ?1, ?2... bound
     // to `args`, stepped to the end with `row(Row)` at each row, and reset.
     template <typename Each, typename... Args>
     void each(const char* sql, Each&& row, const Args&... args) {
         sqlite3_stmt*& stmt = cache_[sql];
-        if (stmt == nullptr && lib().prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt,
-                                                nullptr) != SQLITE_OK) {
-            cache_.erase(sql);
-            fail();
+        if (stmt == nullptr) {
+            check(lib().prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr));
         }
         // Reset however it ends, so that no read stays open.
         const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> reset(stmt, lib().reset);
@@ -126,18 +111,20 @@ public:
         while ((rc = lib().step(stmt)) == SQLITE_ROW) {
             row(Row(stmt));
         }
-        if (rc != SQLITE_DONE) {
-            fail();
-        }
+        check(rc, SQLITE_DONE);
     }
     template <typename... Args> void run(const char* sql, const Args&... args) {
         each(
             sql, [](Row) {}, args...);
     }
-    [[noreturn]] void fail() const { throw Error{error(), lib().system_errno(db_)}; }
 
 private:
     int error() const { return db_ == nullptr ? SQLITE_NOMEM : lib().extended_errcode(db_); }
+    void check(int rc, int ok = SQLITE_OK) const {
+        if (rc != ok) {
+            throw Error{error(), lib().system_errno(db_)};
+        }
+    }
     static void bind(sqlite3_stmt* stmt, int index, std::int64_t value) {
         lib().bind_int64(stmt, index, value);
     }
