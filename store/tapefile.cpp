@@ -163,11 +163,6 @@ auto TapeStore::Shared::open(bool make) -> Outcome {
     // Again when what was at the path was set aside meanwhile.
     for (int attempt = 0; attempt < 4; ++attempt) {
         if (const auto outcome = openOnce(make)) {
-            for (const std::string& aside : *outcome == Outcome::Done
-                                                ? std::exchange(damagedAside, {})
-                                                : decltype(damagedAside)()) {
-                carryOver(aside);
-            }
             return *outcome;
         }
     }
@@ -241,6 +236,9 @@ auto TapeStore::Shared::openOnce(bool make) -> std::optional<Outcome> {
         }
         reason = reasonOf(e);
         return busy(e.rc) ? Outcome::Busy : Outcome::Retry;
+    }
+    for (const std::string& aside : std::exchange(damagedAside, {})) {
+        carryOver(aside);
     }
     // Deleted text a reader held back at the end of an earlier run goes
     // first, when no reader holds it now; quietly, when none is known of.
