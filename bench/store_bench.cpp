@@ -46,7 +46,7 @@ void percentiles(benchmark::State& state, std::vector<double>& times) {
 // A line handed over, then waited for until the store's thread committed it.
 void BM_KeyToCommit(benchmark::State& state) {
     Folder folder;
-    TapeStore store(folder.path(), kStart, {});
+    TapeStore store(folder.path(), "2026-12-07 14:30", {});
     std::uint64_t n = 0;
     store.add({{n++, std::string(kLine)}});
     store.settle();
@@ -89,7 +89,7 @@ BENCHMARK(BM_WindowKey)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->Iteratio
 void BM_OpenTenThousand(benchmark::State& state) {
     Folder folder;
     {
-        TapeStore run(folder.path(), kStart, {});
+        TapeStore run(folder.path(), "2026-12-07 14:30", {});
         std::vector<TapeStore::Line> lines;
         for (std::uint64_t n = 0; n < TapeStore::kLines; ++n) {
             lines.push_back({n, std::string(kLine)});
@@ -98,7 +98,7 @@ void BM_OpenTenThousand(benchmark::State& state) {
     }
     std::size_t read = 0;
     for (auto _ : state) {
-        TapeStore reader(folder.path(), kStart + 1,
+        TapeStore reader(folder.path(), "2026-12-07 14:31",
                          {[&](quillo::Earlier e) { read = e.lines.size(); }, {}, {}});
         reader.readEarlier();
         reader.settle();

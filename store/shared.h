@@ -35,7 +35,7 @@ struct TapeStore::Shared {
         Busy,   // another window or program held the database past the wait
         Retry,  // a full disk, a read-only folder: tried again later
         Off,    // nothing is kept: switched off, or no tape to change
-        Failed, // it never will be written this run (no SQLite, no home)
+        Failed, // it never will be written this run: no SQLite
     };
     Shared(const std::string& folder, std::string started, Events events);
 

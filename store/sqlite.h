@@ -87,11 +87,14 @@ public:
         }
     }
     void close() {
+        if (db_ == nullptr) {
+            return; // the library may be missing too
+        }
         for (const auto& [sql, stmt] : cache_) {
             lib().finalize(stmt);
         }
         cache_.clear();
-        lib().close_v2(std::exchange(db_, nullptr)); // a no-op on nullptr
+        lib().close_v2(std::exchange(db_, nullptr));
     }
     void exec(const char* sql) { check(lib().exec(db_, sql, nullptr, nullptr, nullptr)); }
     void rollback() noexcept { lib().exec(db_, "ROLLBACK", nullptr, nullptr, nullptr); }

@@ -138,8 +138,8 @@ std::string reasonOf(const sql::Error& failure) {
 }
 
 TapeStore::Shared::Shared(const std::string& folder, std::string started, Events events)
-    : folder(folder), path(folder.empty() ? "" : folder + "/" + std::string(kFileName)),
-      started(std::move(started)), events(std::move(events)) {}
+    : folder(folder), path(folder + "/" + std::string(kFileName)), started(std::move(started)),
+      events(std::move(events)) {}
 
 auto TapeStore::Shared::open(bool make) -> Outcome {
     int moved = 0;
@@ -150,10 +150,8 @@ auto TapeStore::Shared::open(bool make) -> Outcome {
         return Outcome::Done;
     }
     db.close(); // set aside by another window: the tape at the path is opened anew
-    if (path.empty() || sql::library() == nullptr) {
-        notice(std::string("The tape is not kept: ") +
-               (path.empty() ? "there is no home folder to keep it in."
-                             : "the SQLite library (libsqlite3.so.0) could not be loaded."));
+    if (sql::library() == nullptr) {
+        notice("The tape is not kept: the SQLite library (libsqlite3.so.0) could not be loaded.");
         return Outcome::Failed;
     }
     if (const int error = makeFolder(folder); error != 0) {

@@ -258,9 +258,8 @@ void TapeStore::Shared::offElsewhere() {
     }
 }
 
-TapeStore::TapeStore(std::string folder, std::time_t started, Events events)
-    : shared_(
-          std::make_unique<Shared>(std::move(folder), startedText(started), std::move(events))) {}
+TapeStore::TapeStore(std::string folder, std::string started, Events events)
+    : shared_(std::make_unique<Shared>(folder, std::move(started), std::move(events))) {}
 
 TapeStore::~TapeStore() {
     if (const std::string why = finish(kExitWait); !why.empty()) {
@@ -313,14 +312,6 @@ std::string TapeStore::finish(std::chrono::milliseconds wait) {
     shared_->thread.join();
     shared_->events = {};
     return shared_->unwritten;
-}
-
-std::string TapeStore::startedText(std::time_t started) {
-    std::tm local{};
-    ::localtime_r(&started, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
-    return text;
 }
 
 } // namespace quillo

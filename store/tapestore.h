@@ -32,13 +32,11 @@ struct Earlier {
     std::vector<KeptLine> lines;
 };
 
-// The tape kept between runs: one SQLite database in a folder of its own,
-// shared by every window through SQLite's locking, and a thread of the
-// store's own that does all its file work. The calls hand changes over in
-// order and return at once; what comes back (earlier lines, problems) is
-// told to Events on the store's thread. The thread starts with the first
-// call and is joined by finish(): a run that keeps nothing loads nothing.
-// tapestore.cpp holds a line's way from the hand-over to the disk.
+// The tape kept between runs: one SQLite database shared by every window,
+// and a thread of the store's own for all its file work, started by the
+// first call (a run that keeps nothing loads nothing) and joined by
+// finish(). Calls hand changes over in order and return at once; what comes
+// back is told to Events on that thread.
 class TapeStore {
 public:
     // The same bound as the session's tape.
@@ -46,8 +44,8 @@ public:
     // Past this much text the oldest lines go first, as past kLines.
     static constexpr std::uint64_t kBytes = 64u << 20;
     static constexpr std::string_view kFileName = "tape.sqlite";
-    // How long the end of a run waits for another window or program that
-    // holds the database, or for a slow disk: about what a logout leaves.
+    // The end of a run waits this long for a window or program that holds
+    // the database, or a slow disk: about what a logout leaves.
     static constexpr std::chrono::seconds kExitWait{10};
 
     struct Line {
@@ -62,7 +60,8 @@ public:
         std::function<void()> switchedOffElsewhere; // another window switched it off
     };
 
-    TapeStore(std::string folder, std::time_t started, Events events);
+    // `started`: this run's start, as its heading shows it.
+    TapeStore(std::string folder, std::string started, Events events);
     // As finish(kExitWait), saying on standard error why changes were not written.
     ~TapeStore();
     TapeStore(const TapeStore&) = delete;
@@ -76,9 +75,8 @@ public:
     // Delete: a line of this run by its number, or of an earlier run by KeptLine::id.
     void remove(std::uint64_t number) { post({{Op::Remove, number}}); }
     void removeEarlier(std::int64_t id) { post({{Op::RemoveEarlier, std::uint64_t(id)}}); }
-    // A new run begins: the lines added from now on are its, and this
-    // run's so far are an earlier run's.
-    void beginRun(std::time_t started) { post({{Op::Run, 0, startedText(started)}}); }
+    // A new run begins: this run's lines so far are an earlier run's.
+    void beginRun(std::string started) { post({{Op::Run, 0, std::move(started)}}); }
     // A line's note ("" for none): of this run by its number, of an earlier run by KeptLine::id.
     void note(std::uint64_t number, std::string text) {
         post({{Op::Note, number, {}, std::move(text)}});
@@ -90,8 +88,8 @@ public:
     void clear() { post({{Op::Clear}}); }
     // The other runs' lines (those still running too), told to Events::earlier.
     void readEarlier() { post({{Op::Read}}); }
-    // Switched off for every window: every line gone from the disk with its
-    // text, the file left in place; nothing is kept until enable().
+    // Switched off for every window: every line gone from the disk, the file
+    // left in place; nothing is kept until enable().
     void disable() { post({{Op::Disable}}); }
     // Switched off in another window: this store writes nothing more until enable().
     void letGo() { post({{Op::LetGo}}); }
@@ -101,12 +99,8 @@ public:
     // Waits until what was handed over has been tried once (tests, benchmarks).
     void settle();
     // Waits up to `wait` for what was handed over to be written, then ends
-    // the store's thread: "" when all was written, else why not. What
-    // waits past it is not kept.
+    // the thread: "" when all was written, else why not.
     std::string finish(std::chrono::milliseconds wait);
-
-    // A run's start as its heading shows it, local time "2026-12-07 14:30".
-    static std::string startedText(std::time_t started);
 
 private:
     // A change or a question handed to the store's thread.

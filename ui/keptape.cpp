@@ -2,8 +2,17 @@
 #include "keptape.h"
 
 #include <algorithm>
+#include <ctime>
 #include <new>
 #include <vector>
+
+std::string KeptTape::startedText(std::time_t started) {
+    std::tm local{};
+    ::localtime_r(&started, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
+    return text;
+}
 
 KeptTape::KeptTape(quillo::Session& session, std::string folder, std::time_t started, bool on,
                    std::function<bool()> wanted)
@@ -34,7 +43,8 @@ KeptTape::KeptTape(quillo::Session& session, std::string folder, std::time_t sta
             QMetaObject::invokeMethod(
                 &context_, [this] { stop(); }, Qt::QueuedConnection);
         };
-        store_ = std::make_unique<quillo::TapeStore>(std::move(folder), started, std::move(events));
+        store_ = std::make_unique<quillo::TapeStore>(std::move(folder), startedText(started),
+                                                     std::move(events));
     }
     listening_ = session_.listen(*this);
     setOn(on);
@@ -114,7 +124,7 @@ void KeptTape::sessionChanged(const quillo::Session& session,
     try {
         if (change.opened) {
             // The run so far stays kept, as an earlier run.
-            store_->beginRun(started_);
+            store_->beginRun(startedText(started_));
             std::vector<quillo::TapeStore::Line> lines = shown(tape, from);
             for (quillo::TapeStore::Line& line : lines) {
                 line.note = session.note(line.number);

@@ -43,6 +43,8 @@ protected:
 // window; a later start follows the setting.
 class KeptTape : public quillo::SessionListener {
 public:
+    // A run's start as its heading shows it, local time "2026-12-07 14:30".
+    static std::string startedText(std::time_t started);
     // An earlier run's line, by an id of the kept tape's own.
     using LineId = std::uint64_t;
     struct Line {

@@ -22,7 +22,7 @@ QString heading(const QString& started) {
 }
 
 QString startedText(std::time_t started) {
-    return QString::fromStdString(quillo::TapeStore::startedText(started));
+    return QString::fromStdString(KeptTape::startedText(started));
 }
 
 // $XDG_STATE_HOME/quillo (an absolute XDG_STATE_HOME only), else

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Printing and exporting the tape: the lines copied into a document on the
 // window's thread, pages and files made from it on a thread of its own.
+#include "keptape.h"
 #include "tapedocument.h"
 #include "tapemodel.h"
 #include "tapestore.h"
@@ -30,8 +31,7 @@ QString fromUtf8(std::string_view s) {
 }
 
 QString timeText(std::int64_t seconds) {
-    return QString::fromStdString(
-        quillo::TapeStore::startedText(static_cast<std::time_t>(seconds)));
+    return QString::fromStdString(KeptTape::startedText(static_cast<std::time_t>(seconds)));
 }
 
 // A heading's run start: its text after the rule.
