@@ -12,7 +12,8 @@
 namespace quillo {
 
 // Moved under a dated name in the same folder, never followed, written to
-// or deleted; the database with its -wal and -shm.
+// or deleted; the database with its -wal and -shm. Nothing once moved
+// aside (to be opened again), else Retry.
 auto TapeStore::Shared::setAside(const std::string& at, const char* what)
     -> std::optional<Outcome> {
     const bool broken = std::string_view(what) == "was damaged";

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The store's state: what the window hands over, under the mutex; the rest
-// is the store's thread's own. tapestore.cpp takes a change to the disk,
-// tapefile.cpp opens and reads the tape, setaside.cpp moves aside what is
-// not one and carries a damaged tape's lines over.
+// is the store's thread's own.
 #pragma once
 
 #include "sqlite.h"
@@ -81,14 +79,12 @@ struct TapeStore::Shared {
     std::optional<Outcome> openOnce(bool make); // nothing when set aside: opened again
     // The other runs' lines, read-only where the tape cannot be written.
     Outcome read(Earlier& out);
-    // Deleted text still in the WAL leaves it, waiting up to `wait` for readers.
     void scrub(std::chrono::milliseconds wait);
     // SQLite's wait for a lock held elsewhere, to the exit deadline at most.
     void waitFor(std::chrono::milliseconds wait);
     void notice(std::string text);
     std::string problem() const; // plain words, "" when all is well
 
-    // Nothing once moved aside (to be opened again), else Retry.
     std::optional<Outcome> setAside(const std::string& at, const char* what);
     void carryOver(const std::string& aside);
 };

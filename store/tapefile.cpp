@@ -168,7 +168,6 @@ auto TapeStore::Shared::open(bool make) -> Outcome {
     return Outcome::Retry;
 }
 
-// Nothing when what was at the path went aside: opened again.
 auto TapeStore::Shared::openOnce(bool make) -> std::optional<Outcome> {
     // SQLite refuses a link at the database, but would follow one at -wal or -shm.
     int error = 0;

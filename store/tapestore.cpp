@@ -52,9 +52,7 @@ void TapeStore::Shared::loop() {
         }
         lock.lock();
         tried = taken;
-        if (end && std::any_of(pending.begin(), pending.end(), [](const Op& op) {
-                return op.kind <= Op::Clear || op.kind == Op::Disable;
-            })) {
+        if (end && !pending.empty()) {
             unwritten = outcome == Outcome::Busy
                             ? "another window or program held it past the exit wait"
                             : reason;
