@@ -47,17 +47,13 @@ inline const Library& lib() noexcept {
 }
 
 // A row of a statement being stepped.
-class Row {
-public:
-    explicit Row(sqlite3_stmt* stmt) : stmt_(stmt) {}
-    std::int64_t integer(int column) const { return lib().column_int64(stmt_, column); }
+struct Row {
+    sqlite3_stmt* stmt;
+    std::int64_t integer(int column) const { return lib().column_int64(stmt, column); }
     std::string_view text(int column) const {
-        const auto* data = reinterpret_cast<const char*>(lib().column_text(stmt_, column));
-        return {data == nullptr ? "" : data, std::size_t(lib().column_bytes(stmt_, column))};
+        const auto* data = reinterpret_cast<const char*>(lib().column_text(stmt, column));
+        return {data == nullptr ? "" : data, std::size_t(lib().column_bytes(stmt, column))};
     }
-
-private:
-    sqlite3_stmt* stmt_;
 };
 
 // A call that failed: SQLite's extended code, and the system's error behind it.
@@ -112,7 +108,7 @@ public:
         (bind(stmt, ++index, args), ...);
         int rc;
         while ((rc = lib().step(stmt)) == SQLITE_ROW) {
-            row(Row(stmt));
+            row(Row{stmt});
         }
         check(rc, SQLITE_DONE);
     }

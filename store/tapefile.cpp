@@ -197,14 +197,14 @@ auto TapeStore::Shared::openOnce(bool make) -> std::optional<Outcome> {
             throw sql::Error{SQLITE_READONLY, sql::lib().system_errno(db.get())};
         }
         sql::lib().db_config(db.get(), SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
-        sql::lib().db_config(db.get(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
         // A statement still running at the exit deadline ends there.
         sql::lib().progress_handler(
             db.get(), 1000, [](void* self) -> int { return static_cast<Shared*>(self)->late(); },
             this);
         waitFor(1s);
         // Told apart above: only a tape, or a file to be made one, gets WAL.
-        db.exec("PRAGMA secure_delete=ON; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL");
+        db.exec("PRAGMA trusted_schema=OFF; PRAGMA secure_delete=ON; PRAGMA journal_mode=WAL; "
+                "PRAGMA synchronous=NORMAL");
         // Damage found now, not by a query halfway through a change.
         db.each("PRAGMA quick_check(1)", [](sql::Row row) {
             if (row.text(0) != "ok") {
@@ -261,7 +261,6 @@ auto TapeStore::Shared::read(Earlier& out) -> Outcome {
     out = {};
     Outcome outcome = open();
     sql::Database readOnly;
-    sql::Database* from = &db;
     // A read-only folder or disk: the lines are shown all the same, with
     // the WAL when it is there, else from the file alone.
     for (const char* query : {"mode=ro", "immutable=1"}) {
@@ -269,7 +268,6 @@ auto TapeStore::Shared::read(Earlier& out) -> Outcome {
             if (outcome == Outcome::Retry) {
                 openReadOnly(readOnly, path, query);
                 readOnly.exec("SELECT 1 FROM lines LIMIT 1");
-                from = &readOnly;
                 outcome = Outcome::Done;
                 notice(
                     "The tape can only be read: " + reason +
@@ -285,14 +283,15 @@ auto TapeStore::Shared::read(Earlier& out) -> Outcome {
     if (outcome != Outcome::Done) {
         return outcome;
     }
+    sql::Database& from = readOnly ? readOnly : db;
     std::map<std::int64_t, std::string> started;
     bool offThere = false;
     try {
-        from->each("SELECT id, started FROM runs",
-                   [&](sql::Row row) { started[row.integer(0)] = row.text(1); });
+        from.each("SELECT id, started FROM runs",
+                  [&](sql::Row row) { started[row.integer(0)] = row.text(1); });
         // In the table's order, with no index to follow, each line's run by
         // its id; the runs' lines put together after.
-        from->each(
+        from.each(
             "SELECT run, id, text, note FROM lines WHERE run <> ?1 ORDER BY id",
             [&](sql::Row row) {
                 out.lines.push_back({std::size_t(row.integer(0)), row.integer(1),
@@ -300,10 +299,10 @@ auto TapeStore::Shared::read(Earlier& out) -> Outcome {
             },
             run);
         // Switched off in another window: the lines are gone already.
-        from->each("SELECT off FROM keeping", [&](sql::Row row) { offThere = row.integer(0); });
+        from.each("SELECT off FROM keeping", [&](sql::Row row) { offThere = row.integer(0); });
     } catch (const sql::Error& e) {
         out = {};
-        if (damaged(e.rc) && from == &db) {
+        if (damaged(e.rc) && &from == &db) {
             db.close(); // opened again, its check sets it aside
         }
         notice("The earlier runs' lines could not be read: " + reasonOf({e.rc}) + ".");
