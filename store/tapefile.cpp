@@ -169,7 +169,7 @@ auto TapeStore::Shared::open(bool make) -> Outcome {
 }
 
 auto TapeStore::Shared::openOnce(bool make) -> std::optional<Outcome> {
-    // SQLite refuses a link at the database, but would follow one at -wal or -shm.
+    // A link SQLite would refuse (a hard one it would write through) is set aside, named.
     int error = 0;
     for (const char* suffix : {"-wal", "-shm", ""}) {
         if (const char* why = odd(path + suffix, error)) {

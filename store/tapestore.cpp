@@ -23,8 +23,8 @@ void TapeStore::Shared::loop() {
     std::string told;
     for (Outcome outcome = Outcome::Done;;) {
         std::unique_lock lock(mutex);
-        // Busy: SQLite has waited already. A full disk, or deleted text a reader holds: in a
-        // second.
+        // Busy: SQLite has waited already. A full disk, or deleted text a
+        // reader holds in the WAL: looked at again in a second.
         wake.wait_for(lock,
                       pending.empty() && !scrubDue ? 24h
                       : outcome == Outcome::Busy   ? 0ms
