@@ -199,10 +199,7 @@ void TapeWindow::correctCurrent() {
                         editor->activateWindow();
                     }
                 });
-        ui->lines->scrollTo(current);
-        const QRect shown = ui->lines->visualRect(current);
-        editor->showBeside(
-            QRect(ui->lines->viewport()->mapToGlobal(shown.topLeft()), shown.size()));
+        editor->showBeside(shownLine(current));
     } catch (const std::exception&) {
         QApplication::beep(); // out of memory: no editor
     }

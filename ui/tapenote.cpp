@@ -80,6 +80,12 @@ QRect TapeDelegate::drawNote(QPainter& painter, const QStyleOptionViewItem& opti
     return left;
 }
 
+QRect TapeWindow::shownLine(const QModelIndex& line) {
+    ui->lines->scrollTo(line);
+    const QRect shown = ui->lines->visualRect(line);
+    return {ui->lines->viewport()->mapToGlobal(shown.topLeft()), shown.size()};
+}
+
 bool TapeWindow::notable(int row) const {
     return row >= 0 && row < model_->rowCount() &&
            model_->line(row).kind != TapeModel::Line::Kind::Heading;
@@ -101,10 +107,7 @@ void TapeWindow::noteCurrent() {
             emit noteApplied(line.kind == TapeModel::Line::Kind::Earlier, line.number,
                              editor->note());
         });
-        ui->lines->scrollTo(current);
-        const QRect shown = ui->lines->visualRect(current);
-        editor->showBeside(
-            QRect(ui->lines->viewport()->mapToGlobal(shown.topLeft()), shown.size()));
+        editor->showBeside(shownLine(current));
     } catch (const std::exception&) {
         QApplication::beep(); // out of memory: no editor
     }

@@ -159,6 +159,8 @@ private:
     void noteCurrent();
     // Whether a row is a line, which can have a note (a heading cannot).
     bool notable(int row) const;
+    // A line scrolled into view, where it is on the screen: an editor opens beside it.
+    QRect shownLine(const QModelIndex& line);
     // Why a row cannot be corrected; "" when it can.
     QString whyNotCorrectable(int row);
     // The menu's actions, made when first needed.
