@@ -176,12 +176,9 @@ auto TapeStore::Shared::openOnce(bool make) -> std::optional<Outcome> {
             return setAside(path + suffix, why);
         }
     }
-    if (error == ENOENT && !make) {
-        return Outcome::Off;
-    }
-    if (error != 0 && error != ENOENT) {
+    if (error != 0 && (error != ENOENT || !make)) { // no tape to change, or none to be had
         reason = path + ": " + reasonOf({0, error});
-        return Outcome::Retry;
+        return error == ENOENT ? Outcome::Off : Outcome::Retry;
     }
     Look seen = probe(path);
     if (seen.why != nullptr) {
